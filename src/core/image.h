@@ -1,0 +1,140 @@
+#pragma once
+// TImage: the one in-memory picture. Readers fill it row by row, writers read
+// it back row by row through its output geometry, and the viewer, printer and
+// clipboard paint from it. Pixels are 1 byte (palette index) or 3 bytes
+// (blue, green, red) wide, stored bottom-up in a device-independent bitmap
+// whose rows are padded to 4 bytes; rowTable gives every stored row's address.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+inline constexpr int kMaxImageSide = 8192;
+
+// One palette entry as exchanged with the codecs.
+struct TPaletteEntry {
+  uint8_t red;
+  uint8_t green;
+  uint8_t blue;
+  uint8_t flags; // always 0
+};
+
+// The logical palette exchanged between the image and the codecs.
+struct TLogPalette {
+  uint16_t version = 0x300;
+  uint16_t count = 0;
+  TPaletteEntry entries[256] = {};
+};
+
+// Colour-table entry of a device-independent bitmap, in the bitmap's own order.
+struct TRgbQuad {
+  uint8_t blue;
+  uint8_t green;
+  uint8_t red;
+  uint8_t reserved;
+};
+
+// A device-independent bitmap: header fields, a 256-entry colour table and a
+// bottom-up pixel block whose rows are padded to a multiple of 4 bytes. For a
+// compressed bitmap (compression 1 RLE8, 2 RLE4, 3 bit fields) or a bit count
+// other than 8 or 24, `bits` holds the packed data as a BMP file would after
+// its headers.
+struct TDib {
+  int32_t width = 1;
+  int32_t height = 1;
+  int32_t bitCount = 8;
+  int32_t compression = 0;
+  int32_t xPelsPerMeter = 0;
+  int32_t yPelsPerMeter = 0;
+  int32_t colourCount = 0; // colour-table entries in use, 0 = all the bit count allows
+  std::array<TRgbQuad, 256> colours{};
+  std::array<uint32_t, 4> masks{}; // red, green, blue, alpha masks for compression 3
+  std::vector<uint8_t> bits;
+
+  int32_t Stride() const { return ((width * bitCount + 31) / 32) * 4; }
+};
+
+class TImage {
+public:
+  // References to settings owned by the settings profile: ZoomMul, ZoomDiv,
+  // and the seven-entry families GIFOver..WMFOver, GIFDpi1..WMFDpi1,
+  // GIFDpi2..WMFDpi2 and GIFDpi3..WMFDpi3.
+  TImage(const int32_t* zoomMul, const int32_t* zoomDiv, const int32_t* dpiOverride,
+         const int32_t* dpiFor1Bit, const int32_t* dpiFor8Bit, const int32_t* dpiFor24Bit);
+  ~TImage();
+  TImage(const TImage&) = delete;
+  TImage& operator=(const TImage&) = delete;
+
+  // Starts a picture; fileType 0 GIF ... 6 WMF. Never fails: memory shortage
+  // raises the reduction factor instead.
+  void Create(int32_t fileType, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi,
+              int32_t bytesPerPixel, int32_t reduction, uint8_t fillIndex);
+  // Stores count pixels of file row y from column x (file coordinates).
+  void PutRow(int32_t x, int32_t y, const uint8_t* pixels, int32_t count);
+  // Where a reader decodes count pixels of file row y from column x.
+  uint8_t* RowBuffer(int32_t x, int32_t y, int32_t count);
+
+  void SetPalette(const TLogPalette& palette);
+  void GreyPalette();
+  void GetPalette(TLogPalette& palette, int32_t* usage = nullptr) const;
+  // Replaces the picture with a bitmap built elsewhere; takes ownership.
+  void AdoptBitmap(std::unique_ptr<TDib> dib);
+
+  int32_t EffectiveXDpi() const;
+  int32_t EffectiveYDpi() const;
+  void CropSize(int32_t& width, int32_t& height) const;
+
+  // Lays the cropped picture out in an area; writers pass device dpi 1 and 1
+  // and fit on.
+  void SetOutputGeometry(int32_t areaWidth, int32_t areaHeight, int32_t deviceXDpi,
+                         int32_t deviceYDpi, int32_t orientation, bool fit, bool autoFit);
+  // (x offset, y offset, x offset + output width, y offset + output height).
+  void OutputRect(int32_t& left, int32_t& top, int32_t& right, int32_t& bottom) const;
+  // count pixels of output row y from output column x; outside the placed
+  // output the pixels are 0.
+  void OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) const;
+
+  uint8_t BorderColour() const;
+  void SortPalette();
+
+  int32_t BytesPerPixel() const { return m_bytesPerPixel; }
+  int32_t ColourCount() const { return m_colourCount; }
+  int32_t Width() const { return m_width; }
+  int32_t Height() const { return m_height; }
+  // Stored row i (0 = top); rows at or beyond the height are the scratch row.
+  uint8_t* Row(int32_t i) const { return m_rowTable[i < 0 || i >= kMaxImageSide ? 0 : i]; }
+  const TDib& Bitmap() const { return *m_bitmap; }
+
+  // Fields, in the order of the picture record. The view operations act on
+  // the crop, centre and zoom terms directly.
+  std::vector<uint8_t*> m_rowTable;      // kMaxImageSide row addresses
+  std::vector<uint8_t> m_scratchRow;     // kMaxImageSide x 3 bytes
+  std::unique_ptr<TDib> m_bitmap;
+  std::array<int32_t, 256> m_usageCounts{};
+  int16_t m_colourCount = 256;
+  const int32_t* m_zoomMul;
+  const int32_t* m_zoomDiv;
+  const int32_t* m_dpiOverride;
+  const int32_t* m_dpiFor1Bit;
+  const int32_t* m_dpiFor8Bit;
+  const int32_t* m_dpiFor24Bit;
+  int32_t m_fileType = 1;
+  int32_t m_width = 1;
+  int32_t m_height = 1;
+  int32_t m_xDpi = 1;
+  int32_t m_yDpi = 1;
+  int32_t m_bytesPerPixel = 1;
+  int32_t m_reduction = 1;
+  std::array<int32_t, 4> m_fullRect{0, 1, 0, 1};    // left, width, top, height
+  std::array<int32_t, 4> m_cropRect{0, 1, 0, 1};    // left, width, top, height
+  std::array<int32_t, 2> m_centre{0, 0};
+  std::array<int32_t, 6> m_zoomTerms{1, 1, 1, 1, 1, 1}; // zoom, x aspect, y aspect fractions
+  std::vector<int16_t> m_rowMap;         // kMaxImageSide entries
+  std::vector<int16_t> m_columnMap;      // kMaxImageSide entries
+  std::array<int32_t, 4> m_outputPlacement{0, 1, 0, 1}; // x, width, y, height
+  int32_t m_orientation = 0;             // 1 transpose, 2 mirror, 4 flip
+  int32_t m_directPaletteCount = 0;
+  std::array<uint8_t, 256> m_directRed{};
+  std::array<uint8_t, 256> m_directGreen{};
+  std::array<uint8_t, 256> m_directBlue{};
+};
