@@ -11,6 +11,10 @@
 // configuration opened from the viewer.
 enum class StartMode : int { Viewer = 0, Saver = 1, Preview = 2, SaverConfig = 3 };
 
+// The default of a string setting (the starting file spec is computed from
+// the user's pictures folder).
+std::string DefaultString(StrKey key);
+
 class TProfile {
 public:
   // Viewer defaults, no file: what tests and tools start from.
