@@ -20,6 +20,17 @@ struct TLogPalette;
 
 enum class TDitherTarget : int32_t { Display = 0, Printer = 1 };
 
+// How an error is shared out by the diffusion: to the pixel behind, the pixel
+// below and the pixel ahead in the next row, and to the next pixel of this row.
+struct TErrorShares {
+  int16_t behind;
+  int16_t below;
+  int16_t ahead;
+  int16_t next;
+};
+// Shares of an error in -512..511 (the table is built once).
+const TErrorShares& ErrorShares(int32_t error);
+
 class TDither {
 public:
   // quality: 1 low, 2 medium, anything else high (the DitherQuality setting).
@@ -67,22 +78,24 @@ private:
 
   void ClearCache();
   void ResetDiffusion();
-  void EnsureRowCapacity(int32_t count);
+  void PrepareRow(int32_t count);
   void ToYcc(uint8_t red, uint8_t green, uint8_t blue, uint8_t& y, uint8_t& cb, uint8_t& cr) const;
   uint8_t FindColour(uint8_t y, uint8_t cb, uint8_t cr);
   uint8_t FindGrey(uint8_t y);
-  void DitherColourRow(uint8_t* pixels, int32_t count, int32_t bytesPerPixel);
-  void DitherGreyRow(uint8_t* pixels, int32_t count, int32_t bytesPerPixel);
+  void DitherColourRow(const uint8_t* pixels, int32_t count, int32_t bytesPerPixel);
+  void DitherGreyRow(const uint8_t* pixels, int32_t count, int32_t bytesPerPixel);
 
   std::array<TByteTable, 9> m_colourTables{}; // weighted products, kept to 8 bits
   TToneTables m_tone;
   std::array<TByteTable, 3> m_match{};         // tone tables through the matching gamma
   std::array<TByteTable, 3> m_sourceYcc{};     // Y, Cb + 128, Cr + 128 of m_match entries
+  std::array<TByteTable, 9> m_pixelTables{};   // m_colourTables[k] of m_match[k % 3]
   std::array<TByteTable, 3> m_target{};        // target red, green, blue
   std::array<TByteTable, 3> m_targetYcc{};     // target Y, Cb + 128, Cr + 128
   int32_t m_targetCount = 2;
   std::array<TByteTable, 4> m_candidates{};    // Y, Cb, Cr, target index
   int32_t m_candidateCount = 0;
+  int32_t m_rowWidth = -1;                     // width the row buffers are set up for
   std::vector<uint8_t> m_outputRow;
   // Pending errors of the current and of the next row per channel (Y, Cb, Cr),
   // with one spare cell at each end so the first and last pixels may spread
