@@ -10,6 +10,9 @@
 #include <vector>
 
 inline constexpr int kMaxImageSide = 8192;
+// The widest file row a reader may ask RowBuffer for. Wider files are not
+// readable; the cap keeps a forged width from claiming unbounded memory.
+inline constexpr int kMaxFileRowPixels = 1 << 22;
 
 // One palette entry as exchanged with the codecs.
 struct TPaletteEntry {
@@ -54,6 +57,14 @@ struct TDib {
   int32_t Stride() const { return ((width * bitCount + 31) / 32) * 4; }
 };
 
+class TImage;
+
+// Decodes a bitmap that the image cannot take over as it is (compressed, of
+// another bit count, or larger than the stored limit) into the image, which it
+// creates itself. The BMP module installs one; returns false when the bitmap
+// could not be decoded, leaving a partial or blank picture as readers do.
+using TDibDecoder = bool (*)(const TDib& dib, TImage& image);
+
 class TImage {
 public:
   // References to settings owned by the settings profile: ZoomMul, ZoomDiv,
@@ -65,44 +76,80 @@ public:
   TImage(const TImage&) = delete;
   TImage& operator=(const TImage&) = delete;
 
-  // Starts a picture; fileType 0 GIF ... 6 WMF. Never fails: memory shortage
-  // raises the reduction factor instead.
+  // Installs the decoder used by AdoptBitmap for bitmaps it cannot take over
+  // directly; nullptr removes it. Without a decoder such a bitmap leaves a
+  // blank 1 x 1 picture.
+  static void SetDibDecoder(TDibDecoder decoder);
+
+  // Starts a picture; fileType 0 GIF ... 6 WMF (clamped), bytesPerPixel 1 or
+  // 3. Never fails: a picture wider or taller than kMaxImageSide, or one whose
+  // memory cannot be had, is stored reduced by a larger factor. Every pixel
+  // starts as fillIndex (in every byte) and the palette as a grey ramp; the
+  // view and the output geometry are reset.
   void Create(int32_t fileType, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi,
               int32_t bytesPerPixel, int32_t reduction, uint8_t fillIndex);
-  // Stores count pixels of file row y from column x (file coordinates).
+  // Stores count pixels of file row y from column x (file coordinates, before
+  // reduction). With reduction f only rows that are multiples of f are kept,
+  // taking every f-th pixel. Parts outside the picture are dropped; a source
+  // that is the stored row itself (see RowBuffer) is left alone.
   void PutRow(int32_t x, int32_t y, const uint8_t* pixels, int32_t count);
-  // Where a reader decodes count pixels of file row y from column x.
+  // Where a reader decodes count pixels of file row y from column x before
+  // calling PutRow: the stored row itself when the picture is not reduced and
+  // the run lies inside it, otherwise a scratch buffer with room for count
+  // pixels, valid until the next RowBuffer or Create. Returns nullptr only
+  // when count exceeds kMaxFileRowPixels or its buffer cannot be allocated.
   uint8_t* RowBuffer(int32_t x, int32_t y, int32_t count);
 
+  // 24-bit pictures keep the palette beside the pixels; 8-bit pictures set
+  // the first count colour-table entries.
   void SetPalette(const TLogPalette& palette);
   void GreyPalette();
+  // usage, when given, receives 256 entries: each index's share of the
+  // pixels in percent (1 each for a 24-bit picture).
   void GetPalette(TLogPalette& palette, int32_t* usage = nullptr) const;
-  // Replaces the picture with a bitmap built elsewhere; takes ownership.
+  // Replaces the picture with a bitmap built elsewhere; takes ownership. An
+  // uncompressed 8- or 24-bit bitmap within the size limits becomes the
+  // picture as it is; any other goes through the installed TDibDecoder.
   void AdoptBitmap(std::unique_ptr<TDib> dib);
 
+  // Resolution of the stored picture as shown in the current orientation,
+  // after the per-type settings and the reduction; at least 1.
   int32_t EffectiveXDpi() const;
   int32_t EffectiveYDpi() const;
+  // The crop's size in output orientation.
   void CropSize(int32_t& width, int32_t& height) const;
 
-  // Lays the cropped picture out in an area; writers pass device dpi 1 and 1
-  // and fit on.
+  // Lays the cropped picture out in an area and rebuilds the resampling maps
+  // (the layout of view_geometry.h). fit stretches the whole crop into the
+  // area keeping its aspect; without it the zoom applies and autoFit shrinks
+  // a picture larger than the area. Writers pass device dpi 1 and 1 and fit
+  // on.
   void SetOutputGeometry(int32_t areaWidth, int32_t areaHeight, int32_t deviceXDpi,
                          int32_t deviceYDpi, int32_t orientation, bool fit, bool autoFit);
+  // Fills the row and column maps from the crop for the current output size
+  // and orientation. Every entry stays inside the stored picture.
+  void BuildMaps();
   // (x offset, y offset, x offset + output width, y offset + output height).
   void OutputRect(int32_t& left, int32_t& top, int32_t& right, int32_t& bottom) const;
-  // count pixels of output row y from output column x; outside the placed
-  // output the pixels are 0.
+  // count pixels of output row y from output column x (count or 3 x count
+  // bytes); outside the placed output the pixels are 0.
   void OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) const;
 
+  // The palette index seen most often on the crop's four edges (lowest index
+  // on ties); 0 for 24-bit pictures.
   uint8_t BorderColour() const;
+  // Renumbers an 8-bit picture's palette to the colours actually used, most
+  // frequent first, merging entries of equal colour.
   void SortPalette();
 
   int32_t BytesPerPixel() const { return m_bytesPerPixel; }
   int32_t ColourCount() const { return m_colourCount; }
   int32_t Width() const { return m_width; }
   int32_t Height() const { return m_height; }
-  // Stored row i (0 = top); rows at or beyond the height are the scratch row.
-  uint8_t* Row(int32_t i) const { return m_rowTable[i < 0 || i >= kMaxImageSide ? 0 : i]; }
+  // Stored row i (0 = top); rows outside the picture are the scratch row.
+  uint8_t* Row(int32_t i) const {
+    return i < 0 || i >= kMaxImageSide ? const_cast<uint8_t*>(m_scratchRow.data()) : m_rowTable[i];
+  }
   const TDib& Bitmap() const { return *m_bitmap; }
 
   // Fields, in the order of the picture record. The view operations act on
@@ -137,4 +184,15 @@ public:
   std::array<uint8_t, 256> m_directRed{};
   std::array<uint8_t, 256> m_directGreen{};
   std::array<uint8_t, 256> m_directBlue{};
+
+private:
+  bool AllocateBitmap(int32_t width, int32_t height, int32_t bitCount);
+  int32_t EffectiveDpi(int32_t ownDpi) const;
+  void PointRowTable();
+  void ResetView();
+  void ResetOutput();
+  void MakeBlank();
+
+  // Decode buffer for file rows wider than the scratch row (reduced pictures).
+  std::vector<uint8_t> m_wideRow;
 };
