@@ -1,0 +1,222 @@
+#include "formats/picture_io.h"
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+#include "app/profile.h"
+#include "core/image.h"
+#include "core/progress.h"
+#include "filepkg/filepkg.h"
+#include "formats/bmp.h"
+#include "formats/comment_sink.h"
+#include "formats/gif.h"
+#include "formats/jpeg.h"
+#include "formats/pcx.h"
+#include "formats/tga.h"
+#include "formats/tiff.h"
+
+namespace {
+
+// Signatures are looked for in a window of 16 bytes that slides over the
+// first 1024 bytes, so GIF and JPEG data behind a mail or archive header are
+// still found. The other formats have signatures too weak to search for and
+// are tested only at the first byte.
+constexpr int kWindowSize = 16;
+constexpr int32_t kSearchLimit = 1024;
+
+// A metafile is copied into memory whole for its player; beyond this size it
+// is left unplayed rather than exhausting memory.
+constexpr size_t kMaxMetafileBytes = 64u << 20;
+constexpr size_t kPlaceableHeaderSize = 22;
+constexpr size_t kMetafileCopyBlock = 65536;
+
+// File types as stored inside TImage (one lower than TFileTypeCode).
+constexpr int32_t kImageTypeBmp = 1;
+
+TMetafileRenderer g_metafileRenderer = nullptr;
+
+enum class TFormat { None, Gif, Jpeg, Tiff, Bmp, Pcx, Tga, Metafile, Art };
+
+bool Starts(const uint8_t* window, std::initializer_list<uint8_t> bytes) {
+  return std::equal(bytes.begin(), bytes.end(), window);
+}
+
+uint16_t Little16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+
+// The tests in their order; the first match decides. atStart is true only
+// for the window at offset 0.
+TFormat Classify(const uint8_t* w, bool atStart) {
+  if (Starts(w, {'G', 'I', 'F', '8', '7', 'a'}) || Starts(w, {'G', 'I', 'F', '8', '9', 'a'}))
+    return TFormat::Gif;
+  const bool bmpHeader = atStart && Starts(w, {'B', 'M'});
+  // A "BM" file whose information header is 0x44 bytes long is a camera file
+  // that the JPEG adapter's data source unwraps.
+  if (Starts(w, {0xFF, 0xD8, 0xFF}) || Starts(w, {0x07, 0x20, 0x4D, 0x4D}) ||
+      (bmpHeader && w[14] == 0x44) || Starts(w, {'S', 'F', 'W', '9', '4', 'A'}) ||
+      (atStart && Starts(w, {0x80, 0x3E, 0x44, 0x53})))
+    return TFormat::Jpeg;
+  if (!atStart) return TFormat::None;
+  // Big-endian TIFF is recognised by three bytes: some writers put a wrong
+  // fourth byte, and libtiff decides on the version itself.
+  if (Starts(w, {'I', 'I', 0x2A, 0x00}) || Starts(w, {'M', 'M', 0x00})) return TFormat::Tiff;
+  if (bmpHeader) return TFormat::Bmp;
+  if (w[0] == 0x0A && (w[1] == 0 || (w[1] >= 2 && w[1] <= 5))) return TFormat::Pcx;
+  // TGA has no signature: a colour-map type of 0, 1 or 128 and up, and one of
+  // the six image types this program reads.
+  const uint8_t tgaType = w[2];
+  if (static_cast<int8_t>(w[1]) <= 1 &&
+      (tgaType == 1 || tgaType == 2 || tgaType == 3 || tgaType == 9 || tgaType == 10 || tgaType == 11))
+    return TFormat::Tga;
+  if (Starts(w, {0xD7, 0xCD, 0xC6, 0x9A}) || Starts(w, {0x02, 0x00, 0x12, 0x00})) return TFormat::Metafile;
+  if (Starts(w, {'J', 'G'})) return TFormat::Art;
+  return TFormat::None;
+}
+
+// Reads the rest of the stream into metafile.data; false when it is larger
+// than a metafile can sensibly be or the read was abandoned.
+bool CopyMetafileData(TPkgStream* stream, TMetafile& metafile) {
+  std::vector<uint8_t>& data = metafile.data;
+  for (;;) {
+    const size_t used = data.size();
+    if (used >= kMaxMetafileBytes) return PkgGetByte(stream) < 0;
+    data.resize(used + std::min(kMetafileCopyBlock, kMaxMetafileBytes - used));
+    const size_t got = PkgRead(data.data() + used, 1, data.size() - used, stream);
+    data.resize(used + got);
+    if (got == 0) return PkgAbortRequested() == 0;
+  }
+}
+
+// Hands the metafile to the installed player; the image adopts what it
+// draws. Without a player, or when it draws nothing, the blank picture stays.
+void ReadMetafile(TPkgStream* stream, bool placeable, TImage& image) {
+  if (!g_metafileRenderer) return;
+  TMetafile metafile;
+  if (placeable) {
+    // Placeable header: key (4), handle (2), bounding box left, top, right,
+    // bottom (signed 16-bit each), units per inch (2), reserved (4),
+    // checksum (2); the metafile itself follows.
+    uint8_t header[kPlaceableHeaderSize];
+    if (PkgSeek(stream, 0, SEEK_SET) != 0 || PkgRead(header, 1, sizeof header, stream) != sizeof header)
+      return;
+    metafile.left = static_cast<int16_t>(Little16(header + 6));
+    metafile.top = static_cast<int16_t>(Little16(header + 8));
+    metafile.right = static_cast<int16_t>(Little16(header + 10));
+    metafile.bottom = static_cast<int16_t>(Little16(header + 12));
+    metafile.unitsPerInch = Little16(header + 14);
+  } else if (PkgSeek(stream, 0, SEEK_SET) != 0) {
+    return;
+  }
+  ProgressReport(0);
+  if (!CopyMetafileData(stream, metafile)) return;
+  if (std::unique_ptr<TDib> dib = g_metafileRenderer(metafile)) image.AdoptBitmap(std::move(dib));
+}
+
+// Runs the reader of a detected format over the stream, positioned at the
+// format's first byte (offset, where the window matched). Returns the result
+// text.
+const char* ReadDetected(TFormat format, TPkgStream* stream, int32_t offset, const uint8_t* window,
+                         const char* path, TImage& image, const TProfile& options) {
+  if (format == TFormat::Art) {
+    // An "art" file's picture cannot be decoded; a white picture of its size
+    // stands in for it.
+    BlankPicture(image, Little16(window + 14), Little16(window + 12));
+    return "art";
+  }
+  if (format == TFormat::Metafile) {
+    ReadMetafile(stream, window[0] == 0xD7, image);
+    return "wmf";
+  }
+  // TIFF offsets count from the file's first byte, so its reader always
+  // starts there.
+  if (PkgSeek(stream, format == TFormat::Tiff ? 0 : offset, SEEK_SET) != 0) return "???";
+  switch (format) {
+  case TFormat::Gif: ReadGif(stream, image, options); return "gif";
+  case TFormat::Jpeg: ReadJpeg(stream, path, image, options); return "jpg";
+  case TFormat::Tiff: ReadTiff(stream, path, image, options); return "tif";
+  case TFormat::Bmp: ReadBmp(stream, image, options); return "bmp";
+  case TFormat::Pcx: ReadPcx(stream, image, options); return "pcx";
+  case TFormat::Tga: ReadTga(stream, image, options); return "tga";
+  default: return "???";
+  }
+}
+
+// Slides the detection window over the stream and reads the first format
+// recognised.
+const char* DetectAndRead(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
+  uint8_t window[kWindowSize] = {};
+  PkgRead(window, 1, kWindowSize, stream); // a short file leaves zeros
+  for (int32_t offset = 0; offset < kSearchLimit; ++offset) {
+    const TFormat format = Classify(window, offset == 0);
+    if (format != TFormat::None) return ReadDetected(format, stream, offset, window, path, image, options);
+    const int next = PkgGetByte(stream);
+    if (next < 0) break;
+    std::memmove(window, window + 1, kWindowSize - 1);
+    window[kWindowSize - 1] = static_cast<uint8_t>(next);
+  }
+  return "???";
+}
+
+// Lets slow package layers (downloads, inflation) keep the window alive and
+// notice a stop request while a picture is read.
+int AbortFromProgress(const void*) { return ProgressReport(-1); }
+
+} // namespace
+
+std::unique_ptr<TImage> NewImageFor(const TProfile& options) {
+  return std::make_unique<TImage>(options.Ref(IntKey::ZoomMul), options.Ref(IntKey::ZoomDiv),
+                                  options.Ref(IntKey::GIFOver), options.Ref(IntKey::GIFDpi1),
+                                  options.Ref(IntKey::GIFDpi2), options.Ref(IntKey::GIFDpi3));
+}
+
+void BlankPicture(TImage& image, int32_t width, int32_t height) {
+  width = std::clamp(width, 1, kMaxImageSide);
+  height = std::clamp(height, 1, kMaxImageSide);
+  image.Create(kImageTypeBmp, width, height, 1, 1, 1, 1, 1);
+  TLogPalette palette;
+  palette.count = 2;
+  palette.entries[0] = {0, 0, 0, 0};
+  palette.entries[1] = {255, 255, 255, 0};
+  image.SetPalette(palette);
+}
+
+const char* ReadPicture(const char* path, TImage& image, const TProfile& options) {
+  CommentChar(0);
+  BlankPicture(image, 1, 1);
+  ProgressBegin();
+  PkgSetPtr("AbortProc", reinterpret_cast<const void*>(&AbortFromProgress));
+  const char* result = "???";
+  if (TPkgStream* stream = PkgOpen(path, "rb")) {
+    result = DetectAndRead(stream, path, image, options);
+    PkgClose(stream, 0);
+  }
+  PkgSetPtr("AbortProc", nullptr);
+  ProgressEnd();
+  return result;
+}
+
+int32_t FileTypeFromExtension(const char* path) {
+  static constexpr const char* kExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg", ".tif"};
+  const char* name = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') name = p + 1;
+  const char* dot = std::strrchr(name, '.');
+  if (!dot) return 0;
+  for (int32_t i = 0; i < 6; ++i)
+    if (strcasecmp(dot, kExtensions[i]) == 0) return i + 1;
+  return 0;
+}
+
+int SavePicture(const char* path, int32_t fileTypeCode, TImage& image, const TProfile& options,
+                TDither* ditherer) {
+  if (const int32_t fromName = FileTypeFromExtension(path)) fileTypeCode = fromName;
+  using TWriter = int (*)(const char*, TImage&, const TProfile&, TDither*);
+  static constexpr TWriter kWriters[] = {WriteGif, WriteBmp, WritePcx, WriteTga, WriteJpeg, WriteTiff};
+  if (fileTypeCode < kFileTypeGif || fileTypeCode > kFileTypeTif) return 1;
+  ProgressBegin();
+  const int result = kWriters[fileTypeCode - 1](path, image, options, ditherer);
+  ProgressEnd();
+  return result;
+}
+
+void SetMetafileRenderer(TMetafileRenderer renderer) { g_metafileRenderer = renderer; }
