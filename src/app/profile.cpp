@@ -1,14 +1,25 @@
 #include "app/profile.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
+#include "app/ini_file.h"
 #include "app/profile_tables.h"
 #include "platform/folders.h"
 
 namespace {
+
+// Values read from the file are cut to this length, and key enumeration
+// stops once the names would fill this many bytes: a damaged or hostile
+// settings file costs bounded work.
+constexpr size_t kMaxValueLength = 255;
+constexpr size_t kKeyNamesBytes = 16 * 1024;
+
+// Below this much physical memory the two-pass JPEG limit is half of it.
+constexpr uint64_t kSmallMachineBytes = 64ull << 20;
 
 int32_t Clamp(const TIntSetting& setting, long long value) {
   if (value < setting.min) return setting.min;
@@ -24,17 +35,39 @@ bool LeadingPartOf(const char* name, const char* settingName) {
   return length > 0 && length <= std::strlen(settingName) && strncasecmp(name, settingName, length) == 0;
 }
 
+// The leading decimal number of a text (blanks and a sign allowed), or
+// nothing when it does not begin with one. Overflow saturates.
+bool LeadingNumber(const char* text, long long& value) {
+  char* end = nullptr;
+  value = std::strtoll(text, &end, 10);
+  return end != text;
+}
+
 // The text of an integer setting: empty means 1 (a bare switch "-Rand" turns a
 // setting on), a leading decimal number is the value, anything else is 1.
 long long IntFromText(const char* text) {
-  if (*text == '\0') return 1;
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text, &end, 10);
-  return end == text ? 1 : value; // strtoll saturates on overflow; Clamp takes it from there
+  long long value = 1;
+  if (*text == '\0' || !LeadingNumber(text, value)) return 1;
+  return value;
+}
+
+std::string ProgramStem(const std::string& programName) {
+  std::string name = programName.substr(programName.find_last_of('/') + 1);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name.empty() ? "zerbalin" : name;
+}
+
+bool IsExtensionKey(int index) {
+  return index >= static_cast<int>(StrKey::GIFExt0) && index <= static_cast<int>(StrKey::ZIPExt7);
 }
 
 } // namespace
+
+std::string SettingsFilePath(StartMode mode, const std::string& programName) {
+  std::string stem = mode == StartMode::SaverConfig ? "zersav32" : ProgramStem(programName);
+  return ConfigFolder() + "/" + stem + ".ini";
+}
 
 std::string DefaultString(StrKey key) {
   const TStrSetting& setting = StrSetting(key);
@@ -44,8 +77,35 @@ std::string DefaultString(StrKey key) {
 }
 
 TProfile::TProfile() {
-  for (int i = 0; i < kIntSettingCount; ++i) m_values[i] = kIntSettings[i].viewerDefault;
+  SetDefaults(StartMode::Viewer);
+  TakeSnapshot();
+}
+
+TProfile::TProfile(const TProfileStart& start, const Host& host)
+    : m_fileName(SettingsFilePath(start.mode, start.programName)), m_mode(start.mode), m_switches(start.switches) {
+  SetDefaults(start.mode);
+  AdjustToMachine(host);
+  TakeSnapshot();
+  Read();
+  if (start.install) Set(IntKey::Enable3dControls, 0);
+}
+
+void TProfile::SetDefaults(StartMode mode) {
+  for (int i = 0; i < kIntSettingCount; ++i)
+    m_values[i] = mode == StartMode::Viewer ? kIntSettings[i].viewerDefault : kIntSettings[i].saverDefault;
   for (int i = 0; i < kStrSettingCount; ++i) m_strings[i] = DefaultString(static_cast<StrKey>(i));
+}
+
+void TProfile::AdjustToMachine(const Host& host) {
+  Set(IntKey::JPEGTwoPass, host.DisplayDepth() == 8 ? 1 : 0);
+  uint64_t memory = host.PhysicalMemory();
+  if (memory == 0) return; // unknown: keep the table's default
+  Set(IntKey::JPEGKBytesMemory, memory < kSmallMachineBytes ? static_cast<int32_t>(memory / 2048) : 32767);
+}
+
+void TProfile::TakeSnapshot() {
+  std::copy(std::begin(m_values), std::end(m_values), m_defaultValues);
+  std::copy(std::begin(m_strings), std::end(m_strings), m_defaultStrings);
 }
 
 void TProfile::Set(IntKey key, int32_t value) { m_values[static_cast<int>(key)] = Clamp(IntSetting(key), value); }
@@ -64,4 +124,160 @@ bool TProfile::SetByName(const char* name, const char* value) {
     return true;
   }
   return false;
+}
+
+void TProfile::Read() {
+  if (!m_fileName.empty()) {
+    size_t namesBytes = 0;
+    for (auto& [key, value] : TIniFile(m_fileName).Entries(kProfileSection)) {
+      namesBytes += key.size() + 1;
+      if (namesBytes > kKeyNamesBytes) break;
+      if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
+      SetByName(key.c_str(), value.c_str());
+    }
+  }
+  if (m_mode != StartMode::Viewer) return;
+  for (const TSwitch& option : m_switches) SetByName(option.name.c_str(), option.value.c_str());
+}
+
+namespace {
+
+// Writes an integer setting, or removes its key when it holds the default.
+void WriteIntSetting(TIniFile& file, int index, int32_t value, int32_t defaultValue) {
+  if (value == defaultValue)
+    file.Remove(kProfileSection, kIntSettings[index].name);
+  else
+    file.Set(kProfileSection, kIntSettings[index].name, std::to_string(value));
+}
+
+// Strings count as defaults without regard to case (".GIF" is ".gif").
+void WriteStrSetting(TIniFile& file, int index, const std::string& value, const std::string& defaultValue) {
+  if (value.size() == defaultValue.size() && strcasecmp(value.c_str(), defaultValue.c_str()) == 0)
+    file.Remove(kProfileSection, kStrSettings[index].name);
+  else
+    file.Set(kProfileSection, kStrSettings[index].name, value);
+}
+
+} // namespace
+
+bool TProfile::WriteAll() {
+  if (m_fileName.empty()) return false;
+  TIniFile file(m_fileName);
+  file.AddSection(kProfileSection);
+  for (int i = 0; i < kIntSettingCount; ++i) {
+    m_values[i] = Clamp(kIntSettings[i], m_values[i]);
+    WriteIntSetting(file, i, m_values[i], m_defaultValues[i]);
+  }
+  for (int i = 0; i < kStrSettingCount; ++i) WriteStrSetting(file, i, m_strings[i], m_defaultStrings[i]);
+  return file.Save();
+}
+
+bool TProfile::WriteOnExit() {
+  if (m_fileName.empty()) return false;
+  TIniFile file(m_fileName);
+  for (IntKey key : {IntKey::AutoResume, IntKey::StartupPassword, IntKey::SlideshowPassword})
+    file.Set(kProfileSection, IntSetting(key).name, std::to_string(Get(key)));
+  for (int i = static_cast<int>(IntKey::GIFEnab); i <= static_cast<int>(IntKey::ZIPEnab); ++i) {
+    m_values[i] = Clamp(kIntSettings[i], m_values[i]);
+    WriteIntSetting(file, i, m_values[i], m_defaultValues[i]);
+  }
+  for (int i = 0; i < kStrSettingCount; ++i)
+    if (IsExtensionKey(i)) WriteStrSetting(file, i, m_strings[i], m_defaultStrings[i]);
+  return file.Save();
+}
+
+void TProfile::ResetToDefaults() {
+  std::copy(std::begin(m_defaultValues), std::end(m_defaultValues), m_values);
+  std::copy(std::begin(m_defaultStrings), std::end(m_defaultStrings), m_strings);
+}
+
+std::string TProfile::ReadString(std::string_view key, std::string_view defaultValue) const {
+  if (m_fileName.empty()) return std::string(defaultValue);
+  return IniReadString(m_fileName, kProfileSection, key, defaultValue);
+}
+
+bool TProfile::WriteString(std::string_view key, const char* value) {
+  return !m_fileName.empty() && IniWriteString(m_fileName, kProfileSection, key, value);
+}
+
+int32_t TProfile::ReadInt(std::string_view key, int32_t defaultValue) const {
+  std::string text = ReadString(key, "");
+  long long value = 0;
+  if (text.empty() || !LeadingNumber(text.c_str(), value)) return defaultValue;
+  return static_cast<int32_t>(std::clamp<long long>(value, INT32_MIN, INT32_MAX));
+}
+
+bool TProfile::WriteInt(std::string_view key, int32_t value) {
+  return WriteString(key, std::to_string(value).c_str());
+}
+
+int TProfile::Count() { return kIntSettingCount; }
+
+namespace {
+const TIntSetting& Row(int index) { return kIntSettings[std::clamp(index, 0, kIntSettingCount - 1)]; }
+} // namespace
+
+const char* TProfile::Name(int index) { return Row(index).name; }
+const char* TProfile::Help(int index) { return Row(index).help; }
+int32_t TProfile::Min(int index) { return Row(index).min; }
+int32_t TProfile::Max(int index) { return Row(index).max; }
+int32_t TProfile::Default(int index) { return Row(index).viewerDefault; }
+
+void TProfile::SaveValues() {
+  std::copy(std::begin(m_values), std::end(m_values), m_savedValues);
+  m_hasSavedValues = true;
+}
+
+void TProfile::RestoreSavedValues() {
+  if (!m_hasSavedValues) return;
+  std::copy(std::begin(m_savedValues), std::end(m_savedValues), m_values);
+  m_hasSavedValues = false;
+}
+
+TPlacement LoadPlacement(const TProfile& profile, const TPlacementKeys& keys) {
+  TPlacement placement{profile.Get(keys.x), profile.Get(keys.y), profile.Get(keys.w), profile.Get(keys.h), 0};
+  if (keys.m != IntKey::Count) placement.m = profile.Get(keys.m);
+  return placement;
+}
+
+void StorePlacement(TProfile& profile, const TPlacementKeys& keys, const TPlacement& placement) {
+  profile.Set(keys.x, placement.x);
+  profile.Set(keys.y, placement.y);
+  profile.Set(keys.w, placement.w);
+  profile.Set(keys.h, placement.h);
+  if (keys.m != IntKey::Count) profile.Set(keys.m, placement.m);
+}
+
+namespace {
+
+// One axis of ApplyPlacement: the size from thousandths when given, the
+// position from thousandths or centred.
+void PlaceAxis(int32_t position, int32_t size, int32_t reference, int32_t& start, int32_t& length) {
+  if (size > 0) length = static_cast<int32_t>(int64_t{size} * reference / 1000);
+  start = position < 0 ? (reference - length) / 2 : static_cast<int32_t>(int64_t{position} * reference / 1000);
+}
+
+int32_t Thousandths(int32_t value, int32_t reference) {
+  if (reference <= 0) return 0;
+  return static_cast<int32_t>(std::clamp<int64_t>(int64_t{value} * 1000 / reference, INT32_MIN, INT32_MAX));
+}
+
+} // namespace
+
+TRect ApplyPlacement(const TPlacement& placement, const TRect& current, TSize reference) {
+  TRect rect = current;
+  PlaceAxis(placement.x, placement.w, reference.width, rect.left, rect.width);
+  PlaceAxis(placement.y, placement.h, reference.height, rect.top, rect.height);
+  return rect;
+}
+
+TShowState ShowStateOf(const TPlacement& placement) {
+  if (placement.m > 0) return TShowState::Maximised;
+  return placement.m < 0 ? TShowState::Minimised : TShowState::Normal;
+}
+
+TPlacement ReadPlacement(const TRect& normal, TShowState state, TSize screen) {
+  return {Thousandths(normal.left, screen.width), Thousandths(normal.top, screen.height),
+          Thousandths(normal.width, screen.width), Thousandths(normal.height, screen.height),
+          static_cast<int32_t>(state)};
 }

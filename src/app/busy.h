@@ -1,0 +1,49 @@
+#pragma once
+// Busy operations: a long task (reading or writing a picture, expanding the
+// file list, copying, unzipping, printing) runs on the one user-interface
+// thread between BusyBegin and BusyEnd. Its progress reports show a
+// percentage in the title and the pointer, dispatch the messages that wait
+// meanwhile, and carry a stop request back into the task. The state is
+// process-wide: one operation runs at a time.
+#include "core/progress.h"
+#include "platform/host.h"
+
+// The host whose title, pointer and messages the service uses (the main
+// window's); nullptr detaches, after which progress only reports stop
+// requests.
+void BusyAttach(Host* host);
+// Copies of the settings EnableWindowPercent and EnableCursorPercent.
+void BusyConfigure(bool windowPercent, bool cursorPercent);
+
+void BusyBegin();
+// percent 0..100, or -1 to keep the window alive only. Returns non-zero
+// when the task is to stop now. Messages dispatched here may run commands,
+// which find the service busy (BusyCheck) and ask it to stop.
+int BusyProgress(int percent);
+void BusyCancel();
+bool BusyIsActive();
+// Restores the title a percentage replaced and leaves the busy state.
+void BusyEnd();
+
+// The first step of every command handler: true when an operation runs, in
+// which case it is asked to stop and the command must be dropped.
+bool BusyCheck();
+
+// The codecs' progress hook over this service. Its Begin starts an operation
+// only when none runs, and its End ends only an operation its Begin started,
+// so a picture loaded while the file list expands stays inside that
+// operation.
+const TProgressHook& BusyProgressHook();
+
+// The file-package layer's AbortProc: Progress(-1), so slow package work
+// keeps the window alive and stops on request.
+int BusyAbortProc(const void* abortData);
+
+// Sets AbortProc to BusyAbortProc for its lifetime, then back to none.
+class TBusyAbortScope {
+public:
+  TBusyAbortScope();
+  ~TBusyAbortScope();
+  TBusyAbortScope(const TBusyAbortScope&) = delete;
+  TBusyAbortScope& operator=(const TBusyAbortScope&) = delete;
+};

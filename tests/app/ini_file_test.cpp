@@ -1,0 +1,143 @@
+#include "app/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "support/peer.h"
+
+namespace {
+
+using testsupport::ReadFileBytes;
+using testsupport::TTempDir;
+using testsupport::WriteFileBytes;
+
+std::string ReadText(const std::string& path) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+size_t EntriesIn(const std::filesystem::path& folder) {
+  size_t count = 0;
+  for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(IniFile, KeepsCommentsOtherSectionsAndUnknownKeysAcrossWrites) {
+  TTempDir dir;
+  std::string path = dir / "a.ini";
+  WriteFileBytes(path,
+                 "; made by hand\n"
+                 "[Other]\n"
+                 "Delay=99\n"
+                 "\n"
+                 "[zerbalin]\n"
+                 "# a note\n"
+                 "Unknown = kept \n"
+                 "garbage line without equals\n"
+                 "DELAY=3\n"
+                 "Delay=4\n"
+                 "\n"
+                 "[Last]\n"
+                 "x=1\n");
+  TIniFile file(path);
+  EXPECT_EQ(file.Get("ZERBALIN", "delay"), "3"); // first occurrence, any case
+  EXPECT_EQ(file.Get("Zerbalin", "unknown"), "kept");
+  EXPECT_EQ(file.Get("Zerbalin", "garbage line without equals"), std::nullopt);
+  EXPECT_EQ(file.Keys("Zerbalin"), (std::vector<std::string>{"Unknown", "DELAY"}));
+
+  EXPECT_TRUE(file.Set("Zerbalin", "Delay", "6"));
+  EXPECT_TRUE(file.Set("Zerbalin", "New", "two\nlines"));
+  EXPECT_TRUE(file.Set("Fresh", "k", "v"));
+  EXPECT_FALSE(file.Set("Zerbalin", "a=b", "v"));
+  EXPECT_TRUE(file.Save());
+  EXPECT_EQ(ReadText(path),
+            "; made by hand\n"
+            "[Other]\n"
+            "Delay=99\n"
+            "\n"
+            "[zerbalin]\n"
+            "# a note\n"
+            "Unknown = kept \n"
+            "garbage line without equals\n"
+            "Delay=6\n"
+            "Delay=4\n"
+            "New=two\n"
+            "\n"
+            "[Last]\n"
+            "x=1\n"
+            "\n"
+            "[Fresh]\n"
+            "k=v\n");
+
+  // Removing a key takes every copy, so an older duplicate cannot reappear.
+  EXPECT_TRUE(IniWriteString(path, "zerbalin", "delay", nullptr));
+  EXPECT_EQ(IniReadString(path, "Zerbalin", "Delay", "none"), "none");
+  EXPECT_EQ(IniReadString(path, "Other", "Delay", "none"), "99");
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u) << "no temporary file is left behind";
+}
+
+TEST(IniFile, KeepsWindowsLineEndings) {
+  TTempDir dir;
+  std::string path = dir / "crlf.ini";
+  WriteFileBytes(path, "[S]\r\na=1\r\n");
+  EXPECT_EQ(IniReadString(path, "S", "a", ""), "1");
+  EXPECT_TRUE(IniWriteString(path, "S", "b", "2"));
+  EXPECT_EQ(ReadText(path), "[S]\r\na=1\r\nb=2\r\n");
+}
+
+TEST(IniFile, MissingFileAndFolderAreCreatedOnWrite) {
+  TTempDir dir;
+  std::string path = dir / "new/deeper/settings.ini";
+  EXPECT_TRUE(TIniFile(path).Keys("S").empty());
+  TIniFile file(path);
+  file.AddSection("S");
+  EXPECT_TRUE(file.Save());
+  EXPECT_EQ(ReadText(path), "[S]\n");
+}
+
+TEST(IniFile, UnwritablePlacesLeaveTheFileAsItWas) {
+  TTempDir dir;
+  std::string path = dir / "ro.ini";
+  WriteFileBytes(path, "[S]\na=1\n");
+  chmod(path.c_str(), 0444);
+  EXPECT_FALSE(IniWriteString(path, "S", "a", "2"));
+  EXPECT_EQ(ReadText(path), "[S]\na=1\n");
+
+  std::filesystem::create_directory(dir.Path() / "locked");
+  std::string inLocked = dir / "locked/s.ini";
+  chmod((dir / "locked").c_str(), 0555);
+  EXPECT_FALSE(IniWriteString(inLocked, "S", "a", "2"));
+  EXPECT_FALSE(std::filesystem::exists(inLocked));
+  chmod((dir / "locked").c_str(), 0755);
+
+  // A file too large to read is not rewritten from the part that was read.
+  std::string huge = dir / "huge.ini";
+  WriteFileBytes(huge, "[S]\n" + std::string(kMaxIniFileBytes, ';') + "\n");
+  EXPECT_FALSE(IniWriteString(huge, "S", "a", "2"));
+  EXPECT_EQ(std::filesystem::file_size(huge), kMaxIniFileBytes + 5);
+}
+
+TEST(IniFile, WritesThroughASymbolicLink) {
+  TTempDir dir;
+  std::string real = dir / "real.ini";
+  std::string link = dir / "link.ini";
+  WriteFileBytes(real, "[S]\n");
+  std::filesystem::create_symlink(real, link);
+  EXPECT_TRUE(IniWriteString(link, "S", "a", "1"));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadText(real), "[S]\na=1\n");
+}
+
+TEST(IniFile, BinaryBytesAndLongValuesReadBack) {
+  TTempDir dir;
+  std::string path = dir / "bin.ini";
+  std::string value(100 * 1024, 'v');
+  std::string binary("\x01\xff\x00\x7f", 4);
+  WriteFileBytes(path, "[S]\nlong=" + value + "\nbin=" + binary + "\n\xfe\xfe\n[\n");
+  EXPECT_EQ(IniReadString(path, "S", "long", ""), value);
+  EXPECT_EQ(IniReadString(path, "S", "bin", ""), binary);
+}
+
+} // namespace
