@@ -1,11 +1,450 @@
+// BMP files: a 14-byte file header ("BM", file size, two reserved words, the
+// offset of the pixel data), an information header whose first 32-bit value
+// is its own size, an optional colour table, then the rows, bottom row first
+// unless the height is negative, each padded to a multiple of 4 bytes. 8-bit
+// and 4-bit pictures may be run-length encoded (compression 1 and 2); 16- and
+// 32-bit pixels are split into channels by three masks.
+//
+// Information headers read: 12 bytes (OS/2 1.x: 16-bit width and height, no
+// compression, 3-byte colour entries) and 40 bytes (Windows 3), plus the
+// longer Windows headers of 52, 56, 108 and 124 bytes that today's tools
+// write. Those only add fields after the first 40 bytes (masks, colour space,
+// profile), so they are read like the 40-byte header, with their masks taken
+// from the header itself.
 #include "formats/bmp.h"
 
-#include "core/image.h"
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <vector>
 
-void ReadBmp(TPkgStream*, TImage& image, const TProfile&) {
-  image.Create(1, 1, 1, 1, 1, 1, 1, 0);
+#include "app/profile.h"
+#include "core/image.h"
+#include "core/progress.h"
+#include "filepkg/filepkg.h"
+#include "formats/run_length.h"
+
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr size_t kCoreHeaderSize = 12;
+constexpr size_t kInfoHeaderSize = 40;
+constexpr size_t kMasksSize = 12;
+constexpr size_t kLargestHeaderSize = 124;
+constexpr int32_t kFileTypeBmp = 1;
+constexpr uint32_t kCompressionNone = 0;
+constexpr uint32_t kCompressionBitFields = 3;
+// A packed bitmap handed over by the image may be larger than a file the
+// reader accepts; the image stores it reduced.
+constexpr int32_t kMaxPackedSide = 1 << 16;
+
+enum class TBmpLayout { File, Packed };
+
+// One channel of a 16- or 32-bit pixel: the masked bits moved down to bit 0,
+// then widened or narrowed to 8 bits.
+struct TChannel {
+  uint32_t mask = 0;
+  int down = 0;
+  int up = 0;
+  int narrow = 0;
+
+  uint8_t Extract(uint32_t value) const {
+    return static_cast<uint8_t>((((value & mask) >> down) << up) >> narrow);
+  }
+};
+
+// A channel narrower than 8 bits is shifted up until its top bit reaches bit
+// 7 (so 5-bit white becomes 248); a wider one keeps its top 8 bits.
+TChannel MakeChannel(uint32_t mask) {
+  TChannel channel;
+  if (mask == 0) return channel;
+  channel.mask = mask;
+  channel.down = std::countr_zero(mask);
+  const uint32_t shifted = mask >> channel.down;
+  const int width = std::bit_width(shifted);
+  if (width > 8) {
+    channel.narrow = width - 8;
+  } else {
+    channel.up = std::countl_zero(static_cast<uint8_t>(shifted));
+  }
+  return channel;
 }
 
-int WriteBmp(const char*, TImage&, const TProfile&, TDither*) {
-  return 1;
+struct TBmpInfo {
+  uint32_t headerSize = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  bool topDown = false;
+  int32_t bitCount = 0;
+  uint32_t compression = kCompressionNone;
+  int32_t xDpi = 1;
+  int32_t yDpi = 1;
+  uint32_t masks[3] = {0xFF0000, 0xFF00, 0xFF}; // red, green, blue
+  TLogPalette palette;
+};
+
+bool KnownHeaderSize(uint32_t size) {
+  return size == kCoreHeaderSize || size == kInfoHeaderSize || size == 52 || size == 56 || size == 108 ||
+         size == kLargestHeaderSize;
+}
+
+bool KnownBitCount(int32_t bitCount) {
+  return bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
+}
+
+int32_t DpiFromPelsPerMetre(uint32_t field) {
+  const int64_t dpi = (int64_t{static_cast<int32_t>(field)} * 254 + 5000) / 10000;
+  return static_cast<int32_t>(std::clamp<int64_t>(dpi, 1, INT32_MAX));
+}
+
+// Reads the information header, the masks and the colour table. False when
+// the header is of an unknown kind, describes no readable picture, or ends
+// early.
+bool ReadInfo(TPkgStream* stream, TBmpLayout layout, TBmpInfo& info) {
+  uint8_t header[kLargestHeaderSize];
+  if (!ReadExact(stream, header, 4)) return false;
+  info.headerSize = Le32(header);
+  if (!KnownHeaderSize(info.headerSize) || !ReadExact(stream, header + 4, info.headerSize - 4)) return false;
+  int64_t height = 0;
+  if (info.headerSize == kCoreHeaderSize) {
+    info.width = Le16(header + 4);
+    height = Le16(header + 6);
+    info.bitCount = Le16(header + 10);
+  } else {
+    info.width = static_cast<int32_t>(Le32(header + 4));
+    height = static_cast<int32_t>(Le32(header + 8));
+    info.bitCount = Le16(header + 14);
+    info.compression = Le32(header + 16);
+    info.xDpi = DpiFromPelsPerMetre(Le32(header + 24));
+    info.yDpi = DpiFromPelsPerMetre(Le32(header + 28));
+  }
+  // A negative height marks a picture stored top row first.
+  info.topDown = height < 0;
+  height = height < 0 ? -height : height;
+  const int32_t maxSide = layout == TBmpLayout::File ? kMaxImageSide : kMaxPackedSide;
+  if (info.width < 1 || info.width > maxSide || height < 1 || height > maxSide) return false;
+  info.height = static_cast<int32_t>(height);
+  if (!KnownBitCount(info.bitCount)) return false;
+
+  if (info.bitCount == 16) {
+    info.masks[0] = 0x7C00;
+    info.masks[1] = 0x3E0;
+    info.masks[2] = 0x1F;
+  }
+  if (info.compression == kCompressionBitFields) {
+    uint8_t masks[kMasksSize];
+    if (info.headerSize > kInfoHeaderSize) {
+      std::memcpy(masks, header + kInfoHeaderSize, kMasksSize);
+    } else if (!ReadExact(stream, masks, kMasksSize)) {
+      return false;
+    }
+    for (int i = 0; i < 3; ++i) info.masks[i] = Le32(masks + 4 * i);
+  }
+
+  if (info.bitCount > 8) return true;
+  const uint32_t most = 1u << info.bitCount;
+  uint32_t entries = most;
+  size_t entrySize = 3;
+  if (info.headerSize != kCoreHeaderSize) {
+    const uint32_t coloursUsed = Le32(header + 32);
+    if (coloursUsed != 0 && coloursUsed < most) entries = coloursUsed;
+    entrySize = 4;
+  }
+  uint8_t table[256 * 4];
+  if (!ReadExact(stream, table, entries * entrySize)) return false;
+  info.palette.count = static_cast<uint16_t>(entries);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint8_t* entry = table + i * entrySize;
+    info.palette.entries[i] = {entry[2], entry[1], entry[0], 0};
+  }
+  return true;
+}
+
+// File row length in bytes, padded to a multiple of 4.
+size_t FileStride(const TBmpInfo& info) {
+  return ((static_cast<size_t>(info.width) * info.bitCount + 31) / 32) * 4;
+}
+
+template <int kBytes>
+void UnpackMasked(const uint8_t* in, uint8_t* out, int32_t width, const TChannel* channels) {
+  for (int32_t x = 0; x < width; ++x, in += kBytes, out += 3) {
+    const uint32_t value = kBytes == 2 ? Le16(in) : Le32(in);
+    out[0] = channels[2].Extract(value);
+    out[1] = channels[1].Extract(value);
+    out[2] = channels[0].Extract(value);
+  }
+}
+
+// Run-length decoding of 8-bit (compression 1) and 4-bit (compression 2)
+// data. The position moves over the picture as the codes say: end of line
+// finishes the row with zeros, end of bitmap finishes the picture with zeros,
+// and a delta skips dx columns and dy whole rows, leaving zeros behind. A run
+// that would pass the end of its row is cut there; the file must end each row
+// with an end-of-line code, as the format requires.
+class TBmpRunLength {
+public:
+  TBmpRunLength(TPkgStream* stream, int32_t width, bool fourBit)
+      : m_stream(stream), m_width(width), m_fourBit(fourBit) {}
+
+  // Fills row with the next file row's width pixels. False once the data has
+  // ended early; the row is then complete, with zeros where data was missing.
+  bool DecodeRow(uint8_t* row);
+
+private:
+  bool Absolute(uint8_t* row, int32_t& x, int count);
+
+  TPkgStream* m_stream;
+  int32_t m_width;
+  bool m_fourBit;
+  int32_t m_skipRows = 0;
+  int32_t m_skipColumns = 0;
+  bool m_endOfBitmap = false;
+  bool m_endOfData = false;
+};
+
+bool TBmpRunLength::DecodeRow(uint8_t* row) {
+  std::memset(row, 0, static_cast<size_t>(m_width));
+  if (m_endOfData) return false;
+  if (m_endOfBitmap) return true;
+  if (m_skipRows > 0) {
+    --m_skipRows;
+    return true;
+  }
+  int32_t x = std::min(m_skipColumns, m_width);
+  m_skipColumns = 0;
+  for (;;) {
+    const int count = PkgGetByte(m_stream);
+    const int value = PkgGetByte(m_stream);
+    if (value < 0) break;
+    if (count > 0) {
+      const int32_t n = std::min<int32_t>(count, m_width - x);
+      if (!m_fourBit) {
+        std::memset(row + x, value, static_cast<size_t>(n));
+      } else {
+        const uint8_t pair[2] = {static_cast<uint8_t>(value >> 4), static_cast<uint8_t>(value & 15)};
+        for (int32_t k = 0; k < n; ++k) row[x + k] = pair[k & 1];
+      }
+      x += n;
+      continue;
+    }
+    if (value == 0) return true;  // end of line
+    if (value == 1) {             // end of bitmap
+      m_endOfBitmap = true;
+      return true;
+    }
+    if (value == 2) {             // delta
+      const int dx = PkgGetByte(m_stream);
+      const int dy = PkgGetByte(m_stream);
+      if (dy < 0) break;
+      if (dy == 0) {
+        x = std::min(x + dx, m_width);
+        continue;
+      }
+      m_skipRows = dy - 1;
+      m_skipColumns = x + dx;
+      return true;
+    }
+    if (!Absolute(row, x, value)) break;
+  }
+  m_endOfData = true;
+  return false;
+}
+
+// An absolute run of count pixels stored literally (two to a byte for 4-bit
+// data, high nibble first), padded to an even number of bytes.
+bool TBmpRunLength::Absolute(uint8_t* row, int32_t& x, int count) {
+  const int bytes = m_fourBit ? (count + 1) / 2 : count;
+  for (int i = 0; i < bytes; ++i) {
+    const int byte = PkgGetByte(m_stream);
+    if (byte < 0) return false;
+    if (!m_fourBit) {
+      if (x < m_width) row[x++] = static_cast<uint8_t>(byte);
+      continue;
+    }
+    if (x < m_width) row[x++] = static_cast<uint8_t>(byte >> 4);
+    if (x < m_width && 2 * i + 1 < count) row[x++] = static_cast<uint8_t>(byte & 15);
+  }
+  return (bytes & 1) == 0 || PkgGetByte(m_stream) >= 0;
+}
+
+// Decodes every row into the picture, in file order. Stops at the first row
+// the data does not complete, or when the user asks to stop.
+void ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
+  const bool runLength = info.compression != kCompressionNone && (info.bitCount == 8 || info.bitCount == 4);
+  TBmpRunLength decoder(stream, info.width, info.bitCount == 4);
+  const TChannel channels[3] = {MakeChannel(info.masks[0]), MakeChannel(info.masks[1]),
+                                MakeChannel(info.masks[2])};
+  std::vector<uint8_t> fileRow(runLength ? 0 : FileStride(info));
+  const int32_t bytesPerPixel = info.bitCount > 8 ? 3 : 1;
+  for (int32_t done = 0; done < info.height; ++done) {
+    const int32_t y = info.topDown ? done : info.height - 1 - done;
+    uint8_t* row = image.RowBuffer(0, y, info.width);
+    if (!row) return;
+    if (runLength) {
+      const bool complete = decoder.DecodeRow(row);
+      image.PutRow(0, y, row, info.width);
+      if (!complete) return;
+    } else {
+      if (!ReadExact(stream, fileRow.data(), fileRow.size())) return;
+      const uint8_t* in = fileRow.data();
+      switch (info.bitCount) {
+      case 1:
+      case 4:
+        UnpackBits(in, row, info.width, info.bitCount);
+        break;
+      case 16:
+        UnpackMasked<2>(in, row, info.width, channels);
+        break;
+      case 32:
+        UnpackMasked<4>(in, row, info.width, channels);
+        break;
+      default:
+        std::memcpy(row, in, static_cast<size_t>(info.width) * bytesPerPixel);
+        break;
+      }
+      image.PutRow(0, y, row, info.width);
+    }
+    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / info.height)) != 0) return;
+  }
+}
+
+// False when the headers reject the file; the picture is then left alone.
+bool ReadBitmap(TPkgStream* stream, TImage& image, const TProfile& options, TBmpLayout layout) {
+  const int32_t start = PkgTell(stream);
+  uint32_t dataOffset = 0;
+  if (layout == TBmpLayout::File) {
+    uint8_t fileHeader[kFileHeaderSize];
+    if (!ReadExact(stream, fileHeader, kFileHeaderSize)) return false;
+    dataOffset = Le32(fileHeader + 10);
+  }
+  TBmpInfo info;
+  if (!ReadInfo(stream, layout, info)) return false;
+
+  const int32_t bytesPerPixel = info.bitCount > 8 ? 3 : 1;
+  image.Create(kFileTypeBmp, info.width, info.height, info.xDpi, info.yDpi, bytesPerPixel,
+               ReaderReduction(options, info.width, info.height), 0);
+  image.GreyPalette();
+  if (info.bitCount <= 8) image.SetPalette(info.palette);
+
+  if (layout == TBmpLayout::File) {
+    const int64_t dataStart = int64_t{start} + dataOffset;
+    if (dataStart > INT32_MAX) return true;
+    if (PkgTell(stream) < dataStart && PkgSeek(stream, static_cast<int32_t>(dataStart), 0) != 0) return true;
+  }
+  ReadRows(stream, image, info);
+  return true;
+}
+
+TProfile PackedBitmapOptions() {
+  TProfile options;
+  options.Set(IntKey::QuickLook, 0);
+  return options;
+}
+
+// The packed form of a bitmap: a 40-byte information header, the masks for
+// bit fields, the colour table for 8 bits or fewer, then the pixels.
+bool WritePackedDib(const TDib& dib, TPkgStream* stream) {
+  uint8_t header[kInfoHeaderSize + kMasksSize] = {};
+  PutLe32(header, kInfoHeaderSize);
+  PutLe32(header + 4, static_cast<uint32_t>(dib.width));
+  PutLe32(header + 8, static_cast<uint32_t>(dib.height));
+  PutLe16(header + 12, 1);
+  PutLe16(header + 14, static_cast<uint32_t>(dib.bitCount));
+  PutLe32(header + 16, static_cast<uint32_t>(dib.compression));
+  PutLe32(header + 20, static_cast<uint32_t>(dib.bits.size()));
+  PutLe32(header + 24, static_cast<uint32_t>(dib.xPelsPerMeter));
+  PutLe32(header + 28, static_cast<uint32_t>(dib.yPelsPerMeter));
+  PutLe32(header + 32, static_cast<uint32_t>(dib.colourCount));
+  size_t headerBytes = kInfoHeaderSize;
+  if (static_cast<uint32_t>(dib.compression) == kCompressionBitFields) {
+    for (int i = 0; i < 3; ++i) PutLe32(header + kInfoHeaderSize + 4 * i, dib.masks[i]);
+    headerBytes += kMasksSize;
+  }
+  if (PkgWrite(header, 1, headerBytes, stream) != headerBytes) return false;
+  if (dib.bitCount >= 1 && dib.bitCount <= 8) {
+    const uint32_t most = 1u << dib.bitCount;
+    const uint32_t used = static_cast<uint32_t>(dib.colourCount);
+    const size_t entries = used != 0 && used < most ? used : most;
+    const size_t bytes = entries * sizeof(TRgbQuad);
+    if (PkgWrite(dib.colours.data(), 1, bytes, stream) != bytes) return false;
+  }
+  return dib.bits.empty() || PkgWrite(dib.bits.data(), 1, dib.bits.size(), stream) == dib.bits.size();
+}
+
+// The bitmap writer starts the image's bitmap decoder with the program, so
+// that adopted bitmaps of every kind the reader knows can be shown.
+[[maybe_unused]] const bool g_dibDecoderInstalled = [] {
+  TImage::SetDibDecoder(DecodeDib);
+  return true;
+}();
+
+constexpr int32_t kTempBlockSize = 32768;
+constexpr int32_t kTempBlockCount = 2;
+constexpr size_t kStrideAlign = 4;
+constexpr uint32_t kPelsPerMetreScale = 10000;
+
+} // namespace
+
+void ReadBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
+  ReadBitmap(stream, image, options, TBmpLayout::File);
+}
+
+void ReadPackedBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
+  ReadBitmap(stream, image, options, TBmpLayout::Packed);
+}
+
+bool DecodeDib(const TDib& dib, TImage& image) {
+  image.Create(kFileTypeBmp, 1, 1, 1, 1, 1, 1, 0);
+  TPkgStream* stream = PkgTempStream(kTempBlockSize, kTempBlockCount);
+  if (!stream) return false;
+  const bool decoded = WritePackedDib(dib, stream) && PkgSeek(stream, 0, 0) == 0 &&
+                       ReadBitmap(stream, image, PackedBitmapOptions(), TBmpLayout::Packed);
+  PkgClose(stream, 0);
+  return decoded;
+}
+
+int WriteBmp(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
+  const TSaveSize area = PrepareSaveOutput(image, options);
+  if (area.width <= 0 || area.height <= 0) return 1;
+  const uint32_t bytesPerPixel = image.BytesPerPixel() == 3 ? 3 : 1;
+  TLogPalette palette;
+  if (bytesPerPixel == 1) WriterPalette(image, ditherer, palette);
+  const uint32_t entries = bytesPerPixel == 1 ? palette.count : 0;
+  const uint32_t stride = (static_cast<uint32_t>(area.width) * bytesPerPixel + kStrideAlign - 1) & ~uint32_t{kStrideAlign - 1};
+  const uint32_t dataOffset = kFileHeaderSize + kInfoHeaderSize + 4 * entries;
+  const uint32_t imageSize = stride * static_cast<uint32_t>(area.height);
+
+  TCodecOutput out(path);
+  if (!out.IsOpen()) return 1;
+  uint8_t header[kFileHeaderSize + kInfoHeaderSize] = {'B', 'M'};
+  PutLe32(header + 2, dataOffset + imageSize);
+  PutLe32(header + 10, dataOffset);
+  uint8_t* info = header + kFileHeaderSize;
+  PutLe32(info, kInfoHeaderSize);
+  PutLe32(info + 4, static_cast<uint32_t>(area.width));
+  PutLe32(info + 8, static_cast<uint32_t>(area.height));
+  PutLe16(info + 12, 1);
+  PutLe16(info + 14, bytesPerPixel * 8);
+  PutLe32(info + 20, imageSize);
+  PutLe32(info + 24, (static_cast<uint32_t>(image.EffectiveXDpi()) * kPelsPerMetreScale + 127) / 254);
+  PutLe32(info + 28, (static_cast<uint32_t>(image.EffectiveYDpi()) * kPelsPerMetreScale + 127) / 254);
+  PutLe32(info + 32, entries);
+  PutLe32(info + 36, entries);
+  out.Write(header, sizeof header);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const TPaletteEntry& e = palette.entries[i];
+    const uint8_t quad[4] = {e.blue, e.green, e.red, 0};
+    out.Write(quad, 4);
+  }
+
+  // Rows go bottom row first, fetched straight into the output buffer with
+  // the padding bytes cleared.
+  for (int32_t done = 0; done < area.height; ++done) {
+    uint8_t* row = out.Reserve(stride);
+    std::memset(row + stride - kStrideAlign, 0, kStrideAlign);
+    FetchOutputRow(image, area, area.height - 1 - done, row, ditherer);
+    out.Commit(stride);
+    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / area.height)) != 0) return out.Finish(true);
+  }
+  return out.Finish(false);
 }

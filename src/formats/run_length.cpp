@@ -1,0 +1,132 @@
+#include "formats/run_length.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/profile.h"
+#include "core/dither.h"
+#include "core/image.h"
+#include "filepkg/filepkg.h"
+
+namespace {
+constexpr size_t kOutputBufferSize = 1 << 16;
+constexpr size_t kPcxLongestRun = 63;
+constexpr size_t kTgaLongestPacket = 128;
+constexpr int32_t kQuickLookSide = 128;
+} // namespace
+
+bool ReadExact(TPkgStream* stream, uint8_t* buffer, size_t count) {
+  return PkgRead(buffer, 1, count, stream) == count;
+}
+
+void UnpackBits(const uint8_t* in, uint8_t* out, int32_t width, int bitCount) {
+  const int perByte = 8 / bitCount;
+  const int mask = (1 << bitCount) - 1;
+  for (int32_t x = 0; x < width; ++x) {
+    const int shift = 8 - bitCount * (x % perByte + 1);
+    out[x] = static_cast<uint8_t>((in[x / perByte] >> shift) & mask);
+  }
+}
+
+int32_t ReaderReduction(const TProfile& options, int32_t width, int32_t height) {
+  if (!options.Get(IntKey::QuickLook)) return 1;
+  return std::max(std::max(width, height) / kQuickLookSide, 1);
+}
+
+void WriterPalette(const TImage& image, const TDither* ditherer, TLogPalette& palette) {
+  if (ditherer) {
+    ditherer->GetSourcePalette(palette);
+  } else {
+    image.GetPalette(palette);
+  }
+}
+
+void FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
+                    const TDither* ditherer) {
+  image.OutputRow(area.left, area.top + row, buffer, area.width);
+  const int32_t bytesPerPixel = image.BytesPerPixel();
+  if (ditherer) ditherer->ConvertRow(buffer, area.width, bytesPerPixel, bytesPerPixel);
+}
+
+TCodecOutput::TCodecOutput(const char* path) : m_stream(PkgOpen(path, "wb")), m_buffer(kOutputBufferSize) {}
+
+TCodecOutput::~TCodecOutput() {
+  if (m_stream) Finish(true);
+}
+
+void TCodecOutput::Flush() {
+  if (m_fill == 0) return;
+  if (!m_failed && m_stream && PkgWrite(m_buffer.data(), 1, m_fill, m_stream) != m_fill) m_failed = true;
+  m_fill = 0;
+}
+
+void TCodecOutput::Write(const uint8_t* data, size_t count) {
+  while (count > 0) {
+    if (m_fill == m_buffer.size()) Flush();
+    const size_t part = std::min(count, m_buffer.size() - m_fill);
+    std::memcpy(m_buffer.data() + m_fill, data, part);
+    m_fill += part;
+    data += part;
+    count -= part;
+  }
+}
+
+uint8_t* TCodecOutput::Reserve(size_t count) {
+  if (m_buffer.size() - m_fill < count) {
+    Flush();
+    if (m_buffer.size() < count) m_buffer.resize(count);
+  }
+  return m_buffer.data() + m_fill;
+}
+
+int TCodecOutput::Finish(bool abandon) {
+  if (!m_stream) return 1;
+  Flush();
+  const bool failed = m_failed || abandon;
+  const int closeResult = PkgClose(m_stream, failed ? 1 : 0);
+  m_stream = nullptr;
+  return failed || closeResult != 0 ? 1 : 0;
+}
+
+size_t PcxEncodePlane(const uint8_t* bytes, size_t count, uint8_t* out) {
+  uint8_t* const start = out;
+  size_t i = 0;
+  while (i < count) {
+    const uint8_t value = bytes[i];
+    size_t run = 1;
+    while (i + run < count && run < kPcxLongestRun && bytes[i + run] == value) ++run;
+    if (run > 1 || value >= 0xC0) *out++ = static_cast<uint8_t>(0xC0 | run);
+    *out++ = value;
+    i += run;
+  }
+  return static_cast<size_t>(out - start);
+}
+
+size_t TgaEncodeRow(const uint8_t* pixels, size_t count, size_t pixelBytes, uint8_t* out) {
+  uint8_t* const start = out;
+  auto same = [&](size_t a, size_t b) {
+    return std::memcmp(pixels + a * pixelBytes, pixels + b * pixelBytes, pixelBytes) == 0;
+  };
+  size_t i = 0;
+  while (i < count) {
+    size_t run = 1;
+    while (i + run < count && run < kTgaLongestPacket && same(i, i + run)) ++run;
+    if (run > 1) {
+      *out++ = static_cast<uint8_t>(0x80 | (run - 1));
+      std::memcpy(out, pixels + i * pixelBytes, pixelBytes);
+      out += pixelBytes;
+      i += run;
+      continue;
+    }
+    // A literal packet ends where two equal pixels start a run.
+    size_t literal = 1;
+    while (i + literal < count && literal < kTgaLongestPacket &&
+           !(i + literal + 1 < count && same(i + literal, i + literal + 1)))
+      ++literal;
+    *out++ = static_cast<uint8_t>(literal - 1);
+    std::memcpy(out, pixels + i * pixelBytes, literal * pixelBytes);
+    out += literal * pixelBytes;
+    i += literal;
+  }
+  return static_cast<size_t>(out - start);
+}

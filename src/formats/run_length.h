@@ -1,0 +1,97 @@
+#pragma once
+// Pieces shared by the BMP, PCX and TGA codecs: little-endian field access in
+// header buffers, the reduction rule of the readers, the palette and rows the
+// writers take from the picture, a buffered output file that remembers any
+// failed write, and the run-length encoders of the PCX and TGA writers.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "formats/save_output.h"
+
+struct TPkgStream;
+struct TLogPalette;
+class TDither;
+
+inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void PutLe16(uint8_t* p, uint32_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t value) {
+  PutLe16(p, value);
+  PutLe16(p + 2, value >> 16);
+}
+
+// Reads exactly count bytes; false when the data ends first.
+bool ReadExact(TPkgStream* stream, uint8_t* buffer, size_t count);
+
+// Widens width pixels of 1, 2 or 4 bits, most significant bits first, to one
+// byte each.
+void UnpackBits(const uint8_t* in, uint8_t* out, int32_t width, int bitCount);
+
+// The reduction factor of a new picture: with QuickLook on, the larger side is
+// stored near 128 pixels; otherwise the picture is kept whole.
+int32_t ReaderReduction(const TProfile& options, int32_t width, int32_t height);
+
+// The palette an indexed picture is saved with: the ditherer's source palette
+// as the caller prepared it, or the picture's own when there is no ditherer.
+void WriterPalette(const TImage& image, const TDither* ditherer, TLogPalette& palette);
+// Row r of the saved area (PrepareSaveOutput), converted without dithering:
+// the tone tables applied to 24-bit rows, indices left unchanged.
+void FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
+                    const TDither* ditherer);
+
+// An output file opened with PkgOpen(path, "wb"). Bytes are collected in a
+// buffer and written in large blocks; the first failed write is remembered,
+// so a writer can keep going and ask once at the end. Finish closes the file
+// and deletes it when anything went wrong, so that a short file is never left
+// behind looking like a saved picture. Destroying an unfinished output
+// abandons it the same way.
+class TCodecOutput {
+public:
+  explicit TCodecOutput(const char* path);
+  ~TCodecOutput();
+  TCodecOutput(const TCodecOutput&) = delete;
+  TCodecOutput& operator=(const TCodecOutput&) = delete;
+
+  bool IsOpen() const { return m_stream != nullptr; }
+  void Put(uint8_t byte) {
+    if (m_fill == m_buffer.size()) Flush();
+    m_buffer[m_fill++] = byte;
+  }
+  void Write(const uint8_t* data, size_t count);
+  // Room for at least count bytes at the end of the buffer; the caller stores
+  // up to count bytes there and then calls Commit with the number stored.
+  uint8_t* Reserve(size_t count);
+  void Commit(size_t count) { m_fill += count; }
+  // 0 when every byte reached the file and it closed cleanly; 1 otherwise,
+  // and always 1 with abandon set (a user abort). Only a failed file is
+  // deleted.
+  int Finish(bool abandon);
+
+private:
+  void Flush();
+
+  TPkgStream* m_stream = nullptr;
+  std::vector<uint8_t> m_buffer;
+  size_t m_fill = 0;
+  bool m_failed = false;
+};
+
+// PCX run-length encoding of one plane of one row: runs of 2 to 63 equal
+// bytes become (C0 hex OR length, byte); a single byte below C0 hex is written
+// as itself, a single byte of C0 hex or above as C1 hex and the byte. The
+// output needs room for 2 x count bytes; returns the bytes written.
+size_t PcxEncodePlane(const uint8_t* bytes, size_t count, uint8_t* out);
+
+// TGA run-length encoding of one row of count pixels of pixelBytes (1 or 3)
+// each, in packets of at most 128 pixels that never leave the row: two or
+// more equal pixels form a run packet ((count - 1) OR 80 hex, one pixel),
+// other pixels collect in literal packets (count - 1, the pixels). The output
+// needs room for count x (pixelBytes + 1) bytes; returns the bytes written.
+size_t TgaEncodeRow(const uint8_t* pixels, size_t count, size_t pixelBytes, uint8_t* out);
