@@ -8,6 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
+// Room for a package name: at most 511 characters and the NUL. Longer names
+// are refused, never cut, so that a name cannot end up meaning another object.
+constexpr int kPkgNameSize = 512;
+// Every entry of a directory listing is one record of this many bytes: the
+// entry's NUL-terminated name padded with NULs.
+constexpr int kPkgRecordSize = 512;
+
 // Description of an opened object. Callers copy it out with PkgGetInfo, so
 // the field widths are part of the interface.
 struct TPkgInfo {
@@ -101,6 +108,11 @@ inline int PkgGetByte(TPkgStream* stream) {
   }
   return PkgGetc(stream);
 }
+
+// Reads the next record of a directory listing (a handle opened "rd") into
+// entryName, which must hold kPkgRecordSize characters, and makes sure it is
+// NUL-terminated. Returns 1 for an entry, 0 at the end of the listing.
+int PkgReadEntry(TPkgStream* stream, char* entryName);
 
 // The callback type of the AbortProc parameter.
 using TPkgAbortProc = int (*)(const void* abortData);

@@ -1,0 +1,13 @@
+#pragma once
+// Byte streams of the disk layer: named disk files and the unnamed scratch
+// streams (PkgTempStream). A file opened read only is mapped whole, so one
+// Map serves the whole file; every other file goes through a small ring of
+// buffers of the request's block size, read and written whole.
+#include "filepkg/filepkg.h"
+
+// Opens the regular file info.name for a handle described by info: its mode
+// ('r' existing, 'w' created or truncated, '*' opened or created), its
+// access, and the block size and count of the request. Fills in size and the
+// file's last-write time. nullptr when the file cannot be opened, is not a
+// regular file, or holds 2 GiB or more (sizes and positions are 32-bit).
+TPkgStream* DiskFileOpen(const TPkgInfo& info);

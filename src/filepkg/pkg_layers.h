@@ -1,0 +1,60 @@
+#pragma once
+// What the package core knows about its layers, and the helpers every layer
+// uses to make handles. A layer plugs in by adding one entry to one of the two
+// tables in pkg_layers.cpp; the core never names a layer itself.
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "filepkg/filepkg.h"
+
+// A layer that can stand for the first components of a name (the open-file
+// cache, http URLs, the disk). The entries are tried in table order.
+struct TPkgFirstLevel {
+  const char* enableName; // the named parameter that switches the layer on
+  // Recognises a name of this layer and rewrites request->name into its
+  // canonical form. 1 = the name is this layer's (later entries are not
+  // asked), 0 = not this layer's, -1 = the name cannot be used at all.
+  // May be absent.
+  int (*Canonical)(TPkgRequest* request);
+  // Opens the object the first components stand for and moves parseIndex past
+  // them and one following '/'. nullptr when this layer has no such object.
+  TPkgStream* (*OpenFirst)(TPkgRequest* request);
+  // Closes every stream the layer keeps open between opens (the cache does,
+  // when its size or lifetime settings change). May be absent.
+  void (*Flush)();
+};
+
+// A container layer asked to claim a stream whose name goes on past it. It
+// answers with a directory-like handle that wraps the stream (and owns it
+// from then on), or with nullptr; it does not consume a name component.
+struct TPkgClaimLayer {
+  const char* enableName;
+  TPkgStream* (*Claim)(TPkgStream* stream, TPkgRequest* request);
+};
+
+const std::vector<TPkgFirstLevel>& PkgFirstLevels();
+const std::vector<TPkgClaimLayer>& PkgClaimLayers();
+
+// Calls the Flush of every first-level layer that has one.
+void PkgFlushLayers();
+
+// A zeroed handle with the given operations and layer state, positioned at 0
+// and with an empty read window; nullptr when memory is exhausted. PkgClose
+// frees it after the layer's Close has released layerData.
+TPkgStream* PkgNewStream(const TPkgOps* ops, void* layerData);
+// Frees a handle that never reached its opener (a layer's failed open), after
+// the layer has released its own state.
+void PkgFreeStream(TPkgStream* stream);
+
+// Fills the descriptive fields of info. Returns false, leaving the name
+// empty, when the name does not fit in the 511 characters of a package name.
+bool PkgSetInfo(TPkgInfo* info, std::string_view name, char mode, char type, char access,
+                const char* layerId, int32_t time, uint32_t blockSize, uint32_t blockCount);
+
+// The current calendar time in seconds.
+int32_t PkgNow();
+// A time stamp as the disk and ZIP layers keep it: calendar seconds taken
+// through the local DOS date and time, so rounded down to two seconds.
+// Times outside the 32-bit range are clamped first.
+int32_t PkgDosRound(int64_t time);

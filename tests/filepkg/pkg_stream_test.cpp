@@ -1,0 +1,242 @@
+// Reading and writing disk files and scratch streams through package handles.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "filepkg/pkg_test_support.h"
+
+using namespace pkgtest;
+
+namespace {
+
+// Files of these sizes cover the empty file, a partial block, exact blocks of
+// the ring and several blocks with a tail.
+const size_t kSizes[] = {0, 1, 32767, 32768, 65536, 100000};
+
+TEST(PkgStream, ReadOnlyAndReadWriteHandlesReadTheSameBytes) {
+  TTempDir dir;
+  for (size_t size : kSizes) {
+    SCOPED_TRACE(size);
+    std::string path = dir / "f.bin";
+    WriteFile(path, Pattern(size));
+    for (const char* mode : {"rb", "rb+"}) {
+      SCOPED_TRACE(mode);
+      TPkgStream* stream = PkgOpen(path.c_str(), mode);
+      ASSERT_NE(stream, nullptr);
+      EXPECT_EQ(ReadAll(stream), Pattern(size));
+      EXPECT_EQ(PkgTell(stream), static_cast<int32_t>(size));
+      EXPECT_EQ(PkgClose(stream, 0), 0);
+    }
+  }
+}
+
+TEST(PkgStream, ByteReaderAgreesWithReadAndKeepsPositionExact) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(100000));
+  for (const char* mode : {"rb", "rb+"}) {
+    SCOPED_TRACE(mode);
+    TPkgStream* stream = PkgOpen(path.c_str(), mode);
+    ASSERT_NE(stream, nullptr);
+    std::vector<uint8_t> bytes;
+    for (int c; (c = PkgGetByte(stream)) >= 0;) {
+      bytes.push_back(static_cast<uint8_t>(c));
+      // Every other operation ends the read window: the position it reports
+      // must be just past the byte handed out, and reading goes on from there.
+      if (bytes.size() % 9973 == 0) {
+        ASSERT_EQ(PkgTell(stream), static_cast<int32_t>(bytes.size()));
+        uint8_t next[3];
+        ASSERT_EQ(PkgRead(next, 1, 3, stream), 3u);
+        bytes.insert(bytes.end(), next, next + 3);
+      }
+    }
+    EXPECT_EQ(bytes, Pattern(100000));
+    EXPECT_EQ(PkgTell(stream), 100000);
+    PkgClose(stream, 0);
+  }
+}
+
+TEST(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(100000));
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  uint8_t* data = nullptr;
+  ASSERT_EQ(PkgMapRead(&data, 200000, stream), 100000);
+  EXPECT_EQ(std::memcmp(data, Pattern(100000).data(), 100000), 0);
+  EXPECT_EQ(PkgMapRead(&data, 1, stream), 0);
+  EXPECT_EQ(data, nullptr);
+  PkgClose(stream, 0);
+}
+
+TEST(PkgStream, MapReadOfRingNeverCrossesABlock) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(100000));
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(PkgSeek(stream, 30000, 0), 0);
+  uint8_t* data = nullptr;
+  EXPECT_EQ(PkgMapRead(&data, 10000, stream), 32768 - 30000);
+  EXPECT_EQ(data[0], Pattern(100000)[30000]);
+  EXPECT_EQ(PkgMapRead(&data, 10000, stream), 10000);
+  EXPECT_EQ(data[0], Pattern(100000)[32768]);
+  PkgClose(stream, 0);
+}
+
+TEST(PkgStream, SeekPastEndThenReadGivesNothing) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(1000));
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(PkgSeek(stream, 5000, 0), 0);
+  EXPECT_EQ(PkgTell(stream), 5000);
+  uint8_t buffer[10];
+  EXPECT_EQ(PkgRead(buffer, 1, 10, stream), 0u);
+  EXPECT_EQ(PkgGetByte(stream), -1);
+  EXPECT_EQ(PkgSeek(stream, -10, 2), 0);
+  EXPECT_EQ(PkgTell(stream), 990);
+  EXPECT_EQ(PkgSeek(stream, -1, 0), -1) << "a position before the start";
+  EXPECT_EQ(PkgSeek(stream, 0, 3), -1) << "no such origin";
+  EXPECT_EQ(PkgTell(stream), 990);
+  PkgClose(stream, 0);
+}
+
+TEST(PkgStream, ReadsCountWholeItems) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(10));
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+  uint8_t buffer[12];
+  EXPECT_EQ(PkgRead(buffer, 4, 3, stream), 2u);
+  EXPECT_EQ(PkgRead(buffer, 4, 0, stream), 0u);
+  PkgClose(stream, 0);
+}
+
+TEST(PkgStream, WritingPastTheEndExtendsWithZeros) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  for (int32_t gap : {10, 32768, 70000}) {
+    SCOPED_TRACE(gap);
+    WriteFile(path, Pattern(100));
+    TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(PkgSeek(stream, 100 + gap, 0), 0);
+    ASSERT_EQ(PkgWrite("xyz", 1, 3, stream), 3u);
+    EXPECT_EQ(PkgClose(stream, 0), 0);
+    std::vector<uint8_t> expected = Pattern(100);
+    expected.resize(100 + gap, 0);
+    expected.insert(expected.end(), {'x', 'y', 'z'});
+    EXPECT_EQ(ReadFile(path), expected);
+  }
+}
+
+TEST(PkgStream, OverwriteInTheMiddleKeepsTheRest) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(100000));
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+  ASSERT_EQ(PkgSeek(stream, 32760, 0), 0);
+  std::vector<uint8_t> patch(40000, 0xee);
+  EXPECT_EQ(PkgWrite(patch.data(), 1, patch.size(), stream), patch.size());
+  EXPECT_EQ(PkgPutc(0x1ff, stream), 0xff);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  std::vector<uint8_t> expected = Pattern(100000);
+  std::fill(expected.begin() + 32760, expected.begin() + 32760 + 40001, 0xee);
+  expected[32760 + 40000] = 0xff;
+  EXPECT_EQ(ReadFile(path), expected);
+}
+
+TEST(PkgStream, TruncateCutsAtThePosition) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(100000));
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+  ASSERT_EQ(PkgSeek(stream, 40000, 0), 0);
+  ASSERT_EQ(PkgWrite("ab", 1, 2, stream), 2u);
+  EXPECT_EQ(PkgTruncate(stream), 0);
+  EXPECT_EQ(PkgSeek(stream, 0, 2), 0);
+  EXPECT_EQ(PkgTell(stream), 40002);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  std::vector<uint8_t> expected = Pattern(40000);
+  expected.insert(expected.end(), {'a', 'b'});
+  EXPECT_EQ(ReadFile(path), expected);
+
+  TPkgStream* readOnly = PkgOpen(path.c_str(), "rb");
+  EXPECT_EQ(PkgTruncate(readOnly), -1);
+  PkgClose(readOnly, 0);
+}
+
+TEST(PkgStream, DirectionOfAccessIsEnforced) {
+  TTempDir dir;
+  std::string path = dir / "f.bin";
+  WriteFile(path, Pattern(100));
+  TPkgStream* readOnly = PkgOpen(path.c_str(), "rb");
+  EXPECT_EQ(PkgWrite("x", 1, 1, readOnly), 0u);
+  EXPECT_EQ(PkgPutc('x', readOnly), -1);
+  PkgClose(readOnly, 0);
+  TPkgStream* writeOnly = PkgOpen(path.c_str(), "wb");
+  EXPECT_EQ(PkgPutc('x', writeOnly), 'x');
+  EXPECT_EQ(PkgSeek(writeOnly, 0, 0), 0);
+  EXPECT_EQ(PkgGetByte(writeOnly), -1);
+  PkgClose(writeOnly, 0);
+  EXPECT_EQ(ReadFile(path), std::vector<uint8_t>{'x'});
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+TEST(PkgStream, ScratchStreamUsesAFileOnlyOnceItsSlotsOverflow) {
+  TPkgStream* stream = PkgTempStream(32768, 2);
+  ASSERT_NE(stream, nullptr);
+  TPkgInfo info;
+  PkgGetInfo(stream, &info);
+  EXPECT_EQ(info.type, 'b');
+  EXPECT_EQ(info.access, '*');
+  EXPECT_STREQ(info.layerId, "fil");
+  int before = OpenDescriptors();
+  std::vector<uint8_t> data = Pattern(65536);
+  ASSERT_EQ(PkgWrite(data.data(), 1, data.size(), stream), data.size());
+  EXPECT_EQ(OpenDescriptors(), before) << "two slots' worth stays in memory";
+  std::vector<uint8_t> more = Pattern(200000);
+  ASSERT_EQ(PkgWrite(more.data(), 1, more.size(), stream), more.size());
+  EXPECT_EQ(OpenDescriptors(), before + 1) << "a slot had to be written out";
+  data.insert(data.end(), more.begin(), more.end());
+  ASSERT_EQ(PkgSeek(stream, 0, 0), 0);
+  EXPECT_EQ(ReadAll(stream), data);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(PkgStream, ScratchStreamTruncateKeepsTheBytesBefore) {
+  // 600 bytes still sit in the two slots with no file behind them; 3000
+  // bytes have overflowed into the file.
+  for (int32_t written : {600, 3000}) {
+    SCOPED_TRACE(written);
+    TPkgStream* stream = PkgTempStream(512, 2);
+    ASSERT_NE(stream, nullptr);
+    std::vector<uint8_t> data = Pattern(written);
+    ASSERT_EQ(PkgWrite(data.data(), 1, data.size(), stream), data.size());
+    ASSERT_EQ(PkgSeek(stream, written - 50, 0), 0);
+    ASSERT_EQ(PkgTruncate(stream), 0);
+    ASSERT_EQ(PkgSeek(stream, 0, 0), 0);
+    data.resize(written - 50);
+    EXPECT_EQ(ReadAll(stream), data);
+    PkgClose(stream, 0);
+  }
+  EXPECT_EQ(PkgTempStream(0, 2), nullptr);
+  EXPECT_EQ(PkgTempStream(512, 0), nullptr);
+}
+
+} // namespace

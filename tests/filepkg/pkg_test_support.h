@@ -1,0 +1,98 @@
+#pragma once
+// Helpers of the package tests: a real temporary directory removed with its
+// contents afterwards, whole-file reads and writes that bypass the package,
+// and a guard that puts named parameters back.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "filepkg/filepkg.h"
+
+namespace pkgtest {
+
+class TTempDir {
+public:
+  TTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zerpkgtestXXXXXX").string();
+    m_path = mkdtemp(pattern.data());
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    // Directories a test made unreadable must be opened up again to go.
+    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+      if (it->is_directory(ignored)) chmod(it->path().c_str(), 0700);
+    std::filesystem::remove_all(m_path, ignored);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::string& Path() const { return m_path; }
+  std::string operator/(const std::string& leaf) const { return m_path + "/" + leaf; }
+
+private:
+  std::string m_path;
+};
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+inline std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Bytes 0..n-1 of a pattern that repeats only every 251 bytes, so that a
+// block read from the wrong offset shows.
+inline std::vector<uint8_t> Pattern(size_t n) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i % 251);
+  return bytes;
+}
+
+// Everything a handle reads from its position on, through PkgRead.
+inline std::vector<uint8_t> ReadAll(TPkgStream* stream) {
+  std::vector<uint8_t> bytes;
+  uint8_t buffer[10000];
+  while (size_t n = PkgRead(buffer, 1, sizeof(buffer), stream)) bytes.insert(bytes.end(), buffer, buffer + n);
+  return bytes;
+}
+
+// The names of a directory listing, record by record.
+inline std::vector<std::string> ListNames(const std::string& name) {
+  std::vector<std::string> names;
+  TPkgStream* stream = PkgOpen(name.c_str(), "rd");
+  if (!stream) return names;
+  char entry[kPkgRecordSize];
+  while (PkgReadEntry(stream, entry)) names.emplace_back(entry);
+  PkgClose(stream, 0);
+  return names;
+}
+
+// Sets an integer parameter for the scope of a test and restores it after.
+class TIntParamGuard {
+public:
+  TIntParamGuard(const char* name, int32_t value) : m_name(name), m_saved(PkgGetInt(name)) {
+    PkgSetInt(name, value);
+  }
+  ~TIntParamGuard() { PkgSetInt(m_name, m_saved); }
+
+private:
+  const char* m_name;
+  int32_t m_saved;
+};
+
+} // namespace pkgtest
