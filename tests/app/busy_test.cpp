@@ -1,0 +1,123 @@
+#include "app/busy.h"
+
+#include <gtest/gtest.h>
+
+#include "filepkg/filepkg.h"
+#include "support/fake_host.h"
+
+namespace {
+
+using testsupport::FakeHost;
+
+class Busy : public ::testing::Test {
+protected:
+  void SetUp() override {
+    host.title = "Zerbalin - a.gif";
+    BusyAttach(&host);
+    BusyConfigure(true, true);
+  }
+  void TearDown() override {
+    BusyEnd();
+    BusyAttach(nullptr);
+  }
+  FakeHost host;
+};
+
+TEST_F(Busy, TitleShowsThePercentageFromTheSecondReportAndIsRestored) {
+  BusyBegin();
+  EXPECT_EQ(BusyProgress(0), 0); // equals the last percentage: nothing happens
+  EXPECT_TRUE(host.titles.empty());
+  EXPECT_EQ(BusyProgress(10), 0); // remembers the title only
+  EXPECT_TRUE(host.titles.empty());
+  EXPECT_EQ(BusyProgress(20), 0);
+  EXPECT_EQ(BusyProgress(-1), 0);
+  EXPECT_EQ(BusyProgress(20), 0);
+  BusyEnd();
+  EXPECT_EQ(host.titles, (std::vector<std::string>{"Zerbalin - a.gif (20%)", "Zerbalin - a.gif"}));
+  EXPECT_EQ(host.pointerPercents, (std::vector<int>{0, 10, 20, -1, 20}));
+  EXPECT_EQ(host.pumps, 5);
+}
+
+TEST_F(Busy, SettingsOffLeaveTitleAndPointerAlone) {
+  BusyConfigure(false, false);
+  BusyBegin();
+  for (int percent : {0, 10, 20, 30}) BusyProgress(percent);
+  BusyEnd();
+  EXPECT_TRUE(host.titles.empty());
+  EXPECT_TRUE(host.pointerPercents.empty());
+}
+
+TEST_F(Busy, NotActiveReturnsAtOnceWithoutPumping) {
+  host.QueueMessage([] {});
+  EXPECT_EQ(BusyProgress(50), 0);
+  EXPECT_EQ(host.pumps, 0);
+  EXPECT_FALSE(BusyCheck());
+  BusyEnd(); // does nothing when idle
+  EXPECT_TRUE(host.titles.empty());
+}
+
+TEST_F(Busy, ACommandArrivingDuringALoadStopsItAndIsDropped) {
+  bool carriedOut = false;
+  auto commandHandler = [&] {
+    if (BusyCheck()) return; // the busy check of every handler
+    carriedOut = true;
+  };
+  BusyBegin();
+  host.QueueMessage([] {});
+  host.QueueMessage(commandHandler);
+  host.QueueMessage([] {});
+  EXPECT_EQ(BusyProgress(30), 1);
+  EXPECT_EQ(host.messages.size(), 1u) << "the pump stops as soon as a stop is requested";
+  EXPECT_EQ(BusyProgress(40), 1);
+  BusyEnd();
+  EXPECT_FALSE(carriedOut);
+  EXPECT_FALSE(BusyIsActive());
+  commandHandler();
+  EXPECT_TRUE(carriedOut);
+}
+
+TEST_F(Busy, QuitDuringAnOperationStopsIt) {
+  BusyBegin();
+  host.QueueQuit();
+  host.QueueMessage([] {});
+  EXPECT_EQ(BusyProgress(-1), 1);
+  EXPECT_TRUE(host.quitPosted);
+  int pumps = host.pumps;
+  EXPECT_EQ(BusyProgress(-1), 1);
+  EXPECT_EQ(host.pumps, pumps);
+  BusyBegin(); // a new operation starts without the stop request
+  EXPECT_EQ(BusyProgress(-1), 0);
+}
+
+TEST_F(Busy, ProgressHookBeginsAndEndsOnlyItsOwnOperation) {
+  const TProgressHook& hook = BusyProgressHook();
+  hook.Begin();
+  EXPECT_TRUE(BusyIsActive());
+  hook.End();
+  EXPECT_FALSE(BusyIsActive());
+
+  BusyBegin(); // the file list expands ...
+  hook.Begin(); // ... and loads a picture inside
+  hook.Progress(50);
+  hook.End();
+  EXPECT_TRUE(BusyIsActive());
+  BusyEnd();
+  hook.End(); // unbalanced ends are ignored
+  EXPECT_FALSE(BusyIsActive());
+}
+
+TEST_F(Busy, AbortProcPumpsAndReportsTheStopRequest) {
+  {
+    TBusyAbortScope scope;
+    EXPECT_EQ(PkgGetPtr("AbortProc"), reinterpret_cast<const void*>(&BusyAbortProc));
+    BusyBegin();
+    EXPECT_EQ(PkgAbortRequested(), 0);
+    BusyCancel();
+    EXPECT_EQ(PkgAbortRequested(), -1);
+    BusyEnd();
+  }
+  EXPECT_EQ(PkgGetPtr("AbortProc"), nullptr);
+  EXPECT_TRUE(host.titles.empty()) << "keeping alive never touches the title";
+}
+
+} // namespace
