@@ -55,6 +55,16 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+inline bool IsDirectory(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+inline bool IsFile(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 // Bytes 0..n-1 of a pattern that repeats only every 251 bytes, so that a
 // block read from the wrong offset shows.
 inline std::vector<uint8_t> Pattern(size_t n) {
