@@ -260,57 +260,10 @@ TEST(BmpReader, AdoptedBitmapsOfOtherKindsAreDecoded) {
   EXPECT_EQ(IndexRow(holder.image, 0), (std::vector<uint8_t>{248, 0, 0}));
 }
 
-// An 8-bit and a 24-bit picture of the rose, read with our reader from files
-// ImageMagick made; the writer's output read back by ImageMagick must show
-// the same picture, turned or scaled as the settings ask.
-struct TWriteCase {
-  const char* name;
-  int rotate;
-  int outputWidth;
-  const char* peerTransform; // what ImageMagick does to the source to match
-};
-
-// Every second pixel of every second row, as nearest-neighbour scaling to
-// half size takes them.
-TRgbPicture HalfSize(const TRgbPicture& picture) {
-  TRgbPicture half;
-  half.width = picture.width / 2;
-  half.height = picture.height / 2;
-  for (int y = 0; y < half.height; ++y) {
-    for (int x = 0; x < half.width; ++x) {
-      const uint8_t* p = &picture.rgb[(static_cast<size_t>(2 * y) * picture.width + 2 * x) * 3];
-      half.rgb.insert(half.rgb.end(), p, p + 3);
-    }
-  }
-  return half;
-}
-
 TEST(BmpWriter, ImageMagickReadsBackWhatWeWrite) {
-  const TWriteCase cases[] = {
-      {"as is", 0, 0, ""},
-      {"quarter turn", 3, 0, "-rotate 90"},
-      {"flipped", 4, 0, "-flip"},
-      {"half width", 0, 35, nullptr},
-  };
-  TTempDir dir;
-  for (const char* source : {"-colors 256 -type palette -compress none bmp3:", "bmp3:"}) {
-    const std::string sourcePath = dir / "source.bmp";
-    ASSERT_EQ(testsupport::Run(std::string("convert rose: ") + source + "'" + sourcePath + "'"), 0);
-    for (const TWriteCase& c : cases) {
-      SCOPED_TRACE(std::string(source) + c.name);
-      auto image = ReadFile(ReadBmp, sourcePath);
-      TProfile options;
-      options.Set(IntKey::Rotate, c.rotate);
-      options.Set(IntKey::OutputWidth, c.outputWidth);
-      const std::string out = dir / "out.bmp";
-      ASSERT_EQ(WriteFile(WriteBmp, image->image, out, options), 0);
-      const TRgbPicture expected =
-          c.peerTransform ? PeerDecode(sourcePath, c.peerTransform) : HalfSize(PeerDecode(sourcePath));
-      EXPECT_EQ(CompareRgb(expected, PeerDecode(out)), "");
-      const auto bytes = ReadFileBytes(out);
-      EXPECT_EQ(bytes[28], image->image.BytesPerPixel() * 8);
-    }
-  }
+  ExpectPeerReadsBackWhatWeWrite(WriteBmp, "bmp", [](const std::vector<uint8_t>& file, int32_t bytesPerPixel) {
+    EXPECT_EQ(file[28], bytesPerPixel * 8);
+  });
 }
 
 TEST(BmpWriter, WritesTheSpecifiedHeader) {
@@ -327,18 +280,6 @@ TEST(BmpWriter, WritesTheSpecifiedHeader) {
   EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 8, bytes.end()), (std::vector<uint8_t>{7, 7, 7, 0, 7, 7, 7, 0}));
 }
 
-TEST(BmpWriter, FailsAndLeavesNoFileWhenStopped) {
-  auto image = BlankImage();
-  image->image.Create(1, 50, 40, 1, 1, 3, 1, 0);
-  TTempDir dir;
-  {
-    TStopAfter stop(5);
-    EXPECT_NE(WriteFile(WriteBmp, image->image, dir / "stopped.bmp"), 0);
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir / "stopped.bmp"));
-  // A plain file where a folder should be: the file cannot be created.
-  WriteFileBytes(dir / "plain", std::string("x"));
-  EXPECT_NE(WriteFile(WriteBmp, image->image, dir / "plain/out.bmp"), 0);
-}
+TEST(BmpWriter, FailedWritesLeaveNoFile) { ExpectFailedWritesLeaveNoFile(WriteBmp); }
 
 } // namespace

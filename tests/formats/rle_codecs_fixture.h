@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "core/image.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"
+#include "formats/bmp.h"
 #include "support/image_fixture.h"
 #include "support/peer.h"
 
@@ -117,6 +120,77 @@ inline void ReadEveryPrefix(TReader reader, const std::vector<uint8_t>& bytes) {
   for (size_t length = 0; length <= bytes.size(); ++length) {
     ReadBytes(reader, std::vector<uint8_t>(bytes.begin(), bytes.begin() + length));
   }
+}
+
+// Every second pixel of every second row, as nearest-neighbour scaling to
+// half size takes them.
+inline testsupport::TRgbPicture HalfSize(const testsupport::TRgbPicture& picture) {
+  testsupport::TRgbPicture half;
+  half.width = picture.width / 2;
+  half.height = picture.height / 2;
+  for (int y = 0; y < half.height; ++y) {
+    for (int x = 0; x < half.width; ++x) {
+      const uint8_t* p = &picture.rgb[(static_cast<size_t>(2 * y) * picture.width + 2 * x) * 3];
+      half.rgb.insert(half.rgb.end(), p, p + 3);
+    }
+  }
+  return half;
+}
+
+// Saves the rose, read from files ImageMagick made, as an 8-bit and a 24-bit
+// picture: as is, turned a quarter, flipped, and at half width. ImageMagick's
+// reading of each file must match its own transformation of the source.
+// checkFile sees every written file with the picture's bytes per pixel.
+inline void ExpectPeerReadsBackWhatWeWrite(
+    TWriter writer, const std::string& extension,
+    const std::function<void(const std::vector<uint8_t>&, int32_t)>& checkFile) {
+  struct TCase {
+    const char* name;
+    int rotate;
+    int outputWidth;
+    const char* peerTransform; // none: half size
+  };
+  const TCase cases[] = {
+      {"as is", 0, 0, ""},
+      {"quarter turn", 3, 0, "-rotate 90"},
+      {"flipped", 4, 0, "-flip"},
+      {"half width", 0, 35, nullptr},
+  };
+  testsupport::TTempDir dir;
+  for (const char* source : {"-colors 256 -type palette -compress none bmp3:", "bmp3:"}) {
+    const std::string sourcePath = dir / "source.bmp";
+    ASSERT_EQ(testsupport::Run(std::string("convert rose: ") + source + "'" + sourcePath + "'"), 0);
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(std::string(source) + c.name);
+      auto image = ReadFile(ReadBmp, sourcePath);
+      TProfile options;
+      options.Set(IntKey::Rotate, c.rotate);
+      options.Set(IntKey::OutputWidth, c.outputWidth);
+      const std::string out = dir / ("out." + extension);
+      ASSERT_EQ(WriteFile(writer, image->image, out, options), 0);
+      const testsupport::TRgbPicture expected = c.peerTransform
+                                                    ? testsupport::PeerDecode(sourcePath, c.peerTransform)
+                                                    : HalfSize(testsupport::PeerDecode(sourcePath));
+      EXPECT_EQ(testsupport::CompareRgb(expected, testsupport::PeerDecode(out)), "");
+      checkFile(testsupport::ReadFileBytes(out), image->image.BytesPerPixel());
+    }
+  }
+}
+
+// A write the user stops fails and leaves no file; so does a file that
+// cannot be created.
+inline void ExpectFailedWritesLeaveNoFile(TWriter writer) {
+  TTestImage holder;
+  holder.image.Create(1, 50, 40, 1, 1, 3, 1, 0);
+  testsupport::TTempDir dir;
+  {
+    TStopAfter stop(5);
+    EXPECT_NE(WriteFile(writer, holder.image, dir / "stopped"), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "stopped"));
+  // A plain file where a folder should be.
+  testsupport::WriteFileBytes(dir / "plain", std::string("x"));
+  EXPECT_NE(WriteFile(writer, holder.image, dir / "plain/out"), 0);
 }
 
 } // namespace rlecodecs
