@@ -22,14 +22,17 @@
 #include <algorithm>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "app/profile.h"
+#include "core/colour_reduction.h"
 #include "core/image.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"
 #include "formats/comment_sink.h"
 #include "formats/lzw.h"
+#include "formats/save_output.h"
 
 namespace {
 
@@ -42,6 +45,7 @@ constexpr uint8_t kExtensionIntroducer = 0x21;
 constexpr uint8_t kImageSeparator = 0x2C;
 constexpr uint8_t kCommentLabel = 0xFE;
 constexpr uint8_t kGraphicControlLabel = 0xF9;
+constexpr uint8_t kTrailer = 0x3B;
 
 constexpr uint8_t kColourTableFlag = 0x80;
 constexpr uint8_t kInterlacedFlag = 0x40;
@@ -172,22 +176,20 @@ int32_t NextDataBlock(void* context, const uint8_t** data) {
 // transparent colour as they are.
 void PutOpaquePixels(TImage& image, uint8_t* buffer, const TFrame& frame, int32_t y, const uint8_t* row,
                      int32_t count) {
+  const bool inPlace = image.m_reduction == 1 && buffer == image.Row(y) + frame.left;
+  const int32_t reduction = image.m_reduction;
+  if (!inPlace && y % reduction == 0 && y / reduction < image.Height()) {
+    // The buffer is not the stored row: the pixels Put row will sample get
+    // the stored values first, so transparent ones put back what is there.
+    const uint8_t* stored = image.Row(y / reduction);
+    for (int32_t i = 0, column = frame.left / reduction; i < count && column < image.Width();
+         i += reduction, ++column)
+      buffer[i] = stored[column];
+  }
   const auto transparent = static_cast<uint8_t>(frame.transparent);
-  if (buffer != image.m_scratchRow.data()) {
-    // The buffer is the stored row itself: merge in place.
-    for (int32_t i = 0; i < count; ++i)
-      if (row[i] != transparent) buffer[i] = row[i];
-    return;
-  }
-  // A reduced picture: the stored row cannot be reached pixel for pixel, so
-  // each run of opaque pixels goes through Put row on its own.
-  int32_t i = 0;
-  while (i < count) {
-    while (i < count && row[i] == transparent) ++i;
-    const int32_t start = i;
-    while (i < count && row[i] != transparent) ++i;
-    if (i > start) image.PutRow(frame.left + start, y, row + start, i - start);
-  }
+  for (int32_t i = 0; i < count; ++i)
+    if (row[i] != transparent) buffer[i] = row[i];
+  if (!inPlace) image.PutRow(frame.left, y, buffer, count);
 }
 
 bool ReportStreamProgress(TPkgStream* stream) {
@@ -208,6 +210,7 @@ bool DecodeRows(TGifReader& reader, const TFrame& frame) {
     for (int32_t row = pass.start; row < frame.height; row += pass.step) {
       const int32_t y = frame.top + row;
       uint8_t* buffer = reader.image.RowBuffer(frame.left, y, frame.width);
+      if (!buffer) return false;
       int32_t decoded = 0;
       if (transparent) {
         decoded = reader.decoder.Read(reader.frameRow.data(), frame.width);
@@ -334,6 +337,131 @@ void ReadGif(TPkgStream* stream, TImage& image, const TProfile& options) {
   }
 }
 
-int WriteGif(const char* /*path*/, TImage& /*image*/, const TProfile& /*options*/, TDither* /*ditherer*/) {
-  return 1;
+namespace {
+
+// ---------------------------------------------------------------------------
+// Writing
+
+constexpr int32_t kMaxFileSide = 65535;
+constexpr int32_t kLiteralTableExponent = 7; // one code per pixel needs room before the next clear
+
+struct TGifWriter {
+  TPkgStream* stream = nullptr;
+  bool transparentOn = false;
+  uint8_t transparentIndex = 0;
+  bool interlaced = false;
+  TLzwMode mode = TLzwMode::Compress;
+  bool failed = false;
+  TLzwEncoder encoder;
+};
+
+bool PutBytes(TGifWriter& writer, const uint8_t* bytes, size_t count) {
+  if (!writer.failed && PkgWrite(bytes, 1, count, writer.stream) != count) writer.failed = true;
+  return !writer.failed;
+}
+
+bool PutBytes(TGifWriter& writer, std::initializer_list<uint8_t> bytes) {
+  return PutBytes(writer, bytes.begin(), bytes.size());
+}
+
+bool PutU16(TGifWriter& writer, int32_t value) {
+  return PutBytes(writer, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
+}
+
+// Writes data as sub-blocks of at most 255 bytes (without the terminator).
+bool PutSubBlocks(TGifWriter& writer, const uint8_t* data, size_t count) {
+  for (size_t offset = 0; offset < count; offset += 255) {
+    const auto length = static_cast<uint8_t>(std::min<size_t>(255, count - offset));
+    if (!PutBytes(writer, {length}) || !PutBytes(writer, data + offset, length)) return false;
+  }
+  return true;
+}
+
+bool PutEncodedChunk(void* context, const uint8_t* data, int32_t length) {
+  return PutSubBlocks(*static_cast<TGifWriter*>(context), data, static_cast<size_t>(length));
+}
+
+// The global table: the palette, then black up to the table size; without a
+// palette, evenly spaced greys.
+bool PutColourTable(TGifWriter& writer, int32_t tableSize, int32_t colourCount, const uint8_t* bgrPalette) {
+  uint8_t table[256 * 3] = {};
+  for (int32_t i = 0; i < colourCount && i < tableSize; ++i) {
+    uint8_t* rgb = &table[i * 3];
+    if (bgrPalette) {
+      rgb[0] = bgrPalette[i * 3 + 2];
+      rgb[1] = bgrPalette[i * 3 + 1];
+      rgb[2] = bgrPalette[i * 3];
+    } else {
+      const auto grey = static_cast<uint8_t>(colourCount > 1 ? (i * 255 + (colourCount - 1) / 2) / (colourCount - 1) : 0);
+      rgb[0] = rgb[1] = rgb[2] = grey;
+    }
+  }
+  return PutBytes(writer, table, static_cast<size_t>(tableSize) * 3);
+}
+
+bool PutComment(TGifWriter& writer) {
+  const std::string text = CommentGetText();
+  if (text.empty()) return true;
+  return PutBytes(writer, {kExtensionIntroducer, kCommentLabel}) &&
+         PutSubBlocks(writer, reinterpret_cast<const uint8_t*>(text.data()), text.size()) && PutBytes(writer, {0});
+}
+
+bool WriteHeader(TGifWriter& writer, int32_t width, int32_t height, int32_t colourCount, const uint8_t* bgrPalette) {
+  if (width < 1 || height < 1 || width > kMaxFileSide || height > kMaxFileSide) return false;
+  int32_t exponent = 1;
+  while ((1 << exponent) < colourCount) ++exponent;
+  if (writer.mode == TLzwMode::Literal) exponent = std::max(exponent, kLiteralTableExponent);
+  const int32_t minCodeSize = std::max(exponent, 2);
+  const auto sizeBits = static_cast<uint8_t>(exponent - 1);
+
+  const uint8_t signature[6] = {'G', 'I', 'F', '8', static_cast<uint8_t>(writer.transparentOn ? '9' : '7'), 'a'};
+  bool ok = PutBytes(writer, signature, sizeof signature) && PutU16(writer, width) && PutU16(writer, height) &&
+            PutBytes(writer, {static_cast<uint8_t>(kColourTableFlag | (sizeBits << 4) | sizeBits), 0, 0}) &&
+            PutColourTable(writer, 1 << exponent, colourCount, bgrPalette) && PutComment(writer);
+  if (ok && writer.transparentOn)
+    ok = PutBytes(writer, {kExtensionIntroducer, kGraphicControlLabel, 4, kTransparencyFlag, 0, 0,
+                           writer.transparentIndex, 0});
+  ok = ok && PutBytes(writer, {kImageSeparator}) && PutU16(writer, 0) && PutU16(writer, 0) &&
+       PutU16(writer, width) && PutU16(writer, height) &&
+       PutBytes(writer, {static_cast<uint8_t>(writer.interlaced ? kInterlacedFlag : 0),
+                         static_cast<uint8_t>(minCodeSize)});
+  if (ok) writer.encoder.Start(minCodeSize + 1, writer.mode, PutEncodedChunk, &writer);
+  return ok;
+}
+
+bool WriteTrailer(TGifWriter& writer) {
+  return writer.encoder.Finish() && PutBytes(writer, {0, kTrailer});
+}
+
+} // namespace
+
+int WriteGif(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
+  PrepareSaveOutput(image, options);
+  auto writer = std::make_unique<TGifWriter>();
+  writer->transparentOn = options.Get(IntKey::GIFTransparent) != 0;
+  // Taken before any reduction: for a reduced picture it is the index the
+  // border had, not its place in the new palette.
+  if (writer->transparentOn) writer->transparentIndex = image.BorderColour();
+  writer->interlaced = options.Get(IntKey::GIFInterlaced) != 0;
+  writer->mode = options.Get(IntKey::GIFLZWEnable) != 0 ? TLzwMode::Compress : TLzwMode::Literal;
+
+  writer->stream = PkgOpen(path, "wb");
+  if (!writer->stream) return 1;
+  TGifWriter& w = *writer;
+  TReductionWriters writers;
+  writers.header = [&w](int32_t width, int32_t height, int32_t colourCount, const uint8_t* bgrPalette) {
+    return WriteHeader(w, width, height, colourCount, bgrPalette);
+  };
+  writers.row = [&w](const uint8_t* indices, int32_t count) {
+    w.encoder.Write(indices, count);
+    return !w.encoder.Failed();
+  };
+  writers.trailer = [&w]() { return WriteTrailer(w); };
+  const TReduceResult result =
+      ReduceColours(image, ditherer, w.interlaced ? TRowOrder::Interlaced : TRowOrder::Sequential,
+                    options.Get(IntKey::GIFColors), writers);
+  // A file that stopped short is deleted rather than left looking saved.
+  const bool complete = result == TReduceResult::Ok && !w.failed;
+  const int closed = PkgClose(w.stream, complete ? 0 : 1);
+  return complete && closed == 0 ? 0 : 1;
 }
