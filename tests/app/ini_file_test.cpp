@@ -6,17 +6,12 @@
 #include <sys/stat.h>
 
 #include "support/peer.h"
+#include "text_file.h"
 
 namespace {
 
-using testsupport::ReadFileBytes;
 using testsupport::TTempDir;
 using testsupport::WriteFileBytes;
-
-std::string ReadText(const std::string& path) {
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 size_t EntriesIn(const std::filesystem::path& folder) {
   size_t count = 0;

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "support/peer.h"
+#include "text_file.h"
 
 namespace {
 
-using testsupport::ReadFileBytes;
 using testsupport::RunOutput;
 using testsupport::TTempDir;
 using testsupport::WriteFileBytes;
@@ -44,8 +44,7 @@ TEST(ProfileCommand, PrintsEverySettingAndWritesWhatDiffers) {
     EXPECT_NE(out.find(line), std::string::npos) << line;
 
   Tool(home, "--write -Delay=6");
-  std::vector<uint8_t> bytes = ReadFileBytes(home / "zerbalin.ini");
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "[Zerbalin]\nThumbnailsAcross=999\nDelayBetweenImages=6\n");
+  EXPECT_EQ(ReadText(home / "zerbalin.ini"), "[Zerbalin]\nThumbnailsAcross=999\nDelayBetweenImages=6\n");
 }
 
 TEST(ProfileCommand, SaverUsesItsOwnDefaultsAndFile) {
@@ -53,8 +52,7 @@ TEST(ProfileCommand, SaverUsesItsOwnDefaultsAndFile) {
   std::string out = Tool(home, "--saver --write");
   EXPECT_NE(out.find("\nDelayBetweenImages=15\n"), std::string::npos);
   EXPECT_NE(out.find("\nRunSlideshow=1\n"), std::string::npos);
-  std::vector<uint8_t> bytes = ReadFileBytes(home / "zersav32.ini");
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "[Zerbalin]\n");
+  EXPECT_EQ(ReadText(home / "zersav32.ini"), "[Zerbalin]\n");
 }
 
 TEST(ProfileCommand, RejectsUnknownSettings) {

@@ -10,6 +10,7 @@
 #include "app/profile_tables.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
+#include "text_file.h"
 
 namespace {
 
@@ -81,14 +82,8 @@ TEST(ProfileSetByName, LeadingPartIntegersFirstThenStrings) {
 namespace {
 
 using testsupport::FakeHost;
-using testsupport::ReadFileBytes;
 using testsupport::TTempDir;
 using testsupport::WriteFileBytes;
-
-std::string ReadText(const std::string& path) {
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 
 // Points the configuration folder at a fresh temporary directory.
 class ProfileFile : public ::testing::Test {
