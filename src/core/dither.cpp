@@ -163,14 +163,18 @@ void TDither::PrepareRow(int32_t count) {
   }
 }
 
-uint8_t TDither::FindColour(uint8_t y, uint8_t cb, uint8_t cr) {
-  const int yCell = y >> m_grain.lumaShift;
-  const int cbCell = cb >> m_grain.diffShift;
+// The cache hit is the common case and stays inline in the row loops; the
+// search runs once per cell.
+inline uint8_t TDither::FindColour(uint8_t y, uint8_t cb, uint8_t cr) {
   const int crCell = cr >> m_grain.diffShift;
-  const int word = yCell + (cbCell << 6);
-  const int cell = word + (crCell << 11);
-  if ((m_cacheValid[word] >> crCell) & 1u) return m_colourCache[cell];
+  const int word = (y >> m_grain.lumaShift) + ((cb >> m_grain.diffShift) << 6);
+  if ((m_cacheValid[word] >> crCell) & 1u) return m_colourCache[word + (crCell << 11)];
+  return SearchColour(y, cb, cr);
+}
 
+uint8_t TDither::SearchColour(uint8_t y, uint8_t cb, uint8_t cr) {
+  const int crCell = cr >> m_grain.diffShift;
+  const int word = (y >> m_grain.lumaShift) + ((cb >> m_grain.diffShift) << 6);
   // The search measures from the cell's centre, so every colour of a cell
   // gets the same answer whichever of them came first.
   const uint8_t lumaMask = static_cast<uint8_t>(0xFF << m_grain.lumaShift);
@@ -178,8 +182,9 @@ uint8_t TDither::FindColour(uint8_t y, uint8_t cb, uint8_t cr) {
   const int yc = (y & lumaMask) | m_grain.lumaCentre;
   const int cbc = (cb & diffMask) | m_grain.diffCentre;
   const int crc = (cr & diffMask) | m_grain.diffCentre;
-  // With many candidates luminance counts four times as much as a difference
-  // (twice as much as each difference's doubled weight).
+  // Squared differences weigh 2 for each colour difference and, for the
+  // luminance, 4 with more than 16 candidates but only 1 with few, so that
+  // a small palette keeps hues rather than brightness.
   const int lumaWeight = m_candidateCount > 16 ? 4 : 1;
   int best = 0x7FFFFFFF;
   uint8_t chosen = 0;
@@ -193,7 +198,7 @@ uint8_t TDither::FindColour(uint8_t y, uint8_t cb, uint8_t cr) {
       chosen = m_candidates[3][k];
     }
   }
-  m_colourCache[cell] = chosen;
+  m_colourCache[word + (crCell << 11)] = chosen;
   m_cacheValid[word] |= 1u << crCell;
   return chosen;
 }

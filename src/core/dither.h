@@ -81,6 +81,7 @@ private:
   void PrepareRow(int32_t count);
   void ToYcc(uint8_t red, uint8_t green, uint8_t blue, uint8_t& y, uint8_t& cb, uint8_t& cr) const;
   uint8_t FindColour(uint8_t y, uint8_t cb, uint8_t cr);
+  uint8_t SearchColour(uint8_t y, uint8_t cb, uint8_t cr);
   uint8_t FindGrey(uint8_t y);
   void DitherColourRow(const uint8_t* pixels, int32_t count, int32_t bytesPerPixel);
   void DitherGreyRow(const uint8_t* pixels, int32_t count, int32_t bytesPerPixel);

@@ -1,0 +1,115 @@
+#pragma once
+// Shared pieces of the benchmarks: a scratch directory, timing our code and a
+// peer tool's command, and a 24-bit picture made by ImageMagick loaded into an
+// image record.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/image.h"
+
+namespace bench {
+
+class TScratchDir {
+public:
+  TScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zerbench-XXXXXX").string();
+    if (mkdtemp(pattern.data())) m_path = pattern;
+  }
+  ~TScratchDir() {
+    std::error_code ignored;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+  }
+  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+  bool Valid() const { return !m_path.empty(); }
+
+private:
+  std::filesystem::path m_path;
+};
+
+// Wall-clock seconds of one call.
+inline double Seconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Wall-clock seconds of a shell command, or a negative value when it failed.
+inline double CommandSeconds(const std::string& command) {
+  int status = 0;
+  const double seconds = Seconds([&] { status = std::system(command.c_str()); });
+  return status == 0 ? seconds : -1.0;
+}
+
+// A binary PPM with maxval 255: width, height and red, green, blue pixels.
+struct TPpm {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+inline TPpm ReadPpm(const std::string& path) {
+  TPpm ppm;
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int maxval = 0;
+  in >> magic >> ppm.width >> ppm.height >> maxval;
+  in.get();
+  if (!in || magic != "P6" || maxval != 255 || ppm.width <= 0 || ppm.height <= 0) return {};
+  ppm.rgb.resize(static_cast<size_t>(ppm.width) * ppm.height * 3);
+  in.read(reinterpret_cast<char*>(ppm.rgb.data()), static_cast<std::streamsize>(ppm.rgb.size()));
+  return in ? ppm : TPpm{};
+}
+
+inline bool WritePpm(const std::string& path, int32_t width, int32_t height,
+                     const std::vector<uint8_t>& rgb) {
+  std::ofstream out(path, std::ios::binary);
+  out << "P6\n" << width << " " << height << "\n255\n";
+  out.write(reinterpret_cast<const char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
+  return static_cast<bool>(out);
+}
+
+// An image record with its own settings values (the default zoom, no resolution
+// overrides), declared before the image that refers to them.
+struct TBenchImageSettings {
+  int32_t zoomMul = 2;
+  int32_t zoomDiv = 1;
+  std::array<int32_t, 7> dpiOverride{};
+  std::array<int32_t, 7> dpi{96, 96, 96, 96, 96, 96, 96};
+};
+struct TBenchImage : TBenchImageSettings {
+  TImage image{&zoomMul, &zoomDiv, dpiOverride.data(), dpi.data(), dpi.data(), dpi.data()};
+};
+
+// Stores a PPM as a 24-bit picture and lays its output out at full size.
+inline void LoadPpm(TImage& image, const TPpm& ppm) {
+  image.Create(0, ppm.width, ppm.height, 1, 1, 3, 1, 0);
+  std::vector<uint8_t> bgr(static_cast<size_t>(ppm.width) * 3);
+  for (int32_t y = 0; y < ppm.height; ++y) {
+    const uint8_t* rgb = &ppm.rgb[static_cast<size_t>(y) * ppm.width * 3];
+    for (int32_t x = 0; x < ppm.width; ++x) {
+      bgr[3 * x] = rgb[3 * x + 2];
+      bgr[3 * x + 1] = rgb[3 * x + 1];
+      bgr[3 * x + 2] = rgb[3 * x];
+    }
+    image.PutRow(0, y, bgr.data(), ppm.width);
+  }
+  image.SetOutputGeometry(ppm.width, ppm.height, 1, 1, 0, true, true);
+}
+
+// A photo-like picture of the given size (ImageMagick's seeded plasma).
+inline TPpm MakePhotoLike(const std::string& path, int32_t width, int32_t height) {
+  const std::string command = "convert -seed 1 -size " + std::to_string(width) + "x" +
+                              std::to_string(height) + " plasma:fractal -depth 8 " + path;
+  if (std::system(command.c_str()) != 0) return {};
+  return ReadPpm(path);
+}
+
+} // namespace bench
