@@ -66,7 +66,7 @@ bool IsExtensionKey(int index) {
 
 std::string SettingsFilePath(StartMode mode, const std::string& programName) {
   std::string stem = mode == StartMode::SaverConfig ? "zersav32" : ProgramStem(programName);
-  return ConfigFolder() + "/" + stem + ".ini";
+  return ConfigFilePath(stem + ".ini");
 }
 
 std::string DefaultString(StrKey key) {

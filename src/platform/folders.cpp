@@ -56,6 +56,8 @@ std::string ConfigFolder() {
   return WithoutTrailingSlash(UserConfigFolder() + "/zerbalin");
 }
 
+std::string ConfigFilePath(std::string_view name) { return ConfigFolder() + "/" + std::string(name); }
+
 std::string PicturesFolder() {
   std::string pictures = Env("XDG_PICTURES_DIR");
   if (pictures.empty()) pictures = PicturesFromUserDirs();
