@@ -1,18 +1,382 @@
+// The JPEG adapter: glue between the picture record, the package streams and
+// libjpeg-turbo (6.2 interface). Rows pass to and from the library in blue,
+// green, red order (its JCS_EXT_BGR colour space), the order of the
+// picture's 24-bit pixels, so they are decoded straight into the stored rows.
+//
+// The library reports fatal errors through a callback that must not return.
+// It leaves by longjmp to the reader or writer entry, which then destroys the
+// library object. Everything that lives across such a jump (library object,
+// source, buffers) is kept in one record owned by the entry, created before
+// the jump target is set; the functions the jump passes over hold no objects
+// with destructors, so skipping them loses nothing.
 #include "formats/jpeg.h"
 
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "app/profile.h"
+#include "core/dither.h"
+#include "core/image.h"
+#include "core/log_sink.h"
+#include "core/progress.h"
 #include "filepkg/filepkg.h"
+#include "formats/comment_sink.h"
+#include "formats/jpeg_source.h"
+#include "formats/run_length.h"
+#include "formats/save_output.h"
+
+namespace {
+
+constexpr int32_t kImageTypeJpeg = 4;
+// QuickLook reads at the library's reduced sizes so that the larger side
+// comes near this many pixels.
+constexpr int32_t kQuickLookSide = 128;
+constexpr int kLargestScaleDenominator = 8;
+// JPEGKBytesMemory asks the library to keep at most that much of its
+// whole-picture buffers in memory and to move the rest to temporary files.
+// This build of the library has no temporary files: past the limit a
+// progressive or two-pass-quantised read simply fails ("Backing store not
+// supported"), which at the default of 4 MB would refuse most photographs.
+// The setting is therefore taken as a floor under this limit, which still
+// keeps a few hostile header bytes from claiming gigabytes while leaving
+// room for the largest picture the record stores.
+constexpr long kWorkingMemoryLimit = 512L << 20;
+// Compressed output is handed to the file in blocks of this size.
+constexpr size_t kOutputBlock = 16384;
+// A marker segment holds at most this many data bytes.
+constexpr size_t kMaxMarkerData = 65533;
+constexpr uint16_t kMaxDensity = 65535;
+
+// The Kodak DC120 stores every other row of its 848 x 976 sensor picture.
+constexpr int32_t kHalfHeightRows = 488;
+constexpr int32_t kHalfHeightWidth = 848;
+
+// Error, message and progress hooks of one library object. The library
+// holds pointers to the first two members; the record is found again from
+// the error manager pointer.
+struct TJpegHooks {
+  jpeg_error_mgr errors;
+  jpeg_progress_mgr progress;
+  std::jmp_buf unwind;
+  int lastPercent;
+};
+
+TJpegHooks& HooksOf(j_common_ptr info) { return *reinterpret_cast<TJpegHooks*>(info->err); }
+
+void OutputMessage(j_common_ptr info) {
+  char text[JMSG_LENGTH_MAX];
+  (*info->err->format_message)(info, text);
+  LogMessage("JPEG Message: %s", text);
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+  (*info->err->output_message)(info);
+  std::longjmp(HooksOf(info).unwind, 1);
+}
+
+// Percent of the current pass; when the library runs several passes the
+// first completed pass counts as the first half. A request to stop leaves
+// like a fatal error.
+void ProgressMonitor(j_common_ptr info) {
+  const jpeg_progress_mgr& progress = *info->progress;
+  TJpegHooks& hooks = HooksOf(info);
+  if (progress.pass_limit <= 0) return;
+  int percent = static_cast<int>(progress.pass_counter * 100 / progress.pass_limit);
+  if (progress.total_passes > 1) percent = percent / 2 + (progress.completed_passes > 0 ? 50 : 0);
+  if (percent == hooks.lastPercent) return;
+  hooks.lastPercent = percent;
+  if (ProgressReport(percent) != 0) std::longjmp(hooks.unwind, 1);
+}
+
+// Sets up the hooks; the error manager goes in before the library object is
+// created, the progress monitor after (creation clears it).
+jpeg_error_mgr* PrepareHooks(TJpegHooks& hooks, const TProfile& options) {
+  jpeg_error_mgr* errors = jpeg_std_error(&hooks.errors);
+  errors->error_exit = ErrorExit;
+  errors->output_message = OutputMessage;
+  errors->trace_level = options.Get(IntKey::JPEGTraceLevel);
+  hooks.progress.progress_monitor = ProgressMonitor;
+  hooks.lastPercent = -1;
+  return errors;
+}
+
+// ---------------------------------------------------------------- reading
+
+struct TJpegReader {
+  explicit TJpegReader(TPkgStream* stream) : source(stream) {}
+  jpeg_decompress_struct info{};
+  TJpegHooks hooks{};
+  TJpegSource source;
+  // Decode buffer for rows wider than the picture record's scratch row.
+  std::vector<uint8_t> wideRow;
+  int scaleDenominator = 1;
+  bool quantise = false;
+};
+
+// COM markers, and APP12 markers when asked for, are the file's comment: the
+// text is replaced by the segment's bytes, leaving out zero bytes.
+boolean ReadComment(j_decompress_ptr info) {
+  const int high = TJpegSource::NextByte(info);
+  const int low = TJpegSource::NextByte(info);
+  if (high < 0 || low < 0) return TRUE;
+  CommentChar(0);
+  for (int length = (high << 8 | low) - 2; length > 0; --length) {
+    const int byte = TJpegSource::NextByte(info);
+    if (byte < 0) break;
+    if (byte != 0) CommentChar(byte);
+  }
+  return TRUE;
+}
+
+// QuickLook: the largest reduction of 1/2, 1/4 or 1/8 that keeps the larger
+// side at or above kQuickLookSide.
+int QuickLookDenominator(const jpeg_decompress_struct& info, const TProfile& options) {
+  if (!options.Get(IntKey::QuickLook)) return 1;
+  const int32_t wanted =
+      static_cast<int32_t>(std::max(info.image_width, info.image_height) / kQuickLookSide);
+  int denominator = 1;
+  while (denominator < kLargestScaleDenominator && denominator * 2 <= wanted) denominator *= 2;
+  return denominator;
+}
+
+// The settings in their order of precedence: two-pass quantisation, the fast
+// quantiser, dithering, grey output. Grey output makes an 8-bit picture with
+// the grey ramp as palette, one pass and no dithering. The library's one-pass
+// quantiser would do that with a 256-level grey map, but its rounding maps
+// level v to v - 1 and never produces white, so grey samples are taken as
+// they are: they already are indices into the grey ramp. Compressed DC120
+// data is always read as colour.
+void ConfigureOutput(TJpegReader& reader, const TProfile& options) {
+  jpeg_decompress_struct& info = reader.info;
+  info.dct_method = options.Get(IntKey::EnableFastInputDCT) ? JDCT_IFAST : JDCT_ISLOW;
+  info.do_fancy_upsampling = options.Get(IntKey::EnableFastUpsampling) ? FALSE : TRUE;
+  bool quantise = options.Get(IntKey::JPEGTwoPass) != 0;
+  bool twoPass = quantise && !options.Get(IntKey::EnableFastQuantize);
+  J_DITHER_MODE dither = options.Get(IntKey::EnableFastDither) ? JDITHER_ORDERED : JDITHER_FS;
+  if (!options.Get(IntKey::JPEGUseDithering)) dither = JDITHER_NONE;
+  const bool grey = !reader.source.HalfHeight() &&
+                    (options.Get(IntKey::JPEGUseMonochrome) || info.num_components == 1);
+  if (grey || reader.source.HalfHeight()) quantise = false;
+  // Quantised colour output uses the plain RGB order: the pixels are then
+  // palette indices and the colour map becomes the palette.
+  info.out_color_space = grey ? JCS_GRAYSCALE : quantise ? JCS_RGB : JCS_EXT_BGR;
+  info.quantize_colors = quantise ? TRUE : FALSE;
+  info.two_pass_quantize = twoPass ? TRUE : FALSE;
+  info.dither_mode = dither;
+  info.desired_number_of_colors = 256;
+  reader.quantise = quantise;
+}
+
+// Dots per inch from the JFIF density, reduced with the picture.
+void PictureResolution(const TJpegReader& reader, int32_t& xDpi, int32_t& yDpi) {
+  const jpeg_decompress_struct& info = reader.info;
+  xDpi = yDpi = 1;
+  if (info.density_unit != 1 && info.density_unit != 2) return;
+  xDpi = std::max<int32_t>(info.X_density, 1) / reader.scaleDenominator;
+  yDpi = std::max<int32_t>(info.Y_density, 1) / reader.scaleDenominator;
+  if (info.density_unit == 2) {
+    xDpi = (xDpi * 254 + 50) / 100;
+    yDpi = (yDpi * 254 + 50) / 100;
+  }
+}
+
+void CreatePicture(TJpegReader& reader, TImage& image) {
+  const jpeg_decompress_struct& info = reader.info;
+  int32_t width = static_cast<int32_t>(info.output_width);
+  int32_t height = static_cast<int32_t>(info.output_height);
+  if (reader.source.HalfHeight()) {
+    if (height == kHalfHeightRows) width = kHalfHeightWidth;
+    height *= 2;
+  }
+  int32_t xDpi = 1, yDpi = 1;
+  PictureResolution(reader, xDpi, yDpi);
+  image.Create(kImageTypeJpeg, width, height, xDpi, yDpi, info.output_components == 1 ? 1 : 3, 1, 0);
+  image.GreyPalette();
+  if (!reader.quantise) return;
+  TLogPalette palette;
+  palette.count = static_cast<uint16_t>(std::clamp(info.actual_number_of_colors, 0, 256));
+  for (int i = 0; i < palette.count; ++i) {
+    palette.entries[i].red = info.colormap[0][i];
+    palette.entries[i].green = info.colormap[1][i];
+    palette.entries[i].blue = info.colormap[2][i];
+  }
+  image.SetPalette(palette);
+}
+
+// Decodes every output row into its picture row. Returns false when the
+// rows stopped early: after the data of a single-scan file has ended, the
+// library would only invent rows from nothing, so decoding stops once the
+// rows that were under way have been delivered.
+bool TransferRows(TJpegReader& reader, TImage& image) {
+  jpeg_decompress_struct& info = reader.info;
+  const int32_t width = static_cast<int32_t>(info.output_width);
+  const bool bottomUp = reader.source.BottomUp();
+  const bool halfHeight = reader.source.HalfHeight();
+  const int32_t fileHeight = static_cast<int32_t>(info.output_height) * (halfHeight ? 2 : 1);
+  const bool singleScan = !jpeg_has_multiple_scans(&info);
+  const int32_t rowsInFlight = 2 * info.max_v_samp_factor * info.min_DCT_scaled_size;
+  int32_t rowsAfterEnd = 0;
+  while (info.output_scanline < info.output_height) {
+    const int32_t t = static_cast<int32_t>(info.output_scanline);
+    const int32_t y = bottomUp ? fileHeight - 1 - t : halfHeight ? 2 * t : t;
+    uint8_t* buffer = reader.wideRow.empty() ? image.RowBuffer(0, y, width) : reader.wideRow.data();
+    JSAMPROW row = buffer;
+    if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
+    image.PutRow(0, y, buffer, width);
+    if (halfHeight) image.PutRow(0, y + 1, buffer, width);
+    if (singleScan && reader.source.EndReached() && ++rowsAfterEnd > rowsInFlight) return false;
+  }
+  return true;
+}
+
+void DecodePicture(TJpegReader& reader, TImage& image, const TProfile& options) {
+  jpeg_decompress_struct& info = reader.info;
+  info.progress = &reader.hooks.progress;
+  jpeg_set_marker_processor(&info, JPEG_COM, ReadComment);
+  if (options.Get(IntKey::EnableAPP12Comment)) jpeg_set_marker_processor(&info, JPEG_APP0 + 12, ReadComment);
+  reader.source.Attach(&info);
+  jpeg_read_header(&info, TRUE);
+  info.mem->max_memory_to_use =
+      std::max(static_cast<long>(options.Get(IntKey::JPEGKBytesMemory)) * 1024, kWorkingMemoryLimit);
+  reader.scaleDenominator = QuickLookDenominator(info, options);
+  info.scale_num = 1;
+  info.scale_denom = static_cast<unsigned>(reader.scaleDenominator);
+  ConfigureOutput(reader, options);
+  jpeg_start_decompress(&info);
+  if (info.output_width > static_cast<JDIMENSION>(kMaxImageSide))
+    reader.wideRow.resize(static_cast<size_t>(info.output_width) * info.output_components);
+  CreatePicture(reader, image);
+  if (TransferRows(reader, image)) jpeg_finish_decompress(&info);
+}
+
+// ---------------------------------------------------------------- writing
+
+// The library's destination: compressed bytes go into the output buffer of
+// the file, which remembers any failed write.
+struct TDestination {
+  jpeg_destination_mgr pub;
+  TCodecOutput* output;
+};
+
+TCodecOutput& OutputOf(j_compress_ptr info) { return *reinterpret_cast<TDestination*>(info->dest)->output; }
+
+void InitDestination(j_compress_ptr info) {
+  info->dest->next_output_byte = OutputOf(info).Reserve(kOutputBlock);
+  info->dest->free_in_buffer = kOutputBlock;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr info) {
+  OutputOf(info).Commit(kOutputBlock);
+  InitDestination(info);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr info) { OutputOf(info).Commit(kOutputBlock - info->dest->free_in_buffer); }
+
+struct TJpegWriter {
+  explicit TJpegWriter(const char* path) : output(path) {}
+  jpeg_compress_struct info{};
+  TJpegHooks hooks{};
+  TCodecOutput output;
+  TDestination destination{};
+  // Turns output rows into blue, green, red rows with the tone applied:
+  // the caller's ditherer, or one of our own prepared for the picture.
+  const TDither* converter = nullptr;
+  std::unique_ptr<TDither> ownDitherer;
+  std::vector<uint8_t> row;
+  std::string comment;
+  bool completed = false;
+};
+
+void SetParameters(TJpegWriter& writer, const TImage& image, const TSaveSize& area, const TProfile& options) {
+  jpeg_compress_struct& info = writer.info;
+  info.image_width = static_cast<JDIMENSION>(area.width);
+  info.image_height = static_cast<JDIMENSION>(area.height);
+  info.input_components = 3;
+  info.in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, options.Get(IntKey::JPEGOutputQuality), FALSE);
+  info.optimize_coding = options.Get(IntKey::JPEGOutputOptimize) ? TRUE : FALSE;
+  info.smoothing_factor = options.Get(IntKey::JPEGOutputSmoothing);
+  if (options.Get(IntKey::JPEGOutputMonochrome)) jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+  if (options.Get(IntKey::JPEGOutputProgressive)) jpeg_simple_progression(&info);
+  info.dct_method = options.Get(IntKey::EnableFastOutputDCT) ? JDCT_IFAST : JDCT_ISLOW;
+  info.density_unit = 1;
+  info.X_density = static_cast<UINT16>(std::clamp<int32_t>(image.EffectiveXDpi(), 1, kMaxDensity));
+  info.Y_density = static_cast<UINT16>(std::clamp<int32_t>(image.EffectiveYDpi(), 1, kMaxDensity));
+}
+
+void EncodePicture(TJpegWriter& writer, const TImage& image, const TSaveSize& area, const TProfile& options) {
+  jpeg_compress_struct& info = writer.info;
+  info.progress = &writer.hooks.progress;
+  writer.destination.pub.init_destination = InitDestination;
+  writer.destination.pub.empty_output_buffer = EmptyOutputBuffer;
+  writer.destination.pub.term_destination = TermDestination;
+  writer.destination.output = &writer.output;
+  info.dest = &writer.destination.pub;
+  SetParameters(writer, image, area, options);
+  jpeg_start_compress(&info, TRUE);
+  // One segment cannot hold a longer comment; its start is kept.
+  if (!writer.comment.empty()) {
+    jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(writer.comment.data()),
+                      static_cast<unsigned>(std::min(writer.comment.size(), kMaxMarkerData)));
+  }
+  uint8_t* buffer = writer.row.data();
+  for (int32_t r = 0; r < area.height; ++r) {
+    image.OutputRow(area.left, area.top + r, buffer, area.width);
+    writer.converter->ConvertRow(buffer, area.width, 3, image.BytesPerPixel());
+    JSAMPROW row = buffer;
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+}
+
+} // namespace
 
 void ReadJpeg(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
-  (void)stream;
   (void)path;
-  (void)image;
-  (void)options;
+  const auto owner = std::make_unique<TJpegReader>(stream);
+  TJpegReader& reader = *owner;
+  reader.info.err = PrepareHooks(reader.hooks, options);
+  if (setjmp(reader.hooks.unwind) == 0) {
+    jpeg_create_decompress(&reader.info);
+    DecodePicture(reader, image, options);
+  }
+  jpeg_destroy_decompress(&reader.info);
 }
 
 int WriteJpeg(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
-  (void)path;
-  (void)image;
-  (void)options;
-  (void)ditherer;
-  return 1;
+  const TSaveSize area = PrepareSaveOutput(image, options);
+  if (area.width <= 0 || area.height <= 0) return 1;
+  const auto owner = std::make_unique<TJpegWriter>(path);
+  TJpegWriter& writer = *owner;
+  if (!writer.output.IsOpen()) return 1;
+  // Without the caller's ditherer, rows are converted with the picture's own
+  // palette and neutral tone.
+  writer.converter = ditherer;
+  if (!ditherer) {
+    writer.ownDitherer = std::make_unique<TDither>();
+    TLogPalette palette;
+    if (image.BytesPerPixel() == 1) image.GetPalette(palette);
+    writer.ownDitherer->SetSourcePalette(image.BytesPerPixel() == 1 ? &palette : nullptr,
+                                         TDitherTarget::Display, TColourMode::Colour, TToneSettings{});
+    writer.converter = writer.ownDitherer.get();
+  }
+  writer.row.resize(static_cast<size_t>(area.width) * 3);
+  writer.comment = CommentGetText();
+  writer.info.err = PrepareHooks(writer.hooks, options);
+  if (setjmp(writer.hooks.unwind) == 0) {
+    jpeg_create_compress(&writer.info);
+    EncodePicture(writer, image, area, options);
+    writer.completed = true;
+  }
+  jpeg_destroy_compress(&writer.info);
+  return writer.output.Finish(!writer.completed);
 }

@@ -1,0 +1,464 @@
+// The JPEG adapter against files made by cjpeg and ImageMagick, decoded by
+// djpeg with the same options; the settings that choose quantised, grey and
+// reduced-size reading; comments and resolution; short and damaged files;
+// and the writer's files read back by djpeg, rdjpgcom and identify.
+#include "formats/jpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "app/profile.h"
+#include "core/image.h"
+#include "core/log_sink.h"
+#include "core/progress.h"
+#include "filepkg/filepkg.h"
+#include "formats/comment_sink.h"
+#include "formats/picture_io.h"
+#include "support/peer.h"
+
+namespace {
+
+using namespace testsupport;
+using TBytes = std::vector<uint8_t>;
+
+const std::string kPeerJpeg = std::string(ZER_TEST_DATA) + "/peer/jpeg/";
+
+// The settings under which our reading equals djpeg's "-dct fast -nosmooth"
+// (the defaults) and the djpeg options that match other settings.
+const char* const kDjpegDefault = "-dct fast -nosmooth";
+
+std::unique_ptr<TImage> Read(const std::string& path, const TProfile& options = TProfile()) {
+  auto image = NewImageFor(options);
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+  EXPECT_NE(stream, nullptr) << path;
+  if (stream) {
+    ReadJpeg(stream, path.c_str(), *image, options);
+    PkgClose(stream, 0);
+  }
+  return image;
+}
+
+TRgbPicture Djpeg(const std::string& path, const std::string& options = kDjpegDefault) {
+  const std::string output = RunOutput("djpeg " + options + " '" + path + "' 2>/dev/null");
+  TTempDir dir;
+  WriteFileBytes(dir / "out.pnm", output);
+  return ReadPnm(dir / "out.pnm");
+}
+
+bool LogHas(const std::string& text) {
+  const auto messages = LoggedMessages();
+  return std::any_of(messages.begin(), messages.end(),
+                     [&](const std::string& m) { return m.find(text) != std::string::npos; });
+}
+
+// A detailed, deterministic picture of odd size, so that partial blocks and
+// subsampled edges are exercised.
+class JpegFiles : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    s_dir = new TTempDir;
+    ASSERT_EQ(testsupport::Run("convert -seed 3 -size 301x203 plasma:fractal " + Source()), 0);
+  }
+  static void TearDownTestSuite() {
+    delete s_dir;
+    s_dir = nullptr;
+  }
+  void SetUp() override {
+    ClearLoggedMessages();
+    CommentChar(0);
+  }
+  static std::string Source() { return *s_dir / "source.ppm"; }
+  // Runs command with IN replaced by the source picture and OUT by a new file.
+  static std::string Make(const std::string& name, std::string command) {
+    const std::string out = *s_dir / name;
+    for (size_t at; (at = command.find("IN")) != std::string::npos;) command.replace(at, 2, Source());
+    for (size_t at; (at = command.find("OUT")) != std::string::npos;) command.replace(at, 3, out);
+    EXPECT_EQ(testsupport::Run(command), 0) << command;
+    return out;
+  }
+  static TTempDir* s_dir;
+};
+TTempDir* JpegFiles::s_dir = nullptr;
+
+TEST_F(JpegFiles, PeerFilesDecodeLikeDjpeg) {
+  struct TCase {
+    const char* name;
+    const char* command;
+    int bytesPerPixel;
+  };
+  const TCase cases[] = {
+      {"baseline-420", "cjpeg -quality 80 -outfile OUT IN", 3},
+      {"progressive", "cjpeg -progressive -outfile OUT IN", 3},
+      {"grey", "cjpeg -grayscale -outfile OUT IN", 1},
+      {"sampling-444", "cjpeg -sample 1x1 -outfile OUT IN", 3},
+      {"sampling-422", "cjpeg -sample 2x1 -outfile OUT IN", 3},
+      {"restart-markers", "cjpeg -restart 1 -outfile OUT IN", 3},
+      {"arithmetic-coding", "cjpeg -arithmetic -outfile OUT IN", 3},
+      {"optimised-tables", "cjpeg -optimize -quality 30 -outfile OUT IN", 3},
+      {"comment", "cjpeg IN | wrjpgcom -comment 'a comment' >OUT", 3},
+      {"imagemagick", "convert IN -quality 92 -sampling-factor 2x2 OUT", 3},
+      {"imagemagick-progressive", "convert IN -interlace JPEG -quality 60 OUT", 3},
+      {"imagemagick-density-cm", "convert IN -units PixelsPerCentimeter -density 40 OUT", 3},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Make(std::string(c.name) + ".jpg", c.command);
+    const auto image = Read(path);
+    EXPECT_EQ(image->BytesPerPixel(), c.bytesPerPixel);
+    EXPECT_EQ(image->m_fileType, 4);
+    EXPECT_EQ(CompareRgb(Djpeg(path), ImageToRgb(*image)), "");
+  }
+  const auto original = Read(kPeerJpeg + "testorig.jpg");
+  EXPECT_EQ(CompareRgb(Djpeg(kPeerJpeg + "testorig.jpg"), ImageToRgb(*original)), "");
+  EXPECT_TRUE(LoggedMessages().empty());
+}
+
+TEST_F(JpegFiles, AccurateDctAndFancyUpsamplingFollowTheSettings) {
+  const std::string path = Make("fancy.jpg", "cjpeg -quality 85 -outfile OUT IN");
+  TProfile options;
+  options.Set(IntKey::EnableFastInputDCT, 0);
+  options.Set(IntKey::EnableFastUpsampling, 0);
+  EXPECT_EQ(CompareRgb(Djpeg(path, "-dct int"), ImageToRgb(*Read(path, options))), "");
+}
+
+TEST_F(JpegFiles, QuantisedReadingMatchesTheLibrarysQuantisers) {
+  const std::string path = Make("quantise.jpg", "cjpeg -quality 90 -outfile OUT IN");
+  struct TCase {
+    const char* name;
+    std::vector<std::pair<IntKey, int>> settings;
+    const char* djpegOptions;
+  };
+  const TCase cases[] = {
+      {"two-pass, Floyd-Steinberg", {{IntKey::JPEGTwoPass, 1}}, "-colors 256"},
+      {"two-pass, no dithering", {{IntKey::JPEGTwoPass, 1}, {IntKey::JPEGUseDithering, 0}}, "-colors 256 -dither none"},
+      {"one-pass", {{IntKey::JPEGTwoPass, 1}, {IntKey::EnableFastQuantize, 1}}, "-colors 256 -onepass"},
+      {"one-pass ordered",
+       {{IntKey::JPEGTwoPass, 1}, {IntKey::EnableFastQuantize, 1}, {IntKey::EnableFastDither, 1}},
+       "-colors 256 -onepass -dither ordered"},
+      {"monochrome", {{IntKey::JPEGUseMonochrome, 1}}, "-grayscale"},
+      {"monochrome wins over two-pass", {{IntKey::JPEGUseMonochrome, 1}, {IntKey::JPEGTwoPass, 1}}, "-grayscale"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TProfile options;
+    for (const auto& [key, value] : c.settings) options.Set(key, value);
+    const auto image = Read(path, options);
+    EXPECT_EQ(image->BytesPerPixel(), 1);
+    EXPECT_EQ(CompareRgb(Djpeg(path, std::string(kDjpegDefault) + " " + c.djpegOptions), ImageToRgb(*image)), "");
+  }
+}
+
+TEST_F(JpegFiles, GreyFileBecomesAn8BitPictureWithAGreyRamp) {
+  const std::string path = Make("grey.jpg", "cjpeg -grayscale -outfile OUT IN");
+  const auto image = Read(path);
+  ASSERT_EQ(image->BytesPerPixel(), 1);
+  TLogPalette palette;
+  image->GetPalette(palette);
+  for (int i = 0; i < 256; ++i) {
+    EXPECT_EQ(palette.entries[i].red, i);
+    EXPECT_EQ(palette.entries[i].blue, i);
+  }
+}
+
+TEST_F(JpegFiles, QuickLookReadsAtAReducedSize) {
+  struct TCase {
+    int width, height, expectedWidth, expectedHeight;
+    const char* djpegScale;
+  };
+  const TCase cases[] = {
+      {3000, 2000, 375, 250, "1/8"},
+      {200, 150, 200, 150, "1/1"},
+      {300, 200, 150, 100, "1/2"}, // 300 / 128 = 2
+      {700, 90, 175, 23, "1/4"},   // 700 / 128 = 5
+  };
+  TProfile options;
+  options.Set(IntKey::QuickLook, 1);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.width);
+    const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+    const std::string path = Make("quick" + size + ".jpg", "convert -size " + size +
+                                                               " gradient:red-blue -density 300 -units "
+                                                               "PixelsPerInch OUT");
+    const auto image = Read(path, options);
+    EXPECT_EQ(image->Width(), c.expectedWidth);
+    EXPECT_EQ(image->Height(), c.expectedHeight);
+    EXPECT_EQ(image->m_xDpi, 300 * c.expectedWidth / c.width);
+    EXPECT_EQ(CompareRgb(Djpeg(path, std::string(kDjpegDefault) + " -scale " + c.djpegScale), ImageToRgb(*image)),
+              "");
+  }
+}
+
+// Rewrites the JFIF segment cjpeg put right after SOI: units at offset 13,
+// densities at 14 and 16.
+TEST_F(JpegFiles, ResolutionComesFromTheJfifDensity) {
+  const TBytes original = ReadFileBytes(Make("density.jpg", "cjpeg -outfile OUT IN"));
+  ASSERT_EQ(std::string(original.begin() + 6, original.begin() + 10), "JFIF");
+  struct TCase {
+    uint8_t unit;
+    uint16_t x, y;
+    int32_t expectedX, expectedY;
+  };
+  const TCase cases[] = {
+      {1, 300, 150, 300, 150}, // dots per inch
+      {2, 100, 50, 254, 127},  // dots per centimetre
+      {0, 300, 300, 1, 1},     // aspect ratio only
+      {1, 0, 72, 1, 72},       // a zero density counts as 1
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(int(c.unit));
+    TBytes bytes = original;
+    bytes[13] = c.unit;
+    bytes[14] = static_cast<uint8_t>(c.x >> 8);
+    bytes[15] = static_cast<uint8_t>(c.x);
+    bytes[16] = static_cast<uint8_t>(c.y >> 8);
+    bytes[17] = static_cast<uint8_t>(c.y);
+    const std::string path = *s_dir / "density-edited.jpg";
+    WriteFileBytes(path, bytes);
+    const auto image = Read(path);
+    EXPECT_EQ(image->m_xDpi, c.expectedX);
+    EXPECT_EQ(image->m_yDpi, c.expectedY);
+  }
+}
+
+// Inserts a segment right after SOI.
+TBytes WithSegment(const TBytes& jpeg, uint8_t marker, const std::string& data) {
+  TBytes out(jpeg.begin(), jpeg.begin() + 2);
+  const size_t length = data.size() + 2;
+  out.insert(out.end(), {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+  out.insert(out.end(), data.begin(), data.end());
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+TEST_F(JpegFiles, CommentsComeFromComAndOptionallyApp12) {
+  const std::string path = Make("comment.jpg", "cjpeg IN | wrjpgcom -comment 'made by cjpeg' >OUT");
+  Read(path);
+  EXPECT_EQ(CommentGetText(), "made by cjpeg");
+
+  // Zero bytes are left out of the comment text.
+  const std::string app12 = *s_dir / "app12.jpg";
+  WriteFileBytes(app12, WithSegment(ReadFileBytes(Make("plain.jpg", "cjpeg -outfile OUT IN")), 0xEC,
+                                    std::string("Ducky\0camera", 12)));
+  TProfile options;
+  options.Set(IntKey::EnableAPP12Comment, 0);
+  CommentChar(0);
+  Read(app12, options);
+  EXPECT_EQ(CommentGetText(), "");
+  options.Set(IntKey::EnableAPP12Comment, 1);
+  const auto image = Read(app12, options);
+  EXPECT_EQ(CommentGetText(), "Duckycamera");
+  EXPECT_EQ(CompareRgb(Djpeg(app12), ImageToRgb(*image)), "");
+}
+
+TEST_F(JpegFiles, TwelveBitFileIsRefusedWithALogLine) {
+  const auto image = Read(kPeerJpeg + "monkey12.jpg");
+  EXPECT_EQ(image->Width(), 1);
+  EXPECT_TRUE(LogHas("JPEG Message: Unsupported JPEG data precision 12")) << LoggedMessages().size();
+}
+
+TEST_F(JpegFiles, TruncatedFilesKeepTheRowsThatArrived) {
+  const std::string path = Make("truncate.jpg", "cjpeg -quality 90 -outfile OUT IN");
+  const TBytes bytes = ReadFileBytes(path);
+  const TRgbPicture whole = Djpeg(path);
+  const std::string cut = *s_dir / "cut.jpg";
+  for (size_t length = 0; length < bytes.size(); length += std::max<size_t>(1, bytes.size() / 37)) {
+    SCOPED_TRACE(length);
+    ClearLoggedMessages();
+    WriteFileBytes(cut, TBytes(bytes.begin(), bytes.begin() + static_cast<long>(length)));
+    const auto image = Read(cut);
+    if (image->Width() == 1) continue; // the header itself was cut
+    EXPECT_EQ(image->Width(), 301);
+    EXPECT_TRUE(LogHas("JPEG Message: Premature end of JPEG file"));
+    // The top rows decoded before the data ran out are those of the whole file.
+    const TRgbPicture partial = ImageToRgb(*image);
+    if (length > bytes.size() / 2) {
+      EXPECT_TRUE(std::equal(whole.rgb.begin(), whole.rgb.begin() + 301 * 3 * 16, partial.rgb.begin()));
+    }
+  }
+}
+
+TEST_F(JpegFiles, DamagedFilesNeverCrash) {
+  const TBytes bytes = ReadFileBytes(Make("damage.jpg", "cjpeg -progressive -restart 2 -outfile OUT IN"));
+  const std::string damaged = *s_dir / "damaged.jpg";
+  uint32_t seed = 12345;
+  for (int trial = 0; trial < 60; ++trial) {
+    TBytes copy = bytes;
+    for (int i = 0; i < 4; ++i) {
+      seed = seed * 1103515245 + 12345;
+      copy[(seed >> 8) % copy.size()] ^= static_cast<uint8_t>(seed >> 24 | 1);
+    }
+    WriteFileBytes(damaged, copy);
+    Read(damaged);
+  }
+  // A frame header with zero width is refused by the library: the picture
+  // stays as it was and the reason is logged.
+  TBytes badFrame = ReadFileBytes(Make("badframe.jpg", "cjpeg -outfile OUT IN"));
+  for (size_t i = 2; i + 9 < badFrame.size(); ++i) {
+    if (badFrame[i] == 0xFF && badFrame[i + 1] == 0xC0) {
+      badFrame[i + 7] = badFrame[i + 8] = 0;
+      break;
+    }
+  }
+  WriteFileBytes(damaged, badFrame);
+  ClearLoggedMessages();
+  EXPECT_EQ(Read(damaged)->Width(), 1);
+  EXPECT_TRUE(LogHas("JPEG Message: Empty JPEG image"));
+}
+
+// ---------------------------------------------------------------- writing
+
+// A 24-bit picture of 150 dpi holding the source picture.
+std::unique_ptr<TImage> SourcePicture(const std::string& ppm, const TProfile& options) {
+  const TRgbPicture rgb = ReadPnm(ppm);
+  auto image = NewImageFor(options);
+  image->Create(1, rgb.width, rgb.height, 150, 150, 3, 1, 0);
+  for (int y = 0; y < rgb.height; ++y) {
+    uint8_t* row = image->RowBuffer(0, y, rgb.width);
+    for (int x = 0; x < rgb.width; ++x) {
+      const uint8_t* p = &rgb.rgb[(static_cast<size_t>(y) * rgb.width + x) * 3];
+      row[3 * x] = p[2];
+      row[3 * x + 1] = p[1];
+      row[3 * x + 2] = p[0];
+    }
+    image->PutRow(0, y, row, rgb.width);
+  }
+  return image;
+}
+
+TEST_F(JpegFiles, WrittenFilesReadBackWithDjpeg) {
+  TProfile options;
+  options.Set(IntKey::JPEGOutputQuality, 95);
+  const auto image = SourcePicture(Source(), options);
+  const std::string out = *s_dir / "written.jpg";
+  ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+  const TRgbPicture back = Djpeg(out, "");
+  EXPECT_EQ(back.width, 301);
+  EXPECT_EQ(back.height, 203);
+  const TRgbPicture peer = Djpeg(Make("cjpeg-95.jpg", "cjpeg -quality 95 -dct fast -optimize -outfile OUT IN"), "");
+  EXPECT_LT(MeanError(ReadPnm(Source()), back), MeanError(ReadPnm(Source()), peer) + 0.01);
+  // Our reader gives what djpeg gives for our own file.
+  EXPECT_EQ(CompareRgb(Djpeg(out), ImageToRgb(*Read(out))), "");
+}
+
+TEST_F(JpegFiles, WriterSettingsShowInTheFile) {
+  struct TCase {
+    const char* name;
+    std::vector<std::pair<IntKey, int>> settings;
+    const char* identifyFormat;
+    const char* expected;
+  };
+  const TCase cases[] = {
+      {"quality", {{IntKey::JPEGOutputQuality, 42}}, "%Q", "42"},
+      {"progressive", {{IntKey::JPEGOutputProgressive, 1}}, "%[interlace]", "JPEG"},
+      {"sequential", {}, "%[interlace]", "None"},
+      {"grey", {{IntKey::JPEGOutputMonochrome, 1}}, "%[channels]", "gray"},
+      {"colour", {}, "%[channels]", "srgb"},
+      {"density", {}, "%x %y %U", "150 150 PixelsPerInch"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TProfile options;
+    for (const auto& [key, value] : c.settings) options.Set(key, value);
+    const auto image = SourcePicture(Source(), options);
+    const std::string out = *s_dir / "settings.jpg";
+    ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+    std::string text = RunOutput(std::string("identify -format '") + c.identifyFormat + "' " + out);
+    EXPECT_EQ(text.substr(0, text.find_last_not_of(" \n") + 1), c.expected);
+  }
+}
+
+TEST_F(JpegFiles, OptimisedTablesMakeSmallerFiles) {
+  TProfile options;
+  const auto image = SourcePicture(Source(), options);
+  const std::string optimised = *s_dir / "optimised.jpg";
+  const std::string standard = *s_dir / "standard.jpg";
+  ASSERT_EQ(WriteJpeg(optimised.c_str(), *image, options, nullptr), 0);
+  options.Set(IntKey::JPEGOutputOptimize, 0);
+  ASSERT_EQ(WriteJpeg(standard.c_str(), *image, options, nullptr), 0);
+  EXPECT_LT(std::filesystem::file_size(optimised), std::filesystem::file_size(standard));
+  // Without optimisation the file equals cjpeg's with the same choices, after
+  // the JFIF segment and its density.
+  const TBytes ours = ReadFileBytes(standard);
+  const TBytes peer = ReadFileBytes(Make("cjpeg-standard.jpg", "cjpeg -dct fast -quality 75 -outfile OUT IN"));
+  ASSERT_GT(ours.size(), 20u);
+  EXPECT_TRUE(ours.size() == peer.size() && std::equal(ours.begin() + 20, ours.end(), peer.begin() + 20));
+}
+
+TEST_F(JpegFiles, CommentIsWrittenAsOneComMarker) {
+  TProfile options;
+  const auto image = SourcePicture(Source(), options);
+  const std::string out = *s_dir / "comment-written.jpg";
+  CommentText("a comment\nof two lines");
+  ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+  EXPECT_EQ(RunOutput("rdjpgcom " + out), "a comment\nof two lines\n");
+
+  // An empty comment writes no COM marker at all.
+  CommentChar(0);
+  ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+  const TBytes bytes = ReadFileBytes(out);
+  const TBytes com = {0xFF, 0xFE};
+  EXPECT_EQ(std::search(bytes.begin(), bytes.end(), com.begin(), com.end()), bytes.end());
+
+  // A comment longer than a segment can hold keeps its start.
+  CommentText(std::string(70000, 'x').c_str());
+  ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+  EXPECT_EQ(RunOutput("rdjpgcom " + out).size(), 65533u + 1);
+}
+
+TEST_F(JpegFiles, IndexedPicturesAreWrittenInTheirColours) {
+  TProfile options;
+  options.Set(IntKey::JPEGOutputQuality, 100);
+  auto image = NewImageFor(options);
+  image->Create(1, 64, 32, 1, 1, 1, 1, 0);
+  TLogPalette palette;
+  palette.count = 2;
+  palette.entries[0] = {200, 30, 40, 0};
+  palette.entries[1] = {10, 220, 90, 0};
+  image->SetPalette(palette);
+  for (int y = 0; y < 32; ++y) {
+    uint8_t* row = image->RowBuffer(0, y, 64);
+    std::fill(row, row + 64, static_cast<uint8_t>(y < 16 ? 0 : 1));
+    image->PutRow(0, y, row, 64);
+  }
+  const std::string out = *s_dir / "indexed.jpg";
+  ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+  const TRgbPicture back = Djpeg(out, "");
+  ASSERT_EQ(back.width, 64);
+  const uint8_t* top = &back.rgb[(4 * 64 + 4) * 3];
+  const uint8_t* bottom = &back.rgb[(28 * 64 + 4) * 3];
+  EXPECT_NEAR(top[0], 200, 3);
+  EXPECT_NEAR(top[1], 30, 3);
+  EXPECT_NEAR(bottom[1], 220, 3);
+  EXPECT_NEAR(bottom[2], 90, 3);
+}
+
+int g_stopAt = 0;
+int StopAt(int percent) { return percent >= g_stopAt ? 1 : 0; }
+
+TEST_F(JpegFiles, FailedOrAbortedWritesLeaveNoFile) {
+  TProfile options;
+  const auto image = SourcePicture(Source(), options);
+  EXPECT_NE(WriteJpeg((Source() + "/x.jpg").c_str(), *image, options, nullptr), 0);
+
+  const TProgressHook hook = {nullptr, StopAt, nullptr};
+  SetProgressHook(&hook);
+  g_stopAt = 50;
+  const std::string out = *s_dir / "aborted.jpg";
+  EXPECT_NE(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+  EXPECT_FALSE(std::filesystem::exists(out));
+
+  // An abort while reading keeps the rows decoded so far.
+  const std::string path = Make("abort-read.jpg", "cjpeg -outfile OUT IN");
+  const auto partial = Read(path);
+  SetProgressHook(nullptr);
+  EXPECT_EQ(partial->Width(), 301);
+  const TRgbPicture whole = Djpeg(path);
+  const TRgbPicture got = ImageToRgb(*partial);
+  EXPECT_TRUE(std::equal(whole.rgb.begin(), whole.rgb.begin() + 301 * 3 * 50, got.rgb.begin()));
+  EXPECT_FALSE(std::equal(whole.rgb.begin(), whole.rgb.end(), got.rgb.begin()));
+}
+
+} // namespace
