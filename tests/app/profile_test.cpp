@@ -43,6 +43,20 @@ TEST(ProfileTables, HoldEverySettingOnceWithDefaultsInsideTheirRanges) {
   EXPECT_STREQ(StrSetting(StrKey::WAVOpenCommand).value, "open \"%s\" type %s alias sound");
 }
 
+TEST(ProfileSetByName, EveryFullNameReachesItsOwnSetting) {
+  for (int i = 0; i < kIntSettingCount; ++i) {
+    TProfile profile;
+    int32_t value = kIntSettings[i].viewerDefault == kIntSettings[i].min ? kIntSettings[i].max : kIntSettings[i].min;
+    ASSERT_TRUE(profile.SetByName(kIntSettings[i].name, std::to_string(value).c_str()));
+    EXPECT_EQ(profile.Get(static_cast<IntKey>(i)), value) << kIntSettings[i].name;
+  }
+  for (int i = 0; i < kStrSettingCount; ++i) {
+    TProfile profile;
+    ASSERT_TRUE(profile.SetByName(kStrSettings[i].name, "changed"));
+    EXPECT_EQ(profile.GetString(static_cast<StrKey>(i)), "changed") << kStrSettings[i].name;
+  }
+}
+
 TEST(ProfileSetByName, LeadingPartIntegersFirstThenStrings) {
   struct Case {
     const char* name;
