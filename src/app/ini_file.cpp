@@ -1,7 +1,6 @@
 #include "app/ini_file.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <strings.h>
@@ -59,7 +58,9 @@ bool StorableKey(std::string_view key) {
 
 // Reads the whole file; nullopt when it exists but cannot be read in full.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a fifo in the file's place cannot stall the open;
+  // only regular files are read.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? std::optional<std::string>("") : std::nullopt;
   struct stat info;
   std::optional<std::string> text;

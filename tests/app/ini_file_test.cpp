@@ -107,6 +107,13 @@ TEST(IniFile, UnwritablePlacesLeaveTheFileAsItWas) {
   EXPECT_FALSE(std::filesystem::exists(inLocked));
   chmod((dir / "locked").c_str(), 0755);
 
+  // Something other than a file in its place is neither read nor replaced.
+  std::string fifo = dir / "fifo.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(IniReadString(fifo, "S", "a", "none"), "none");
+  EXPECT_FALSE(IniWriteString(fifo, "S", "a", "2"));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
   // A file too large to read is not rewritten from the part that was read.
   std::string huge = dir / "huge.ini";
   WriteFileBytes(huge, "[S]\n" + std::string(kMaxIniFileBytes, ';') + "\n");
