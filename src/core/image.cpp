@@ -36,7 +36,7 @@ int32_t DpiFromPelsPerMeter(int32_t pelsPerMeter) {
 }
 
 // Gathers n pixels of one stored row through the column map, walking the
-// map forwards (step 1) or backwards (step -1 for a mirrored row).
+// map forwards, or backwards for a mirrored row (step -1).
 template <int kBpp>
 void GatherColumns(uint8_t* dst, const uint8_t* row, const int16_t* columns, int32_t n,
                    int32_t step) {
