@@ -112,4 +112,19 @@ inline TPpm MakePhotoLike(const std::string& path, int32_t width, int32_t height
   return ReadPpm(path);
 }
 
+// The picture every benchmark starts from: "in.ppm" in the scratch directory,
+// of the size given as the two arguments (4000 x 3000 without them). Empty,
+// with a message, when ImageMagick could not make it.
+inline TPpm PhotoLikeFromArguments(int argc, char** argv, const TScratchDir& dir) {
+  const int32_t width = argc > 2 ? std::atoi(argv[1]) : 4000;
+  const int32_t height = argc > 2 ? std::atoi(argv[2]) : 3000;
+  TPpm picture;
+  if (dir.Valid() && width > 0 && height > 0) picture = MakePhotoLike(dir / "in.ppm", width, height);
+  if (picture.width != width) {
+    std::fprintf(stderr, "could not make the test picture with ImageMagick\n");
+    return {};
+  }
+  return picture;
+}
+
 } // namespace bench

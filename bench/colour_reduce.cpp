@@ -3,20 +3,15 @@
 //   convert in.ppm -dither FloydSteinberg -colors 256 ppm:-
 // Usage: bench_colour_reduce [width height]   (default 4000 x 3000)
 #include <cstdio>
-#include <cstdlib>
 
 #include "bench_support.h"
 #include "core/colour_reduction.h"
 
 int main(int argc, char** argv) {
-  const int32_t width = argc > 2 ? std::atoi(argv[1]) : 4000;
-  const int32_t height = argc > 2 ? std::atoi(argv[2]) : 3000;
   bench::TScratchDir dir;
+  const bench::TPpm picture = bench::PhotoLikeFromArguments(argc, argv, dir);
+  if (picture.rgb.empty()) return 1;
   const std::string input = dir / "in.ppm";
-  if (!dir.Valid() || bench::MakePhotoLike(input, width, height).width != width) {
-    std::fprintf(stderr, "could not make the test picture with ImageMagick\n");
-    return 1;
-  }
 
   bench::TBenchImage fixture;
   double reduceOnly = 0;
@@ -25,7 +20,7 @@ int main(int argc, char** argv) {
     bench::LoadPpm(fixture.image, bench::ReadPpm(input));
     std::vector<uint8_t> palette;
     std::vector<uint8_t> rgb;
-    rgb.reserve(static_cast<size_t>(width) * height * 3);
+    rgb.reserve(static_cast<size_t>(picture.width) * picture.height * 3);
     TReductionWriters writers;
     writers.header = [&](int32_t, int32_t, int32_t count, const uint8_t* bgr) {
       palette.assign(bgr, bgr + 3 * count);
@@ -39,20 +34,19 @@ int main(int argc, char** argv) {
       }
       return true;
     };
-    reduceOnly = bench::Seconds([&] {
-      ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, 256, writers);
-    });
-    bench::WritePpm(dir / "ours.ppm", width, height, rgb);
+    reduceOnly = bench::Seconds(
+        [&] { ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, 256, writers); });
+    bench::WritePpm(dir / "ours.ppm", picture.width, picture.height, rgb);
   });
 
-  const double peer = bench::CommandSeconds("convert " + input +
-                                            " -dither FloydSteinberg -colors 256 ppm:- > /dev/null");
+  const double peer = bench::CommandSeconds(
+      "convert " + input + " -dither FloydSteinberg -colors 256 ppm:- > /dev/null");
   if (peer <= 0) {
     std::fprintf(stderr, "ImageMagick failed\n");
     return 1;
   }
-  std::printf("reduce %d x %d to 256 colours with Floyd-Steinberg (%d chosen)\n", width, height,
-              colours);
+  std::printf("reduce %d x %d to 256 colours with Floyd-Steinberg (%d chosen)\n", picture.width,
+              picture.height, colours);
   std::printf("  ours (read, reduce, write): %.3f s (reduction alone %.3f s)\n", ours, reduceOnly);
   std::printf("  ImageMagick convert:        %.3f s\n", peer);
   std::printf("  ratio ours / ImageMagick:   %.3f (target at most 0.25)\n", ours / peer);

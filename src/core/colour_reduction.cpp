@@ -122,9 +122,9 @@ private:
   // inverse transform (not reached here, but kept in shape).
   void PrepareRangeLimit() {
     constexpr int kSamples = MAXJSAMPLE + 1;
-    auto* table = static_cast<JSAMPLE*>(m_cinfo.mem->alloc_small(
-        reinterpret_cast<j_common_ptr>(&m_cinfo), JPOOL_IMAGE,
-        (5 * kSamples + CENTERJSAMPLE) * sizeof(JSAMPLE)));
+    auto* table = static_cast<JSAMPLE*>(
+        m_cinfo.mem->alloc_small(reinterpret_cast<j_common_ptr>(&m_cinfo), JPOOL_IMAGE,
+                                 (5 * kSamples + CENTERJSAMPLE) * sizeof(JSAMPLE)));
     table += kSamples;
     m_cinfo.sample_range_limit = table;
     std::memset(table - kSamples, 0, kSamples * sizeof(JSAMPLE));
@@ -163,7 +163,8 @@ void MergeColourMap(std::vector<TMapEntry>& entries, size_t count) {
       for (size_t b = a + 1; b < entries.size(); ++b) {
         const double na = static_cast<double>(entries[a].population) + 1;
         const double nb = static_cast<double>(entries[b].population) + 1;
-        const double cost = na * nb / (na + nb) * static_cast<double>(MapDistance(entries[a], entries[b]));
+        const double cost =
+            na * nb / (na + nb) * static_cast<double>(MapDistance(entries[a], entries[b]));
         if (bestCost < 0 || cost < bestCost) {
           bestCost = cost;
           bestA = a;
@@ -191,7 +192,8 @@ void MergeColourMap(std::vector<TMapEntry>& entries, size_t count) {
 // green, red.
 class TRowSource {
 public:
-  TRowSource(const TImage& image, const TDither* converter) : m_image(image), m_converter(converter) {
+  TRowSource(const TImage& image, const TDither* converter)
+      : m_image(image), m_converter(converter) {
     int32_t right = 0;
     int32_t bottom = 0;
     image.OutputRect(m_left, m_top, right, bottom);
@@ -348,7 +350,8 @@ TReduceResult Quantise(TRowSource& source, TRowOrder order, int32_t colourCount,
   const int32_t histogramSpan = mapRows ? 50 : 100;
   for (int32_t row = 0; row < height; ++row) {
     if (!host->CountRow(source.Colours(row))) return TReduceResult::NoMemory;
-    if (ProgressReport(Percent(0, histogramSpan, row + 1, height)) != 0) return TReduceResult::Aborted;
+    if (ProgressReport(Percent(0, histogramSpan, row + 1, height)) != 0)
+      return TReduceResult::Aborted;
   }
   if (!host->SelectColours()) return TReduceResult::NoMemory;
   const bool shrink = host->ColourCount() > colourCount;

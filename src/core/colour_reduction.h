@@ -15,8 +15,8 @@ class TDither;
 struct TReductionWriters {
   // Output size and the palette as colourCount blue, green, red triples.
   // Returning false stops the reduction.
-  std::function<bool(int32_t width, int32_t height, int32_t colourCount,
-                     const uint8_t* bgrPalette)> header;
+  std::function<bool(int32_t width, int32_t height, int32_t colourCount, const uint8_t* bgrPalette)>
+      header;
   // One output row of indices, in pass order. Left empty when only the
   // palette is wanted: then no row is mapped. Returning false stops.
   std::function<bool(const uint8_t* indices, int32_t count)> row;

@@ -104,8 +104,8 @@ void TDither::StartDithering(const TLogPalette& target) {
   // Colours are matched through a gamma curve: darker for printers, lighter
   // for small palettes, whose few colours otherwise make pictures too dark.
   const int32_t gammaLevel = m_use == TDitherTarget::Printer ? kGammaPrinter
-                             : m_targetCount <= 16       ? kGammaFewColours
-                                                         : kGammaIdentity;
+                             : m_targetCount <= 16           ? kGammaFewColours
+                                                             : kGammaIdentity;
   const TByteTable& gamma = GammaTable(gammaLevel);
 
   for (int i = 0; i < 256; ++i) {
@@ -273,9 +273,9 @@ void TDither::DitherColourRow(const uint8_t* pixels, int32_t count, int32_t byte
       value[kCr] = m_sourceYcc[kCr][index];
     }
     for (int c = 0; c < 3; ++c) value[c] = ClampByte(value[c] + now[c][pos]);
-    const uint8_t chosen = FindColour(static_cast<uint8_t>(value[kY]),
-                                      static_cast<uint8_t>(value[kCb]),
-                                      static_cast<uint8_t>(value[kCr]));
+    const uint8_t chosen =
+        FindColour(static_cast<uint8_t>(value[kY]), static_cast<uint8_t>(value[kCb]),
+                   static_cast<uint8_t>(value[kCr]));
     m_outputRow[x] = chosen;
     for (int c = 0; c < 3; ++c) {
       const TErrorShares& s = spread[value[c] - m_targetYcc[c][chosen] + kSpreadOffset];

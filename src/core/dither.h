@@ -70,10 +70,10 @@ public:
 
 private:
   struct TCellGrain {
-    uint8_t lumaShift;    // luminance bits kept = 8 - lumaShift
-    uint8_t diffShift;    // difference bits kept = 8 - diffShift
-    uint8_t lumaCentre;   // OR-ed into the masked luminance
-    uint8_t diffCentre;   // OR-ed into the masked differences
+    uint8_t lumaShift;  // luminance bits kept = 8 - lumaShift
+    uint8_t diffShift;  // difference bits kept = 8 - diffShift
+    uint8_t lumaCentre; // OR-ed into the masked luminance
+    uint8_t diffCentre; // OR-ed into the masked differences
   };
 
   void ClearCache();
@@ -88,15 +88,15 @@ private:
 
   std::array<TByteTable, 9> m_colourTables{}; // weighted products, kept to 8 bits
   TToneTables m_tone;
-  std::array<TByteTable, 3> m_match{};         // tone tables through the matching gamma
-  std::array<TByteTable, 3> m_sourceYcc{};     // Y, Cb + 128, Cr + 128 of m_match entries
-  std::array<TByteTable, 9> m_pixelTables{};   // m_colourTables[k] of m_match[k % 3]
-  std::array<TByteTable, 3> m_target{};        // target red, green, blue
-  std::array<TByteTable, 3> m_targetYcc{};     // target Y, Cb + 128, Cr + 128
+  std::array<TByteTable, 3> m_match{};       // tone tables through the matching gamma
+  std::array<TByteTable, 3> m_sourceYcc{};   // Y, Cb + 128, Cr + 128 of m_match entries
+  std::array<TByteTable, 9> m_pixelTables{}; // m_colourTables[k] of m_match[k % 3]
+  std::array<TByteTable, 3> m_target{};      // target red, green, blue
+  std::array<TByteTable, 3> m_targetYcc{};   // target Y, Cb + 128, Cr + 128
   int32_t m_targetCount = 2;
-  std::array<TByteTable, 4> m_candidates{};    // Y, Cb, Cr, target index
+  std::array<TByteTable, 4> m_candidates{}; // Y, Cb, Cr, target index
   int32_t m_candidateCount = 0;
-  int32_t m_rowWidth = -1;                     // width the row buffers are set up for
+  int32_t m_rowWidth = -1; // width the row buffers are set up for
   std::vector<uint8_t> m_outputRow;
   // Pending errors of the current and of the next row per channel (Y, Cb, Cr),
   // with one spare cell at each end so the first and last pixels may spread
@@ -110,7 +110,7 @@ private:
   int32_t m_rowParity = 0;
   int32_t m_quality = 2;
   TCellGrain m_grain{};
-  std::array<uint32_t, 2048> m_cacheValid{};   // one bit per colour cell
+  std::array<uint32_t, 2048> m_cacheValid{}; // one bit per colour cell
   std::array<uint8_t, 256> m_greyCache{};
   std::array<uint8_t, 256> m_greyValid{};
   std::array<uint8_t, 65536> m_colourCache{};

@@ -68,7 +68,8 @@ void BuildToneTables(const TLogPalette* palette, TColourMode mode, const TToneSe
   // are combined into one table applied to every entry.
   TByteTable curve{};
   const TByteTable& gamma = GammaTable(tone.contrast);
-  for (int v = 0; v < 256; ++v) curve[v] = gamma[ApplyBrightness(tone.brightness, static_cast<uint8_t>(v))];
+  for (int v = 0; v < 256; ++v)
+    curve[v] = gamma[ApplyBrightness(tone.brightness, static_cast<uint8_t>(v))];
 
   const bool invert = tone.invert == 1;
   for (int i = 0; i < 256; ++i) {
@@ -112,10 +113,14 @@ uint32_t ApplyViewToneCommand(int32_t commandId, TViewTone& state) {
   case 306:
     state.rotate = (state.rotate & 7) ^ 4;
     return kEffectShowAgain;
-  case 307: return stepUp(state.brightness);
-  case 308: return stepDown(state.brightness);
-  case 309: return stepUp(state.contrast);
-  case 310: return stepDown(state.contrast);
+  case 307:
+    return stepUp(state.brightness);
+  case 308:
+    return stepDown(state.brightness);
+  case 309:
+    return stepUp(state.contrast);
+  case 310:
+    return stepDown(state.contrast);
   case 311:
     state.invert ^= 1;
     return kEffectRebuildPalette | kEffectShowAgain;
@@ -130,6 +135,7 @@ uint32_t ApplyViewToneCommand(int32_t commandId, TViewTone& state) {
     state.rotate = 0;
     return effect;
   }
-  default: return kEffectNone;
+  default:
+    return kEffectNone;
   }
 }

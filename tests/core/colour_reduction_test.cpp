@@ -6,8 +6,8 @@
 #include <set>
 #include <vector>
 
-#include "core/dither.h"
 #include "core/display_palette.h"
+#include "core/dither.h"
 #include "core/progress.h"
 #include "support/image_fixture.h"
 #include "support/peer.h"
@@ -175,21 +175,32 @@ TRgbPicture Plasma(const testsupport::TTempDir& dir, int size) {
   return testsupport::ReadPnm(path);
 }
 
+// A plasma picture of size x size, kept as "plasma.ppm" in a scratch
+// directory and loaded as a 24-bit image laid out at full size.
+struct TPlasmaImage {
+  explicit TPlasmaImage(int size) : original(Plasma(dir, size)) {
+    LoadRgb(fixture.image, original);
+  }
+  testsupport::TTempDir dir;
+  TRgbPicture original;
+  testsupport::TTestImage fixture;
+};
+
 TEST(ColourReduction, SameIndicesAsDjpegQuantising) {
   // djpeg runs the same quantiser inside a real decompression: fed the same
   // pixels, our hosted quantiser must choose the same colours and indices.
-  testsupport::TTempDir dir;
-  ASSERT_EQ(Plasma(dir, 96).width, 96);
+  TPlasmaImage plasma(96);
+  ASSERT_EQ(plasma.original.width, 96);
+  const auto& dir = plasma.dir;
   const std::string jpeg = dir / "plasma.jpg";
   ASSERT_EQ(testsupport::Run("cjpeg -quality 95 " + (dir / "plasma.ppm") + " > " + jpeg), 0);
   ASSERT_EQ(testsupport::Run("djpeg -ppm " + jpeg + " > " + (dir / "decoded.ppm")), 0);
-  testsupport::TTestImage fixture;
-  LoadRgb(fixture.image, testsupport::ReadPnm(dir / "decoded.ppm"));
+  TImage& image = plasma.fixture.image;
+  LoadRgb(image, testsupport::ReadPnm(dir / "decoded.ppm"));
 
   for (int colours : {256, 37, 8}) {
     TCapture capture;
-    ASSERT_EQ(ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, colours,
-                            capture.Writers()),
+    ASSERT_EQ(ReduceColours(image, nullptr, TRowOrder::Sequential, colours, capture.Writers()),
               TReduceResult::Ok);
     const std::string reduced = dir / "reduced.ppm";
     ASSERT_EQ(testsupport::Run("djpeg -colors " + std::to_string(colours) + " -ppm " + jpeg +
@@ -203,11 +214,9 @@ TEST(ColourReduction, SameIndicesAsDjpegQuantising) {
 }
 
 TEST(ColourReduction, QualityComparedWithImageMagick) {
-  testsupport::TTempDir dir;
-  const TRgbPicture original = Plasma(dir, 256);
-  ASSERT_EQ(original.width, 256);
-  testsupport::TTestImage fixture;
-  LoadRgb(fixture.image, original);
+  TPlasmaImage plasma(256);
+  ASSERT_EQ(plasma.original.width, 256);
+  const auto& dir = plasma.dir;
 
   // The quantiser's histogram keeps only 5, 6 and 5 bits of blue, green and
   // red, which costs accuracy at 256 colours: on this picture its mean error
@@ -220,33 +229,29 @@ TEST(ColourReduction, QualityComparedWithImageMagick) {
   for (const auto& c : cases) {
     for (TRowOrder order : {TRowOrder::Sequential, TRowOrder::Interlaced}) {
       TCapture capture;
-      ASSERT_EQ(ReduceColours(fixture.image, nullptr, order, c.colours, capture.Writers()),
+      ASSERT_EQ(ReduceColours(plasma.fixture.image, nullptr, order, c.colours, capture.Writers()),
                 TReduceResult::Ok);
       EXPECT_LE(capture.ColourCount(), c.colours);
-      const double ours = testsupport::MeanError(original, capture.Picture(order));
+      const double ours = testsupport::MeanError(plasma.original, capture.Picture(order));
 
       const std::string peerPath = dir / "peer.ppm";
       ASSERT_EQ(testsupport::Run("convert " + (dir / "plasma.ppm") + " -colors " +
                                  std::to_string(c.colours) + " " + peerPath),
                 0);
-      const double theirs = testsupport::MeanError(original, testsupport::ReadPnm(peerPath));
+      const double theirs = testsupport::MeanError(plasma.original, testsupport::ReadPnm(peerPath));
       EXPECT_LE(ours, theirs * c.allowance)
-          << c.colours << " colours, interlaced " << (order == TRowOrder::Interlaced)
-          << ": ours " << ours << ", ImageMagick " << theirs;
+          << c.colours << " colours, interlaced " << (order == TRowOrder::Interlaced) << ": ours "
+          << ours << ", ImageMagick " << theirs;
     }
   }
 }
 
 TEST(ColourReduction, FewerColoursThanTheQuantiserSelects) {
-  testsupport::TTempDir dir;
-  const TRgbPicture original = Plasma(dir, 64);
-  ASSERT_EQ(original.width, 64);
-  testsupport::TTestImage fixture;
-  LoadRgb(fixture.image, original);
-  double previous = 1e9;
+  TPlasmaImage plasma(64);
+  ASSERT_EQ(plasma.original.width, 64);
   for (int colours : {7, 4, 2, 1}) {
     TCapture capture;
-    ASSERT_EQ(ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, colours,
+    ASSERT_EQ(ReduceColours(plasma.fixture.image, nullptr, TRowOrder::Sequential, colours,
                             capture.Writers()),
               TReduceResult::Ok);
     EXPECT_EQ(capture.ColourCount(), colours);
@@ -255,18 +260,17 @@ TEST(ColourReduction, FewerColoursThanTheQuantiserSelects) {
     EXPECT_LE(*used.rbegin(), colours - 1);
     // Merging must still give a sensible picture: fewer colours, more error,
     // but far from the 60-odd of a single grey.
-    const double error = testsupport::MeanError(original, capture.Picture(TRowOrder::Sequential));
+    const double error =
+        testsupport::MeanError(plasma.original, capture.Picture(TRowOrder::Sequential));
     EXPECT_LT(error, colours == 1 ? 80 : 40) << colours;
-    previous = error;
   }
-  (void)previous;
 }
 
 TEST(ColourReduction, DisplayPaletteOfATrueColourPicture) {
   // Five colours, each far from the others: the palette holds five entries,
   // each close to one of them (the histogram keeps 5 or 6 bits per channel).
-  const uint8_t colours[5][3] = {{250, 10, 10}, {10, 250, 10}, {10, 10, 250}, {128, 128, 128},
-                                 {255, 255, 0}};
+  const uint8_t colours[5][3] = {
+      {250, 10, 10}, {10, 250, 10}, {10, 10, 250}, {128, 128, 128}, {255, 255, 0}};
   TRgbPicture picture{300, 200, {}};
   for (int y = 0; y < 200; ++y) {
     for (int x = 0; x < 300; ++x) {
@@ -294,10 +298,9 @@ TEST(ColourReduction, DisplayPaletteOfATrueColourPicture) {
   EXPECT_EQ(bottom - top, 170);
 
   // A photo-like picture fills all 236 entries.
-  testsupport::TTempDir dir;
-  LoadRgb(fixture.image, Plasma(dir, 128));
-  ComputeDisplayPalette(fixture.image);
-  EXPECT_EQ(fixture.image.m_directPaletteCount, kDisplayPaletteColours);
+  TPlasmaImage plasma(128);
+  ComputeDisplayPalette(plasma.fixture.image);
+  EXPECT_EQ(plasma.fixture.image.m_directPaletteCount, kDisplayPaletteColours);
 }
 
 TEST(ColourReduction, SortsTheLoadedPaletteWhenAsked) {
@@ -310,15 +313,14 @@ TEST(ColourReduction, SortsTheLoadedPaletteWhenAsked) {
 }
 
 TEST(ColourReduction, ProgressAndStopping) {
-  testsupport::TTempDir dir;
-  testsupport::TTestImage fixture;
-  LoadRgb(fixture.image, Plasma(dir, 64));
+  TPlasmaImage plasma(64);
+  TImage& image = plasma.fixture.image;
 
   const TProgressHook record{nullptr, RecordProgress, nullptr};
   SetProgressHook(&record);
   g_progress.clear();
   TCapture capture;
-  EXPECT_EQ(ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, 64, capture.Writers()),
+  EXPECT_EQ(ReduceColours(image, nullptr, TRowOrder::Sequential, 64, capture.Writers()),
             TReduceResult::Ok);
   ASSERT_EQ(g_progress.size(), 128u);
   EXPECT_TRUE(std::is_sorted(g_progress.begin(), g_progress.end()));
@@ -327,8 +329,7 @@ TEST(ColourReduction, ProgressAndStopping) {
 
   g_progress.clear();
   TCapture paletteOnly;
-  EXPECT_EQ(ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, 64,
-                          paletteOnly.Writers(false)),
+  EXPECT_EQ(ReduceColours(image, nullptr, TRowOrder::Sequential, 64, paletteOnly.Writers(false)),
             TReduceResult::Ok);
   EXPECT_EQ(g_progress.size(), 64u);
   EXPECT_EQ(g_progress.back(), 100);
@@ -338,14 +339,14 @@ TEST(ColourReduction, ProgressAndStopping) {
   const TProgressHook abort{nullptr, AbortAtFifty, nullptr};
   SetProgressHook(&abort);
   TCapture stopped;
-  EXPECT_EQ(ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, 64, stopped.Writers()),
+  EXPECT_EQ(ReduceColours(image, nullptr, TRowOrder::Sequential, 64, stopped.Writers()),
             TReduceResult::Aborted);
   EXPECT_EQ(stopped.trailers, 0);
   SetProgressHook(nullptr);
 
   TReductionWriters failing = capture.Writers();
   failing.row = [](const uint8_t*, int32_t) { return false; };
-  EXPECT_EQ(ReduceColours(fixture.image, nullptr, TRowOrder::Sequential, 64, failing),
+  EXPECT_EQ(ReduceColours(image, nullptr, TRowOrder::Sequential, 64, failing),
             TReduceResult::WriterFailed);
 }
 

@@ -27,7 +27,8 @@ TEST(Tone, BrightnessMapsWorkedValues) {
       {1, 200, 120}, {9, 0, 102}, {9, 255, 255}, {5, 77, 77}, {4, 100, 90}, {6, 0, 26},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ApplyBrightness(c.level, c.in), c.out) << "level " << c.level << " value " << int(c.in);
+    EXPECT_EQ(ApplyBrightness(c.level, c.in), c.out)
+        << "level " << c.level << " value " << int(c.in);
   }
 }
 
