@@ -260,14 +260,16 @@ void ZoomToRect(TImage& image, int32_t left, int32_t top, int32_t right, int32_t
   Clamp(image);
 
   if (autoFit && !autoScale) {
-    // A whole-number zoom: the largest magnification that fits, or the
-    // smallest reduction when the crop is larger than the area.
+    // A crop smaller than the area is magnified by the largest whole factor
+    // that fits. A larger one is left at scale 1: the layout's fit already
+    // shrinks it to the area, and a reduction on top of that would show the
+    // selection smaller than it was dragged.
     int32_t a = std::max(areaWidth, 1);
     int32_t ah = std::max(areaHeight, 1);
     if (Transposed(image)) std::swap(a, ah);
     TTerms terms = ReadTerms(image);
     if (crop[1] > a || crop[3] > ah) {
-      terms.zoom = NormaliseFraction(1, std::max(crop[3] / ah, crop[1] / a));
+      terms.zoom = {1, 1};
     } else {
       terms.zoom = NormaliseFraction(std::min(a / crop[1], ah / crop[3]), 1);
     }

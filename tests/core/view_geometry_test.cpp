@@ -195,12 +195,16 @@ TEST_F(ViewGeometryTest, ZoomToRectangle) {
   EXPECT_EQ(image.m_cropRect, (Rect{0, 50, 250, 50}));
   EXPECT_EQ(Zoom(), (std::array<int32_t, 2>{1, 1})); // no AutoFit: zoom untouched
 
-  // A rectangle larger than the area is shown reduced by a whole factor.
+  // On a fitted picture the selection covers more picture pixels than the
+  // area has; the fit alone brings it to the area's size.
   NewPicture(4000, 3000);
   LayOut(800, 600, 0, false, true);
-  ZoomToRect(image, 0, 0, 799, 599, 800, 600, false, true);
-  EXPECT_EQ(image.m_cropRect, (Rect{0, 3996, 0, 2996}));
-  EXPECT_EQ(Zoom(), (std::array<int32_t, 2>{1, 4}));
+  ZoomToRect(image, 200, 150, 599, 449, 800, 600, false, true);
+  EXPECT_EQ(image.m_cropRect, (Rect{1000, 1996, 750, 1496}));
+  EXPECT_EQ(Zoom(), (std::array<int32_t, 2>{1, 1}));
+  LayOut(800, 600, 0, false, true);
+  EXPECT_EQ(Placement()[1], 800);
+  EXPECT_GE(Placement()[3], 599);
 }
 
 // The point under an output pixel, for every orientation, is the picture
