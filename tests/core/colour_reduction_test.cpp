@@ -213,6 +213,23 @@ TEST(ColourReduction, SameIndicesAsDjpegQuantising) {
   }
 }
 
+TEST(ColourReduction, InterlacedRowsAreMappedInPictureOrder) {
+  // The diffusion must reach the neighbouring row whatever order the rows are
+  // written in: interlacing only reorders the mapped rows.
+  TPlasmaImage plasma(64);
+  TCapture sequential;
+  TCapture interlaced;
+  ASSERT_EQ(ReduceColours(plasma.fixture.image, nullptr, TRowOrder::Sequential, 32,
+                          sequential.Writers()),
+            TReduceResult::Ok);
+  ASSERT_EQ(ReduceColours(plasma.fixture.image, nullptr, TRowOrder::Interlaced, 32,
+                          interlaced.Writers()),
+            TReduceResult::Ok);
+  EXPECT_EQ(testsupport::CompareRgb(sequential.Picture(TRowOrder::Sequential),
+                                    interlaced.Picture(TRowOrder::Interlaced)),
+            "");
+}
+
 TEST(ColourReduction, QualityComparedWithImageMagick) {
   TPlasmaImage plasma(256);
   ASSERT_EQ(plasma.original.width, 256);
