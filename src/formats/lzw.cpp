@@ -146,7 +146,7 @@ void TLzwEncoder::Start(int32_t initialWidth, TLzwMode mode, TLzwSink sink, void
   m_bitCount = 0;
   m_failed = false;
   m_chunkLength = 0;
-  m_hash.fill(THashSlot{0, 0, 0});
+  m_hash.fill(0);
   Emit(m_clear);
 }
 
@@ -171,28 +171,29 @@ void TLzwEncoder::WriteCompressed(const uint8_t* pixels, int32_t count) {
   int32_t prefix = m_prefix;
   for (int32_t i = 0; i < count; ++i) {
     const uint8_t c = pixels[i] & mask;
+    const auto key = static_cast<uint32_t>(prefix << 8 | c);
     int32_t slot = c * 16 + prefix;
     if (slot >= kHashSize) slot -= kHashSize;
-    THashSlot* s = &m_hash[slot];
-    if (s->code != 0 && (s->prefix != prefix || s->suffix != c)) {
+    THashSlot entry = m_hash[slot];
+    if (entry != 0 && entry >> 12 != key) {
       // Secondary probing with a step that depends on the slot; the table
       // size is prime, so every slot is reached before one repeats.
       const int32_t step = slot == 0 ? 1 : kHashSize - slot;
       do {
         slot -= step;
         if (slot < 0) slot += kHashSize;
-        s = &m_hash[slot];
-      } while (s->code != 0 && (s->prefix != prefix || s->suffix != c));
+        entry = m_hash[slot];
+      } while (entry != 0 && entry >> 12 != key);
     }
-    if (s->code != 0) {
-      prefix = s->code;
+    if (entry != 0) {
+      prefix = static_cast<int32_t>(entry & 0xFFF);
       continue;
     }
     Emit(prefix);
     if (m_nextFree >= kLzwMaxCodes) {
       EmitClear();
     } else {
-      *s = THashSlot{m_nextFree, prefix, c};
+      m_hash[slot] = key << 12 | static_cast<uint32_t>(m_nextFree);
       ++m_nextFree;
     }
     prefix = c;
@@ -230,7 +231,7 @@ void TLzwEncoder::Emit(int32_t code) {
 
 void TLzwEncoder::EmitClear() {
   Emit(m_clear);
-  if (m_mode == TLzwMode::Compress) m_hash.fill(THashSlot{0, 0, 0});
+  if (m_mode == TLzwMode::Compress) m_hash.fill(0);
   m_nextFree = m_clear + 2;
   m_width = m_initialWidth;
   m_largest = (1 << m_width) - 1;

@@ -83,11 +83,11 @@ public:
 
 private:
   static constexpr int32_t kHashSize = 5003;
-  struct THashSlot {
-    int32_t code; // 0 = empty (no table code is that low)
-    int32_t prefix;
-    uint8_t suffix;
-  };
+  // A slot holds a string's prefix code (bits 20-31), its last pixel (bits
+  // 12-19) and its own code (bits 0-11); 0 is empty, as no string's code is
+  // 0. Packed, the table fits the first-level cache, which matters because
+  // every pixel probes it.
+  using THashSlot = uint32_t;
 
   void WriteCompressed(const uint8_t* pixels, int32_t count);
   void WriteLiteral(const uint8_t* pixels, int32_t count);
