@@ -115,7 +115,7 @@ TIniFile::TIniFile(std::string path) : m_path(std::move(path)) {
     m_readable = false;
     return;
   }
-  std::string section;
+  m_sections.emplace_back(); // the lines before the first header
   size_t start = 0;
   while (start < text->size()) {
     size_t end = text->find('\n', start);
@@ -123,21 +123,21 @@ TIniFile::TIniFile(std::string path) : m_path(std::move(path)) {
     std::string_view line(text->data() + start, end - start);
     if (start == 0 && !line.empty() && line.back() == '\r') m_crlf = true;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    TLine entry{std::string(line), {}, false};
-    if (std::optional<std::string_view> name = HeaderName(line)) {
-      section = *name;
-      entry.isHeader = true;
-    }
-    entry.section = section;
-    m_lines.push_back(std::move(entry));
+    std::optional<std::string_view> name = HeaderName(line);
+    if (name) m_sections.emplace_back(*name);
+    m_lines.push_back(TLine{std::string(line), static_cast<uint32_t>(m_sections.size() - 1), name.has_value()});
     start = end + 1;
   }
+}
+
+bool TIniFile::InSection(const TLine& line, std::string_view section) const {
+  return EqualNoCase(m_sections[line.section], section);
 }
 
 int TIniFile::FindKey(std::string_view section, std::string_view key) const {
   for (size_t i = 0; i < m_lines.size(); ++i) {
     const TLine& line = m_lines[i];
-    if (!line.isHeader && EqualNoCase(line.section, section) && EqualNoCase(LineKey(line.text), key) &&
+    if (!line.isHeader && InSection(line, section) && EqualNoCase(LineKey(line.text), key) &&
         !key.empty())
       return static_cast<int>(i);
   }
@@ -150,7 +150,7 @@ int TIniFile::EndOfSection(std::string_view section) const {
     const TLine& line = m_lines[i];
     if (line.isHeader) {
       if (end >= 0) break; // only the section's first occurrence grows
-      if (EqualNoCase(line.section, section)) end = static_cast<int>(i) + 1;
+      if (InSection(line, section)) end = static_cast<int>(i) + 1;
     } else if (end >= 0 && !Trim(line.text).empty()) {
       end = static_cast<int>(i) + 1;
     }
@@ -168,7 +168,7 @@ std::vector<std::pair<std::string, std::string>> TIniFile::Entries(std::string_v
   std::vector<std::pair<std::string, std::string>> entries;
   std::unordered_set<std::string> seen;
   for (const TLine& line : m_lines) {
-    if (line.isHeader || !EqualNoCase(line.section, section)) continue;
+    if (line.isHeader || !InSection(line, section)) continue;
     std::string_view key = LineKey(line.text);
     if (key.empty() || !seen.insert(Lowercase(key)).second) continue;
     entries.emplace_back(key, LineValue(line.text));
@@ -193,7 +193,7 @@ bool TIniFile::Set(std::string_view section, std::string_view key, std::string_v
   } else {
     AddSection(section);
     int end = EndOfSection(section);
-    m_lines.insert(m_lines.begin() + end, TLine{std::move(text), std::string(section), false});
+    m_lines.insert(m_lines.begin() + end, TLine{std::move(text), m_lines[end - 1].section, false});
   }
   m_changed = true;
   return true;
@@ -203,7 +203,7 @@ void TIniFile::Remove(std::string_view section, std::string_view key) {
   if (key.empty()) return;
   size_t before = m_lines.size();
   std::erase_if(m_lines, [&](const TLine& line) {
-    return !line.isHeader && EqualNoCase(line.section, section) && EqualNoCase(LineKey(line.text), key);
+    return !line.isHeader && InSection(line, section) && EqualNoCase(LineKey(line.text), key);
   });
   m_changed = m_changed || m_lines.size() != before;
 }
@@ -213,7 +213,8 @@ void TIniFile::AddSection(std::string_view section) {
   // A blank line before the header keeps sections apart in a file that has
   // other content.
   if (!m_lines.empty() && !Trim(m_lines.back().text).empty()) m_lines.push_back(TLine{"", m_lines.back().section, false});
-  m_lines.push_back(TLine{"[" + std::string(section) + "]", std::string(section), true});
+  m_sections.emplace_back(section);
+  m_lines.push_back(TLine{"[" + std::string(section) + "]", static_cast<uint32_t>(m_sections.size() - 1), true});
   m_changed = true;
 }
 

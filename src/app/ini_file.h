@@ -10,6 +10,7 @@
 // flushed to disk and then renamed over the original, so a crash leaves
 // either the old file or the new one, never a mixture.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +20,7 @@
 // Files larger than this are not read, and not rewritten either, so that the
 // program never loads an unbounded amount of text nor throws away what it
 // could not read.
-inline constexpr size_t kMaxIniFileBytes = 4u << 20;
+inline constexpr size_t kMaxIniFileBytes = 1u << 20;
 
 class TIniFile {
 public:
@@ -56,9 +57,11 @@ public:
 private:
   struct TLine {
     std::string text;
-    std::string section; // the section the line belongs to; empty before the first header
+    uint32_t section = 0; // index into m_sections
     bool isHeader = false;
   };
+
+  bool InSection(const TLine& line, std::string_view section) const;
 
   // Index of the key's first line, or -1.
   int FindKey(std::string_view section, std::string_view key) const;
@@ -68,6 +71,9 @@ private:
 
   std::string m_path;
   std::vector<TLine> m_lines;
+  // The name of each header in file order, after the empty name of the
+  // lines before the first header.
+  std::vector<std::string> m_sections;
   bool m_crlf = false;
   bool m_readable = true;
   bool m_changed = false;
