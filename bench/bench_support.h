@@ -76,6 +76,21 @@ inline bool WritePpm(const std::string& path, int32_t width, int32_t height,
   return static_cast<bool>(out);
 }
 
+// Appends a row of palette indices as red, green, blue pixels; rgbPalette
+// holds three bytes per entry.
+inline void AppendIndexedRow(std::vector<uint8_t>& rgb, const uint8_t* indices, int32_t count,
+                             const uint8_t* rgbPalette) {
+  const size_t start = rgb.size();
+  rgb.resize(start + static_cast<size_t>(count) * 3);
+  uint8_t* out = rgb.data() + start;
+  for (int32_t x = 0; x < count; ++x, out += 3) {
+    const uint8_t* entry = rgbPalette + 3 * indices[x];
+    out[0] = entry[0];
+    out[1] = entry[1];
+    out[2] = entry[2];
+  }
+}
+
 // An image record with its own settings values (the default zoom, no resolution
 // overrides), declared before the image that refers to them.
 struct TBenchImageSettings {

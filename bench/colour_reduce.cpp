@@ -18,20 +18,18 @@ int main(int argc, char** argv) {
   int32_t colours = 0;
   const double ours = bench::Seconds([&] {
     bench::LoadPpm(fixture.image, bench::ReadPpm(input));
-    std::vector<uint8_t> palette;
+    std::vector<uint8_t> palette; // red, green, blue
     std::vector<uint8_t> rgb;
     rgb.reserve(static_cast<size_t>(picture.width) * picture.height * 3);
     TReductionWriters writers;
     writers.header = [&](int32_t, int32_t, int32_t count, const uint8_t* bgr) {
-      palette.assign(bgr, bgr + 3 * count);
+      for (int32_t i = 0; i < count; ++i)
+        palette.insert(palette.end(), {bgr[3 * i + 2], bgr[3 * i + 1], bgr[3 * i]});
       colours = count;
       return true;
     };
     writers.row = [&](const uint8_t* indices, int32_t count) {
-      for (int32_t x = 0; x < count; ++x) {
-        const uint8_t* entry = &palette[3 * indices[x]];
-        rgb.insert(rgb.end(), {entry[2], entry[1], entry[0]});
-      }
+      bench::AppendIndexedRow(rgb, indices, count, palette.data());
       return true;
     };
     reduceOnly = bench::Seconds(

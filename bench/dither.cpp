@@ -44,10 +44,7 @@ int main(int argc, char** argv) {
       for (int32_t y = 0; y < picture.height; ++y) {
         fixture.image.OutputRow(0, y, row.data(), picture.width);
         dither.DitherRow(row.data(), picture.width, 3);
-        for (int32_t x = 0; x < picture.width; ++x) {
-          const TPaletteEntry& entry = target.entries[row[x]];
-          rgb.insert(rgb.end(), {entry.red, entry.green, entry.blue});
-        }
+        bench::AppendIndexedRow(rgb, row.data(), picture.width, paletteRgb.data());
       }
     });
     bench::WritePpm(dir / "ours.ppm", picture.width, picture.height, rgb);
