@@ -123,9 +123,6 @@ void TDither::StartDithering(const TLogPalette& target) {
 
   for (int j = 0; j < m_targetCount; ++j) {
     const TPaletteEntry& entry = target.entries[j];
-    m_target[0][j] = entry.red;
-    m_target[1][j] = entry.green;
-    m_target[2][j] = entry.blue;
     ToYcc(gamma[entry.red], gamma[entry.green], gamma[entry.blue], m_targetYcc[kY][j],
           m_targetYcc[kCb][j], m_targetYcc[kCr][j]);
     const bool grey = entry.red == entry.green && entry.green == entry.blue;

@@ -91,7 +91,6 @@ private:
   std::array<TByteTable, 3> m_match{};       // tone tables through the matching gamma
   std::array<TByteTable, 3> m_sourceYcc{};   // Y, Cb + 128, Cr + 128 of m_match entries
   std::array<TByteTable, 9> m_pixelTables{}; // m_colourTables[k] of m_match[k % 3]
-  std::array<TByteTable, 3> m_target{};      // target red, green, blue
   std::array<TByteTable, 3> m_targetYcc{};   // target Y, Cb + 128, Cr + 128
   int32_t m_targetCount = 2;
   std::array<TByteTable, 4> m_candidates{}; // Y, Cb, Cr, target index
