@@ -308,6 +308,235 @@ TEST_F(JpegFiles, DamagedFilesNeverCrash) {
   EXPECT_TRUE(LogHas("JPEG Message: Empty JPEG image"));
 }
 
+TEST_F(JpegFiles, ReadsFromTheStreamPositionItIsGiven) {
+  // Detection may find the signature behind foreign data, such as a mail
+  // header; the reader starts where the stream stands.
+  const TBytes jpeg = ReadFileBytes(Make("behind.jpg", "cjpeg -restart 3 -outfile OUT IN"));
+  TBytes file(700, 'x');
+  file.insert(file.end(), jpeg.begin(), jpeg.end());
+  const std::string path = *s_dir / "with-header.txt";
+  WriteFileBytes(path, file);
+  const TProfile options;
+  auto image = NewImageFor(options);
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(PkgSeek(stream, 700, 0), 0);
+  ReadJpeg(stream, path.c_str(), *image, options);
+  PkgClose(stream, 0);
+  EXPECT_EQ(CompareRgb(Djpeg(*s_dir / "behind.jpg"), ImageToRgb(*image)), "");
+}
+
+TEST_F(JpegFiles, PicturesWiderThanTheRecordAreStoredReduced) {
+  const std::string path = Make("wide.jpg", "convert -size 9000x40 gradient:yellow-navy -quality 90 OUT");
+  const auto image = Read(path);
+  ASSERT_EQ(image->Width(), 4500);
+  ASSERT_EQ(image->Height(), 20);
+  // Every second pixel of every second row.
+  const TRgbPicture whole = Djpeg(path);
+  TRgbPicture sampled{4500, 20, {}};
+  for (int y = 0; y < 40; y += 2)
+    for (int x = 0; x < 9000; x += 2)
+      for (int c = 0; c < 3; ++c) sampled.rgb.push_back(whole.rgb[(static_cast<size_t>(y) * 9000 + x) * 3 + c]);
+  EXPECT_EQ(CompareRgb(sampled, ImageToRgb(*image)), "");
+}
+
+// ---------------------------------------------------------------- camera wrappers
+
+// One segment of a JPEG file, marker and length included; marker 0 stands
+// for the entropy-coded data after a scan header.
+struct TSegment {
+  uint8_t marker;
+  TBytes bytes;
+};
+
+std::vector<TSegment> Split(const TBytes& file) {
+  std::vector<TSegment> segments{{0xD8, {0xFF, 0xD8}}};
+  size_t at = 2;
+  while (at + 3 < file.size() && file[at] == 0xFF) {
+    const uint8_t marker = file[at + 1];
+    if (marker == 0xD9) break;
+    const size_t end = at + 2 + (file[at + 2] << 8 | file[at + 3]);
+    segments.push_back({marker, TBytes(file.begin() + at, file.begin() + end)});
+    at = end;
+    if (marker != 0xDA) continue;
+    const size_t start = at;
+    while (at + 1 < file.size() &&
+           !(file[at] == 0xFF && file[at + 1] != 0 && (file[at + 1] < 0xD0 || file[at + 1] > 0xD7)))
+      ++at;
+    segments.push_back({0, TBytes(file.begin() + start, file.begin() + at)});
+  }
+  segments.push_back({0xD9, {0xFF, 0xD9}});
+  return segments;
+}
+
+TBytes Join(const std::vector<TSegment>& segments, std::initializer_list<uint8_t> leaveOut = {}) {
+  TBytes out;
+  for (const TSegment& s : segments)
+    if (std::find(leaveOut.begin(), leaveOut.end(), s.marker) == leaveOut.end())
+      out.insert(out.end(), s.bytes.begin(), s.bytes.end());
+  return out;
+}
+
+TBytes Concat(std::initializer_list<TBytes> parts) {
+  TBytes out;
+  for (const TBytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+TRgbPicture Flipped(const TRgbPicture& picture) {
+  TRgbPicture out = picture;
+  const size_t stride = static_cast<size_t>(picture.width) * 3;
+  for (int y = 0; y < picture.height; ++y)
+    std::copy_n(&picture.rgb[y * stride], stride, &out.rgb[(picture.height - 1 - y) * stride]);
+  return out;
+}
+
+class JpegCameraWrappers : public JpegFiles {
+protected:
+  // Reads bytes as a file; djpeg's decoding of reference is what it must give.
+  std::unique_ptr<TImage> ReadWrapped(const TBytes& bytes) {
+    const std::string path = *s_dir / "wrapped.bin";
+    WriteFileBytes(path, bytes);
+    return Read(path);
+  }
+};
+
+TEST_F(JpegCameraWrappers, PrivateHeaderBeforeSoi) {
+  const std::string reference = Make("cam-803e.jpg", "cjpeg -outfile OUT IN");
+  const TBytes file = Concat({{0x80, 0x3E, 0x44, 0x53, 'h', 'e', 'a', 'd'}, Join(Split(ReadFileBytes(reference)), {0xE0})});
+  const auto image = ReadWrapped(file);
+  EXPECT_EQ(CompareRgb(Djpeg(reference), ImageToRgb(*image)), "");
+  EXPECT_EQ(image->m_xDpi, 72);
+  EXPECT_EQ(image->m_yDpi, 60);
+}
+
+TEST_F(JpegCameraWrappers, ContainerWithCompleteJpegData) {
+  const std::string reference = Make("cam-container4.jpg", "cjpeg -outfile OUT IN");
+  // Two directory entries: a 5-byte block of kind 1, then the picture (kind 4).
+  TBytes directory = {0x07, 0x20, 0x4D, 0x4D, 0x00, 0x02};
+  TBytes first(16, 0), second(16, 0);
+  first[1] = 1;
+  first[5] = 5;
+  second[1] = 4;
+  const auto image = ReadWrapped(Concat({directory, first, second, TBytes(5, 0xFF), ReadFileBytes(reference)}));
+  EXPECT_EQ(CompareRgb(Djpeg(reference), ImageToRgb(*image)), "");
+}
+
+TEST_F(JpegCameraWrappers, ContainerWithBareScans) {
+  // Three single-component scans of a 480 x 240 picture sampled 3 x 2, with
+  // the standard Huffman tables; the container keeps only the two
+  // quantisation tables and the scans' data.
+  const std::string scans = *s_dir / "scans.txt";
+  WriteFileBytes(scans, std::string("0;\n1;\n2;\n"));
+  const std::string reference =
+      Make("cam-container3.jpg", "convert IN -resize '480x240!' ppm:- | cjpeg -sample 3x2,1x1,1x1 -scans " + scans +
+                                     " -outfile OUT");
+  std::vector<TBytes> tables, data;
+  for (const TSegment& s : Split(ReadFileBytes(reference))) {
+    if (s.marker == 0xDB)
+      for (size_t at = 4; at + 65 <= s.bytes.size(); at += 65) tables.emplace_back(s.bytes.begin() + at + 1, s.bytes.begin() + at + 65);
+    if (s.marker == 0) data.push_back(s.bytes);
+  }
+  ASSERT_EQ(tables.size(), 2u);
+  ASSERT_EQ(data.size(), 3u);
+  TBytes entry(16, 0);
+  entry[1] = 3;
+  TBytes lengths = {0x00, 0x03};
+  for (const TBytes& d : data) lengths.insert(lengths.end(), {static_cast<uint8_t>(d.size() >> 8), static_cast<uint8_t>(d.size())});
+  const auto image = ReadWrapped(
+      Concat({{0x07, 0x20, 0x4D, 0x4D, 0x00, 0x01}, entry, lengths, tables[0], tables[1], data[0], data[1], data[2]}));
+  EXPECT_EQ(CompareRgb(Djpeg(reference), ImageToRgb(*image)), "");
+  EXPECT_EQ(image->m_yDpi, 48);
+}
+
+TEST_F(JpegCameraWrappers, SeattleFilmworksPictureIsBottomUp) {
+  const std::string reference = Make("cam-sfw.jpg", "cjpeg -outfile OUT IN");
+  // Marker codes are replaced: C0 by A0, DB by CB, the scan header's DA by
+  // CA (which also stands for the missing Huffman tables).
+  TBytes body;
+  for (TSegment s : Split(ReadFileBytes(reference))) {
+    if (s.marker == 0xD8 || s.marker == 0xE0 || s.marker == 0xC4) continue;
+    if (s.marker == 0xC0) s.bytes[1] = 0xA0;
+    if (s.marker == 0xDB) s.bytes[1] = 0xCB;
+    if (s.marker == 0xDA) s.bytes[1] = 0xCA;
+    body.insert(body.end(), s.bytes.begin(), s.bytes.end());
+  }
+  const TBytes header = {'S', 'F', 'W', '9', '4', 'A', 0, 0, 0x12, 0x34, 0xFF, 0xD0};
+  const auto image = ReadWrapped(Concat({header, TBytes(16, 0xAA), body}));
+  EXPECT_EQ(CompareRgb(Flipped(Djpeg(reference)), ImageToRgb(*image)), "");
+}
+
+TEST_F(JpegCameraWrappers, Dc120DataIsWordSwappedAndHalfHeight) {
+  const std::string reference =
+      Make("cam-dc120.jpg", "convert IN -resize '848x488!' ppm:- | cjpeg -outfile OUT");
+  const std::vector<TSegment> segments = Split(ReadFileBytes(reference));
+  // The camera's stream starts with its Huffman tables right after SOI.
+  TBytes stream = {0xFF, 0xD8};
+  for (const TSegment& s : segments)
+    if (s.marker == 0xC4) stream.insert(stream.end(), s.bytes.begin(), s.bytes.end());
+  const TBytes rest = Join(segments, {0xD8, 0xE0, 0xC4});
+  stream.insert(stream.end(), rest.begin(), rest.end());
+  if (stream.size() % 2) stream.push_back(0);
+  for (size_t i = 0; i < stream.size(); i += 2) std::swap(stream[i], stream[i + 1]);
+  const auto image = ReadWrapped(stream);
+  ASSERT_EQ(image->Width(), 848);
+  ASSERT_EQ(image->Height(), 976);
+  EXPECT_EQ(image->BytesPerPixel(), 3);
+  EXPECT_EQ(image->m_xDpi, 100);
+  EXPECT_EQ(image->m_yDpi, 150);
+  const TRgbPicture half = Djpeg(reference);
+  TRgbPicture doubled{848, 976, {}};
+  for (int y = 0; y < 976; ++y)
+    doubled.rgb.insert(doubled.rgb.end(), half.rgb.begin() + (y / 2) * 848 * 3, half.rgb.begin() + (y / 2 + 1) * 848 * 3);
+  EXPECT_EQ(CompareRgb(doubled, ImageToRgb(*image)), "");
+}
+
+// The two kinds of "BM" camera file carry a 600 x 400 picture sampled 1 x 1
+// whose quantisation tables (and, for kind "B", Huffman tables) are left out.
+TEST_F(JpegCameraWrappers, BmFilesOfBothKinds) {
+  struct TCase {
+    uint8_t kindByte;
+    std::vector<int> luminance; // zigzag order
+    std::vector<int> chrominance;
+  };
+  std::vector<int> bLum = {7,  4,  5,  6,  5,  4,  7,  6,  5,  6,  7,  7,  7,  8,  10, 17, 11, 10, 9,  9,  10, 21,
+                           15, 16, 12, 17, 25, 22, 26, 26, 24, 22, 24, 24, 28, 31, 40, 34, 28, 29, 38, 30, 24, 24,
+                           35, 47, 35, 38, 41, 42, 45, 45, 45, 27, 33, 49, 52, 49, 43, 52, 40, 44, 45, 43};
+  std::vector<int> bChrom = {7, 7, 7, 10, 9, 10, 20, 11, 11, 20, 43, 28, 24, 28};
+  bChrom.resize(64, 43);
+  std::vector<int> otherLum = {10, 6,  7,  8,  7,  6,  10, 8,  8,  8,  11, 10, 10, 11, 15, 25, 16, 15, 13, 13, 15, 30,
+                               21, 23, 18, 25, 36, 31, 38, 37, 35, 31, 35, 34, 40, 45, 57, 48, 40, 42, 54, 43, 34, 35,
+                               50, 68, 50, 54, 59, 61, 64, 65, 64, 38, 48, 70, 75, 70, 62, 75, 57, 63, 64, 61};
+  std::vector<int> otherChrom = {13, 14, 14, 18, 16, 18, 36, 20, 20, 36, 77, 51, 43, 51};
+  otherChrom.resize(64, 77);
+  const TCase cases[] = {{'B', bLum, bChrom}, {'A', otherLum, otherChrom}};
+  // Position in natural order of each zigzag index.
+  const int kNatural[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+                            41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+                            30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.kindByte);
+    std::string tables;
+    for (const auto* zigzag : {&c.luminance, &c.chrominance}) {
+      int natural[64];
+      for (int i = 0; i < 64; ++i) natural[kNatural[i]] = (*zigzag)[i];
+      for (int i = 0; i < 64; ++i) tables += std::to_string(natural[i]) + (i % 8 == 7 ? "\n" : " ");
+    }
+    const std::string tableFile = *s_dir / "tables.txt";
+    WriteFileBytes(tableFile, tables);
+    const std::string reference =
+        Make("cam-bm.jpg", "convert IN -resize '600x400!' ppm:- | cjpeg -quality 50 -sample 1x1 -qtables " +
+                               tableFile + " -outfile OUT");
+    const TBytes file = ReadFileBytes(reference);
+    TBytes header = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, c.kindByte, 0, 0, 0, 0x44, 0};
+    const TBytes tail = c.kindByte == 'B' ? TBytes{0xFF, 0xDA} : TBytes{0xFF, 0xC4};
+    const auto from = std::search(file.begin(), file.end(), tail.begin(), tail.end());
+    ASSERT_NE(from, file.end());
+    const auto image = ReadWrapped(Concat({header, {1, 2, 3}, TBytes(from, file.end())}));
+    EXPECT_EQ(CompareRgb(Djpeg(reference), ImageToRgb(*image)), "");
+  }
+}
+
 // ---------------------------------------------------------------- writing
 
 // A 24-bit picture of 150 dpi holding the source picture.
