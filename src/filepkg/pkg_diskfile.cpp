@@ -67,22 +67,13 @@ int CreateScratchFile() {
   return fd;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t count, off_t offset) {
-  while (count > 0) {
-    ssize_t done = pwrite(fd, data, count, offset);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    count -= static_cast<size_t>(done);
-    offset += done;
-  }
-  return true;
-}
+enum class TIo { Read, Write };
 
-// Reads exactly count bytes; a short read means the file shrank under us.
-bool ReadAll(int fd, uint8_t* data, size_t count, off_t offset) {
+// Moves exactly count bytes between data and the file at offset. A read
+// that comes short means the file shrank under us, and fails.
+bool MoveAll(TIo io, int fd, uint8_t* data, size_t count, off_t offset) {
   while (count > 0) {
-    ssize_t done = pread(fd, data, count, offset);
+    ssize_t done = io == TIo::Write ? pwrite(fd, data, count, offset) : pread(fd, data, count, offset);
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return false;
     data += done;
@@ -96,7 +87,7 @@ bool WriteOut(TPkgStream* stream, TSlot& slot) {
   TDiskFile* file = FileOf(stream);
   if (file->fd < 0 && file->isTemporary) file->fd = CreateScratchFile();
   int64_t count = std::min<int64_t>(file->blockSize, stream->size - slot.offset);
-  if (file->fd < 0 || (count > 0 && !WriteAll(file->fd, slot.buffer.get(), count, slot.offset))) {
+  if (file->fd < 0 || (count > 0 && !MoveAll(TIo::Write, file->fd, slot.buffer.get(), count, slot.offset))) {
     file->writeFailed = true;
     return false;
   }
@@ -138,7 +129,7 @@ bool LoadBlock(TPkgStream* stream, int64_t offset) {
   int64_t count = std::min<int64_t>(file->blockSize, stream->size - offset);
   // A scratch stream without its file yet has every byte in its slots; a
   // block it does not hold there can only be zeros.
-  if (count > 0 && file->fd >= 0 && !ReadAll(file->fd, slot.buffer.get(), count, offset)) return false;
+  if (count > 0 && file->fd >= 0 && !MoveAll(TIo::Read, file->fd, slot.buffer.get(), count, offset)) return false;
   if (count > 0 && file->fd < 0) std::memset(slot.buffer.get(), 0, count);
   if (stream->info.access != 'r') std::memset(slot.buffer.get() + count, 0, file->blockSize - count);
   slot.offset = offset;

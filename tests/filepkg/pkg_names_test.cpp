@@ -15,14 +15,19 @@ using namespace pkgtest;
 
 namespace {
 
-std::string OpenedName(const std::string& name, const char* mode) {
-  TPkgStream* stream = PkgOpen(name.c_str(), mode);
-  if (!stream) return "(none)";
-  TPkgInfo info;
-  PkgGetInfo(stream, &info);
-  PkgClose(stream, 0);
-  return info.name;
+// The description of what name opens with mode; the name "(none)" when it
+// does not open.
+TPkgInfo InfoOf(const std::string& name, const char* mode) {
+  TPkgInfo info{};
+  std::strcpy(info.name, "(none)");
+  if (TPkgStream* stream = PkgOpen(name.c_str(), mode)) {
+    PkgGetInfo(stream, &info);
+    PkgClose(stream, 0);
+  }
+  return info;
 }
+
+std::string OpenedName(const std::string& name, const char* mode) { return InfoOf(name, mode).name; }
 
 class PkgNames : public testing::Test {
 protected:
@@ -74,28 +79,20 @@ TEST_F(PkgNames, RelativeNamesStartInTheCurrentDirectory) {
 }
 
 TEST_F(PkgNames, DescribesTheOpenedObject) {
-  TPkgStream* stream = PkgOpen((m_dir / "x/z.gif").c_str(), "rb");
-  ASSERT_NE(stream, nullptr);
-  TPkgInfo info;
-  ASSERT_EQ(PkgGetInfo(stream, &info), 0);
+  TPkgInfo info = InfoOf(m_dir / "x/z.gif", "rb");
   EXPECT_EQ(info.mode, 'r');
   EXPECT_EQ(info.type, 'b');
   EXPECT_EQ(info.access, 'r');
   EXPECT_STREQ(info.layerId, "fil");
   EXPECT_EQ(info.blockSize, 6u) << "a mapped file is one block";
-  PkgClose(stream, 0);
-  stream = PkgOpen((m_dir / "x/z.gif").c_str(), "rb+");
-  PkgGetInfo(stream, &info);
+  info = InfoOf(m_dir / "x/z.gif", "rb+");
   EXPECT_EQ(info.access, '*');
   EXPECT_EQ(info.blockSize, 32768u);
   EXPECT_EQ(info.blockCount, 2u);
-  PkgClose(stream, 0);
-  stream = PkgOpen((m_dir / "x").c_str(), "rd");
-  PkgGetInfo(stream, &info);
+  info = InfoOf(m_dir / "x", "rd");
   EXPECT_EQ(info.type, 'd');
   EXPECT_EQ(info.blockSize, 512u);
   EXPECT_EQ(info.blockCount, 1u);
-  PkgClose(stream, 0);
 }
 
 TEST_F(PkgNames, WritingCreatesMissingDirectories) {

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -12,19 +13,27 @@ using namespace pkgtest;
 
 namespace {
 
+// A file in a temporary directory holding Pattern(size), opened with mode.
+class PkgStream : public testing::Test {
+protected:
+  TPkgStream* OpenFile(size_t size, const char* mode) {
+    WriteFile(m_path, Pattern(size));
+    return PkgOpen(m_path.c_str(), mode);
+  }
+  TTempDir m_dir;
+  std::string m_path = m_dir / "f.bin";
+};
+
 // Files of these sizes cover the empty file, a partial block, exact blocks of
 // the ring and several blocks with a tail.
 const size_t kSizes[] = {0, 1, 32767, 32768, 65536, 100000};
 
-TEST(PkgStream, ReadOnlyAndReadWriteHandlesReadTheSameBytes) {
-  TTempDir dir;
+TEST_F(PkgStream, ReadOnlyAndReadWriteHandlesReadTheSameBytes) {
   for (size_t size : kSizes) {
     SCOPED_TRACE(size);
-    std::string path = dir / "f.bin";
-    WriteFile(path, Pattern(size));
     for (const char* mode : {"rb", "rb+"}) {
       SCOPED_TRACE(mode);
-      TPkgStream* stream = PkgOpen(path.c_str(), mode);
+      TPkgStream* stream = OpenFile(size, mode);
       ASSERT_NE(stream, nullptr);
       EXPECT_EQ(ReadAll(stream), Pattern(size));
       EXPECT_EQ(PkgTell(stream), static_cast<int32_t>(size));
@@ -33,13 +42,10 @@ TEST(PkgStream, ReadOnlyAndReadWriteHandlesReadTheSameBytes) {
   }
 }
 
-TEST(PkgStream, ByteReaderAgreesWithReadAndKeepsPositionExact) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(100000));
+TEST_F(PkgStream, ByteReaderAgreesWithReadAndKeepsPositionExact) {
   for (const char* mode : {"rb", "rb+"}) {
     SCOPED_TRACE(mode);
-    TPkgStream* stream = PkgOpen(path.c_str(), mode);
+    TPkgStream* stream = OpenFile(100000, mode);
     ASSERT_NE(stream, nullptr);
     std::vector<uint8_t> bytes;
     for (int c; (c = PkgGetByte(stream)) >= 0;) {
@@ -59,11 +65,8 @@ TEST(PkgStream, ByteReaderAgreesWithReadAndKeepsPositionExact) {
   }
 }
 
-TEST(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(100000));
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+TEST_F(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
+  TPkgStream* stream = OpenFile(100000, "rb");
   ASSERT_NE(stream, nullptr);
   uint8_t* data = nullptr;
   ASSERT_EQ(PkgMapRead(&data, 200000, stream), 100000);
@@ -73,11 +76,8 @@ TEST(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
   PkgClose(stream, 0);
 }
 
-TEST(PkgStream, MapReadOfRingNeverCrossesABlock) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(100000));
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+TEST_F(PkgStream, MapReadOfRingNeverCrossesABlock) {
+  TPkgStream* stream = OpenFile(100000, "rb+");
   ASSERT_NE(stream, nullptr);
   ASSERT_EQ(PkgSeek(stream, 30000, 0), 0);
   uint8_t* data = nullptr;
@@ -88,11 +88,8 @@ TEST(PkgStream, MapReadOfRingNeverCrossesABlock) {
   PkgClose(stream, 0);
 }
 
-TEST(PkgStream, SeekPastEndThenReadGivesNothing) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(1000));
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+TEST_F(PkgStream, SeekPastEndThenReadGivesNothing) {
+  TPkgStream* stream = OpenFile(1000, "rb");
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(PkgSeek(stream, 5000, 0), 0);
   EXPECT_EQ(PkgTell(stream), 5000);
@@ -107,24 +104,18 @@ TEST(PkgStream, SeekPastEndThenReadGivesNothing) {
   PkgClose(stream, 0);
 }
 
-TEST(PkgStream, ReadsCountWholeItems) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(10));
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+TEST_F(PkgStream, ReadsCountWholeItems) {
+  TPkgStream* stream = OpenFile(10, "rb");
   uint8_t buffer[12];
   EXPECT_EQ(PkgRead(buffer, 4, 3, stream), 2u);
   EXPECT_EQ(PkgRead(buffer, 4, 0, stream), 0u);
   PkgClose(stream, 0);
 }
 
-TEST(PkgStream, WritingPastTheEndExtendsWithZeros) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
+TEST_F(PkgStream, WritingPastTheEndExtendsWithZeros) {
   for (int32_t gap : {10, 32768, 70000}) {
     SCOPED_TRACE(gap);
-    WriteFile(path, Pattern(100));
-    TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+    TPkgStream* stream = OpenFile(100, "rb+");
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(PkgSeek(stream, 100 + gap, 0), 0);
     ASSERT_EQ(PkgWrite("xyz", 1, 3, stream), 3u);
@@ -132,15 +123,12 @@ TEST(PkgStream, WritingPastTheEndExtendsWithZeros) {
     std::vector<uint8_t> expected = Pattern(100);
     expected.resize(100 + gap, 0);
     expected.insert(expected.end(), {'x', 'y', 'z'});
-    EXPECT_EQ(ReadFile(path), expected);
+    EXPECT_EQ(ReadFile(m_path), expected);
   }
 }
 
-TEST(PkgStream, OverwriteInTheMiddleKeepsTheRest) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(100000));
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+TEST_F(PkgStream, OverwriteInTheMiddleKeepsTheRest) {
+  TPkgStream* stream = OpenFile(100000, "rb+");
   ASSERT_EQ(PkgSeek(stream, 32760, 0), 0);
   std::vector<uint8_t> patch(40000, 0xee);
   EXPECT_EQ(PkgWrite(patch.data(), 1, patch.size(), stream), patch.size());
@@ -149,14 +137,11 @@ TEST(PkgStream, OverwriteInTheMiddleKeepsTheRest) {
   std::vector<uint8_t> expected = Pattern(100000);
   std::fill(expected.begin() + 32760, expected.begin() + 32760 + 40001, 0xee);
   expected[32760 + 40000] = 0xff;
-  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(ReadFile(m_path), expected);
 }
 
-TEST(PkgStream, TruncateCutsAtThePosition) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(100000));
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb+");
+TEST_F(PkgStream, TruncateCutsAtThePosition) {
+  TPkgStream* stream = OpenFile(100000, "rb+");
   ASSERT_EQ(PkgSeek(stream, 40000, 0), 0);
   ASSERT_EQ(PkgWrite("ab", 1, 2, stream), 2u);
   EXPECT_EQ(PkgTruncate(stream), 0);
@@ -165,27 +150,57 @@ TEST(PkgStream, TruncateCutsAtThePosition) {
   EXPECT_EQ(PkgClose(stream, 0), 0);
   std::vector<uint8_t> expected = Pattern(40000);
   expected.insert(expected.end(), {'a', 'b'});
-  EXPECT_EQ(ReadFile(path), expected);
+  EXPECT_EQ(ReadFile(m_path), expected);
 
-  TPkgStream* readOnly = PkgOpen(path.c_str(), "rb");
+  TPkgStream* readOnly = PkgOpen(m_path.c_str(), "rb");
   EXPECT_EQ(PkgTruncate(readOnly), -1);
   PkgClose(readOnly, 0);
 }
 
-TEST(PkgStream, DirectionOfAccessIsEnforced) {
-  TTempDir dir;
-  std::string path = dir / "f.bin";
-  WriteFile(path, Pattern(100));
-  TPkgStream* readOnly = PkgOpen(path.c_str(), "rb");
+TEST_F(PkgStream, DirectionOfAccessIsEnforced) {
+  TPkgStream* readOnly = OpenFile(100, "rb");
   EXPECT_EQ(PkgWrite("x", 1, 1, readOnly), 0u);
   EXPECT_EQ(PkgPutc('x', readOnly), -1);
   PkgClose(readOnly, 0);
-  TPkgStream* writeOnly = PkgOpen(path.c_str(), "wb");
+  TPkgStream* writeOnly = PkgOpen(m_path.c_str(), "wb");
   EXPECT_EQ(PkgPutc('x', writeOnly), 'x');
   EXPECT_EQ(PkgSeek(writeOnly, 0, 0), 0);
   EXPECT_EQ(PkgGetByte(writeOnly), -1);
   PkgClose(writeOnly, 0);
-  EXPECT_EQ(ReadFile(path), std::vector<uint8_t>{'x'});
+  EXPECT_EQ(ReadFile(m_path), std::vector<uint8_t>{'x'});
+}
+
+TEST_F(PkgStream, MapWriteHandsOutTheRestOfABlockToFill) {
+  TPkgStream* stream = PkgOpen(m_path.c_str(), "wb+");
+  ASSERT_NE(stream, nullptr);
+  uint8_t* data = nullptr;
+  ASSERT_EQ(PkgMapWrite(&data, 40000, stream), 32768);
+  std::memset(data, 'a', 32768);
+  ASSERT_EQ(PkgMapWrite(&data, 2, stream), 2);
+  std::memcpy(data, "bc", 2);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  std::vector<uint8_t> expected(32768, 'a');
+  expected.insert(expected.end(), {'b', 'c'});
+  EXPECT_EQ(ReadFile(m_path), expected);
+}
+
+TEST_F(PkgStream, SizesStayWithin32Bits) {
+  // Sparse files: no disk space is used for the holes.
+  auto makeFile = [&](off_t size) {
+    WriteFile(m_path, "");
+    return truncate(m_path.c_str(), size) == 0;
+  };
+  ASSERT_TRUE(makeFile(off_t{1} << 31));
+  EXPECT_EQ(PkgOpen(m_path.c_str(), "rb"), nullptr);
+  EXPECT_EQ(PkgOpen(m_path.c_str(), "rb+"), nullptr);
+  ASSERT_TRUE(makeFile(INT32_MAX));
+  TPkgStream* stream = PkgOpen(m_path.c_str(), "rb+");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(PkgSeek(stream, 0, 2), 0);
+  EXPECT_EQ(PkgTell(stream), INT32_MAX);
+  EXPECT_EQ(PkgWrite("x", 1, 1, stream), 0u) << "the file cannot grow past 2 GiB - 1";
+  EXPECT_EQ(PkgSeek(stream, 1, 1), -1);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
 }
 
 int OpenDescriptors() {
@@ -197,7 +212,7 @@ int OpenDescriptors() {
   return count;
 }
 
-TEST(PkgStream, ScratchStreamUsesAFileOnlyOnceItsSlotsOverflow) {
+TEST(PkgScratch, ScratchStreamUsesAFileOnlyOnceItsSlotsOverflow) {
   TPkgStream* stream = PkgTempStream(32768, 2);
   ASSERT_NE(stream, nullptr);
   TPkgInfo info;
@@ -219,7 +234,7 @@ TEST(PkgStream, ScratchStreamUsesAFileOnlyOnceItsSlotsOverflow) {
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
-TEST(PkgStream, ScratchStreamTruncateKeepsTheBytesBefore) {
+TEST(PkgScratch, ScratchStreamTruncateKeepsTheBytesBefore) {
   // 600 bytes still sit in the two slots with no file behind them; 3000
   // bytes have overflowed into the file.
   for (int32_t written : {600, 3000}) {
