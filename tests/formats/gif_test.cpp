@@ -278,6 +278,13 @@ TEST_F(GifTest, FirstFrameOutsideTheScreenEnlargesIt) {
   EXPECT_EQ(Pixel(10, 9), 29 % 4);
 }
 
+TEST_F(GifTest, FirstFrameOf65535ColumnsIsStoredReduced) {
+  ReadBytes(TGifFile().Screen(16, 16, 2).Image(0, 0, 65535, 1, Sequence(65535, 3)).Trailer().Data());
+  EXPECT_EQ(m_image.m_reduction, 8);
+  ASSERT_EQ(m_image.Width(), 65535 / 8);
+  for (int x = 0; x < m_image.Width(); ++x) ASSERT_EQ(Pixel(x, 0), (8 * x) % 3) << x;
+}
+
 TEST_F(GifTest, LaterFrameOutsideTheScreenEndsReading) {
   ReadBytes(TGifFile()
                 .Screen(8, 8, 2)
