@@ -191,7 +191,7 @@ public:
   bool DecodeRow(uint8_t* row);
 
 private:
-  bool Absolute(uint8_t* row, int32_t& x, int count);
+  bool Absolute(TByteReader& reader, uint8_t* row, int32_t& x, int count);
 
   TPkgStream* m_stream;
   int32_t m_width;
@@ -212,9 +212,10 @@ bool TBmpRunLength::DecodeRow(uint8_t* row) {
   }
   int32_t x = std::min(m_skipColumns, m_width);
   m_skipColumns = 0;
+  TByteReader reader(m_stream);
   for (;;) {
-    const int count = PkgGetByte(m_stream);
-    const int value = PkgGetByte(m_stream);
+    const int count = reader.Get();
+    const int value = reader.Get();
     if (value < 0) break;
     if (count > 0) {
       const int32_t n = std::min<int32_t>(count, m_width - x);
@@ -233,8 +234,8 @@ bool TBmpRunLength::DecodeRow(uint8_t* row) {
       return true;
     }
     if (value == 2) {             // delta
-      const int dx = PkgGetByte(m_stream);
-      const int dy = PkgGetByte(m_stream);
+      const int dx = reader.Get();
+      const int dy = reader.Get();
       if (dy < 0) break;
       if (dy == 0) {
         x = std::min(x + dx, m_width);
@@ -244,7 +245,7 @@ bool TBmpRunLength::DecodeRow(uint8_t* row) {
       m_skipColumns = x + dx;
       return true;
     }
-    if (!Absolute(row, x, value)) break;
+    if (!Absolute(reader, row, x, value)) break;
   }
   m_endOfData = true;
   return false;
@@ -252,10 +253,10 @@ bool TBmpRunLength::DecodeRow(uint8_t* row) {
 
 // An absolute run of count pixels stored literally (two to a byte for 4-bit
 // data, high nibble first), padded to an even number of bytes.
-bool TBmpRunLength::Absolute(uint8_t* row, int32_t& x, int count) {
+bool TBmpRunLength::Absolute(TByteReader& reader, uint8_t* row, int32_t& x, int count) {
   const int bytes = m_fourBit ? (count + 1) / 2 : count;
   for (int i = 0; i < bytes; ++i) {
-    const int byte = PkgGetByte(m_stream);
+    const int byte = reader.Get();
     if (byte < 0) return false;
     if (!m_fourBit) {
       if (x < m_width) row[x++] = static_cast<uint8_t>(byte);
@@ -264,7 +265,34 @@ bool TBmpRunLength::Absolute(uint8_t* row, int32_t& x, int count) {
     if (x < m_width) row[x++] = static_cast<uint8_t>(byte >> 4);
     if (x < m_width && 2 * i + 1 < count) row[x++] = static_cast<uint8_t>(byte & 15);
   }
-  return (bytes & 1) == 0 || PkgGetByte(m_stream) >= 0;
+  return (bytes & 1) == 0 || reader.Get() >= 0;
+}
+
+// One uncompressed file row into width picture pixels. 8- and 24-bit rows
+// are read straight into the picture; the others pass through fileRow.
+// False when the data ends before the row does.
+bool ReadPlainRow(TPkgStream* stream, const TBmpInfo& info, const TChannel* channels,
+                  std::vector<uint8_t>& fileRow, uint8_t* row) {
+  TByteReader reader(stream);
+  const size_t stride = fileRow.size();
+  if (info.bitCount == 8 || info.bitCount == 24) {
+    const size_t pixelBytes = static_cast<size_t>(info.width) * (info.bitCount / 8);
+    return reader.Read(row, pixelBytes) == pixelBytes &&
+           reader.Read(fileRow.data(), stride - pixelBytes) == stride - pixelBytes;
+  }
+  if (reader.Read(fileRow.data(), stride) != stride) return false;
+  switch (info.bitCount) {
+  case 16:
+    UnpackMasked<2>(fileRow.data(), row, info.width, channels);
+    break;
+  case 32:
+    UnpackMasked<4>(fileRow.data(), row, info.width, channels);
+    break;
+  default:
+    UnpackBits(fileRow.data(), row, info.width, info.bitCount);
+    break;
+  }
+  return true;
 }
 
 // Decodes every row into the picture, in file order. Stops at the first row
@@ -275,7 +303,6 @@ void ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
   const TChannel channels[3] = {MakeChannel(info.masks[0]), MakeChannel(info.masks[1]),
                                 MakeChannel(info.masks[2])};
   std::vector<uint8_t> fileRow(runLength ? 0 : FileStride(info));
-  const int32_t bytesPerPixel = info.bitCount > 8 ? 3 : 1;
   for (int32_t done = 0; done < info.height; ++done) {
     const int32_t y = info.topDown ? done : info.height - 1 - done;
     uint8_t* row = image.RowBuffer(0, y, info.width);
@@ -285,23 +312,7 @@ void ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
       image.PutRow(0, y, row, info.width);
       if (!complete) return;
     } else {
-      if (!ReadExact(stream, fileRow.data(), fileRow.size())) return;
-      const uint8_t* in = fileRow.data();
-      switch (info.bitCount) {
-      case 1:
-      case 4:
-        UnpackBits(in, row, info.width, info.bitCount);
-        break;
-      case 16:
-        UnpackMasked<2>(in, row, info.width, channels);
-        break;
-      case 32:
-        UnpackMasked<4>(in, row, info.width, channels);
-        break;
-      default:
-        std::memcpy(row, in, static_cast<size_t>(info.width) * bytesPerPixel);
-        break;
-      }
+      if (!ReadPlainRow(stream, info, channels, fileRow, row)) return;
       image.PutRow(0, y, row, info.width);
     }
     if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / info.height)) != 0) return;

@@ -92,6 +92,7 @@ private:
 };
 
 void TPcxDecoder::Decode(uint8_t* out, size_t count) {
+  TByteReader reader(m_stream);
   size_t i = 0;
   while (i < count) {
     if (m_runLeft > 0) {
@@ -101,20 +102,42 @@ void TPcxDecoder::Decode(uint8_t* out, size_t count) {
       i += n;
       continue;
     }
-    const int byte = m_atEnd ? -1 : PkgGetByte(m_stream);
-    if (byte < 0) {
+    int32_t available = 0;
+    const uint8_t* const bytes = m_atEnd ? nullptr : reader.Window(available);
+    if (available == 0) {
       m_atEnd = true;
       std::memset(out + i, 0, count - i);
       return;
     }
-    if ((byte & 0xC0) != 0xC0) {
-      out[i++] = static_cast<uint8_t>(byte);
-      continue;
+    // Decode from the window as far as it and the output reach. A run longer
+    // than the output needs is finished by the next call.
+    const uint8_t* p = bytes;
+    const uint8_t* const end = bytes + available;
+    while (i < count && p < end) {
+      const uint8_t code = *p;
+      if (code < 0xC0) {
+        out[i++] = code;
+        ++p;
+        continue;
+      }
+      if (p + 1 == end) break;
+      const size_t length = code & 0x3F;
+      const size_t n = std::min(length, count - i);
+      std::memset(out + i, p[1], n);
+      m_runLeft = length - n;
+      m_runValue = p[1];
+      i += n;
+      p += 2;
     }
-    const int value = PkgGetByte(m_stream);
-    m_atEnd = value < 0;
-    m_runValue = static_cast<uint8_t>(std::max(value, 0));
-    m_runLeft = static_cast<size_t>(byte & 0x3F);
+    reader.Skip(static_cast<int32_t>(p - bytes));
+    if (i < count && p + 1 == end && *p >= 0xC0) {
+      // A run code whose value lies beyond the window.
+      m_runLeft = *p & 0x3F;
+      reader.Skip(1);
+      const int value = reader.Get();
+      m_atEnd = value < 0;
+      m_runValue = static_cast<uint8_t>(std::max(value, 0));
+    }
   }
 }
 

@@ -15,6 +15,51 @@ constexpr size_t kTgaLongestPacket = 128;
 constexpr int32_t kQuickLookSide = 128;
 } // namespace
 
+TByteReader::TByteReader(TPkgStream* stream) : m_stream(stream) { Load(); }
+
+void TByteReader::Load() {
+  m_start = m_next = m_stream->windowPtr;
+  m_left = m_stream->windowCount;
+}
+
+void TByteReader::Sync() {
+  const int32_t consumed = static_cast<int32_t>(m_next - m_start);
+  m_stream->windowPtr = const_cast<uint8_t*>(m_next);
+  m_stream->windowCount = m_left;
+  m_stream->position += consumed;
+  m_start = m_next;
+}
+
+// Maps the next block of the stream and hands it to the window unconsumed,
+// so that the stream's position stays exact.
+bool TByteReader::Fetch() {
+  Sync();
+  uint8_t* data = nullptr;
+  const int32_t block = static_cast<int32_t>(std::clamp<uint32_t>(m_stream->info.blockSize, 1, INT32_MAX));
+  const int32_t got = PkgMapRead(&data, block, m_stream);
+  if (got > 0 && data) {
+    m_stream->position -= got;
+    m_stream->windowPtr = data;
+    m_stream->windowCount = got;
+  }
+  Load();
+  return m_left > 0;
+}
+
+size_t TByteReader::Read(uint8_t* out, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    int32_t available = 0;
+    const uint8_t* bytes = Window(available);
+    if (available == 0) break;
+    const size_t part = std::min(count - done, static_cast<size_t>(available));
+    std::memcpy(out + done, bytes, part);
+    Skip(static_cast<int32_t>(part));
+    done += part;
+  }
+  return done;
+}
+
 bool ReadExact(TPkgStream* stream, uint8_t* buffer, size_t count) {
   return PkgRead(buffer, 1, count, stream) == count;
 }

@@ -27,6 +27,48 @@ inline void PutLe32(uint8_t* p, uint32_t value) {
   PutLe16(p + 2, value >> 16);
 }
 
+// A byte reader for tight decoding loops. It works on the stream's read
+// window as PkgGetByte does, but keeps the window in its own members, which a
+// local reader can hold in registers. It gives the stream its position back
+// when it is destroyed; no other operation may use the stream meanwhile.
+class TByteReader {
+public:
+  explicit TByteReader(TPkgStream* stream);
+  ~TByteReader() { Sync(); }
+  TByteReader(const TByteReader&) = delete;
+  TByteReader& operator=(const TByteReader&) = delete;
+
+  // 0..255, or -1 at the end of the data.
+  int Get() {
+    if (m_left == 0 && !Fetch()) return -1;
+    --m_left;
+    return *m_next++;
+  }
+  // The bytes left in the window, at least one unless the data has ended;
+  // the caller consumes some of them with Skip.
+  const uint8_t* Window(int32_t& count) {
+    if (m_left == 0) Fetch();
+    count = m_left;
+    return m_next;
+  }
+  void Skip(int32_t count) {
+    m_next += count;
+    m_left -= count;
+  }
+  // Copies up to count bytes; returns how many the data still held.
+  size_t Read(uint8_t* out, size_t count);
+
+private:
+  void Sync();
+  void Load();
+  bool Fetch();
+
+  TPkgStream* m_stream;
+  const uint8_t* m_start = nullptr;
+  const uint8_t* m_next = nullptr;
+  int32_t m_left = 0;
+};
+
 // Reads exactly count bytes; false when the data ends first.
 bool ReadExact(TPkgStream* stream, uint8_t* buffer, size_t count);
 

@@ -156,6 +156,12 @@ void TTgaPixelReader::ReadRow(uint8_t* raw, int32_t width) {
     std::memset(raw + got, kMissingByte, bytes - got);
     return;
   }
+  TByteReader reader(m_stream);
+  // Bytes the data no longer holds read as FF hex.
+  const auto readBytes = [&reader](uint8_t* out, size_t count) {
+    const size_t got = reader.Read(out, count);
+    std::memset(out + got, kMissingByte, count - got);
+  };
   int32_t x = 0;
   while (x < width) {
     if (m_runLeft > 0) {
@@ -164,15 +170,15 @@ void TTgaPixelReader::ReadRow(uint8_t* raw, int32_t width) {
       m_runLeft -= n;
     } else if (m_literalLeft > 0) {
       const int n = std::min(m_literalLeft, width - x);
-      ReadPixel(m_stream, raw + x * pixelBytes, n * pixelBytes);
+      readBytes(raw + x * pixelBytes, n * pixelBytes);
       x += n;
       m_literalLeft -= n;
     } else {
-      const int byte = PkgGetByte(m_stream);
+      const int byte = reader.Get();
       const int packet = byte < 0 ? kMissingByte : byte;
       const int count = (packet & 0x7F) + 1;
       if (packet & 0x80) {
-        ReadPixel(m_stream, m_runPixel, pixelBytes);
+        readBytes(m_runPixel, pixelBytes);
         m_runLeft = count;
       } else {
         m_literalLeft = count;
