@@ -116,6 +116,17 @@ TEST_F(PkgNames, AComponentWithADotBecomesAFileForTheLayerAbove) {
   EXPECT_TRUE(IsFile(m_dir / "new/sub.zip"));
 }
 
+TEST_F(PkgNames, WritingBelowAnExistingFileLeavesItAlone) {
+  struct stat before;
+  ASSERT_EQ(stat((m_dir / "x/z.gif").c_str(), &before), 0);
+  EXPECT_EQ(PkgOpen((m_dir / "x/z.gif/m.gif").c_str(), "wb"), nullptr);
+  struct stat after;
+  ASSERT_EQ(stat((m_dir / "x/z.gif").c_str(), &after), 0);
+  EXPECT_EQ(ReadFile(m_dir / "x/z.gif"), std::vector<uint8_t>({'G', 'I', 'F', '8', '9', 'a'}));
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
 TEST_F(PkgNames, ReadingCreatesNothing) {
   EXPECT_EQ(PkgOpen((m_dir / "new/dir/f.gif").c_str(), "rb"), nullptr);
   EXPECT_EQ(PkgOpen((m_dir / "new/dir/f.gif").c_str(), "rb+"), nullptr);
@@ -240,6 +251,19 @@ TEST(PkgBadNames, MissingEmptyAndOverlongNamesFail) {
   withNul += '\0';
   withNul += "/junk";
   EXPECT_EQ(OpenedName(withNul.c_str(), "rd"), dir / "d/");
+}
+
+TEST(PkgBadNames, EntriesWhoseNamesDoNotFitARecordAreNotListed) {
+  TTempDir dir;
+  std::string deep = dir.Path();
+  while (deep.size() < 470) {
+    deep += "/" + std::string(40, 'd');
+    mkdir(deep.c_str(), 0777);
+  }
+  std::string fits = std::string(510 - deep.size() - 1, 'f');
+  WriteFile(deep + "/" + fits, "x");
+  WriteFile(deep + "/" + fits + "toolong", "x");
+  EXPECT_EQ(ListNames(deep), std::vector<std::string>{deep + "/" + fits});
 }
 
 TEST(PkgBadNames, AFileRemovedWhileOpenStaysReadableAndCannotBeDeletedAgain) {
