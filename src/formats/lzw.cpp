@@ -10,10 +10,7 @@ bool TLzwDecoder::Start(int32_t minCodeSize, TLzwSource source, void* context) {
   if (minCodeSize < 2 || minCodeSize > 8) return false;
   m_source = source;
   m_context = context;
-  m_chunk = nullptr;
-  m_chunkLeft = 0;
-  m_bits = 0;
-  m_bitCount = 0;
+  m_input = TBitReader{};
   m_minCodeSize = minCodeSize;
   m_clear = 1 << minCodeSize;
   m_status = TLzwStatus::Ok;
@@ -34,22 +31,22 @@ void TLzwDecoder::ResetTable() {
   m_previous = -1;
 }
 
-bool TLzwDecoder::NextCode(int32_t& code) {
-  while (m_bitCount < m_width) {
-    if (m_chunkLeft == 0) {
-      m_chunkLeft = m_source(m_context, &m_chunk);
-      if (m_chunkLeft <= 0) {
-        m_chunkLeft = 0;
+bool TLzwDecoder::NextCode(TBitReader& input, int32_t width, int32_t& code) const {
+  while (input.bitCount < width) {
+    if (input.chunkLeft == 0) {
+      input.chunkLeft = m_source(m_context, &input.chunk);
+      if (input.chunkLeft <= 0) {
+        input.chunkLeft = 0;
         return false;
       }
     }
-    m_bits |= static_cast<uint32_t>(*m_chunk++) << m_bitCount;
-    m_bitCount += 8;
-    --m_chunkLeft;
+    input.bits |= static_cast<uint32_t>(*input.chunk++) << input.bitCount;
+    input.bitCount += 8;
+    --input.chunkLeft;
   }
-  code = static_cast<int32_t>(m_bits & ((1u << m_width) - 1));
-  m_bits >>= m_width;
-  m_bitCount -= m_width;
+  code = static_cast<int32_t>(input.bits & ((1u << width) - 1));
+  input.bits >>= width;
+  input.bitCount -= width;
   return true;
 }
 
@@ -71,48 +68,58 @@ int32_t TLzwDecoder::Read(uint8_t* out, int32_t count) {
     std::memcpy(out, &m_pending[m_pendingStart], produced);
     m_pendingStart += produced;
   }
-  while (produced < count && m_status == TLzwStatus::Ok) {
+  // The state that changes with every code is kept in locals: stores through
+  // out may alias any member, which would otherwise be read again after
+  // every pixel.
+  TBitReader input = m_input;
+  int32_t width = m_width;
+  int32_t nextFree = m_nextFree;
+  int32_t previous = m_previous;
+  TLzwStatus status = m_status;
+  const int32_t clear = m_clear;
+  while (produced < count && status == TLzwStatus::Ok) {
     int32_t code = 0;
-    if (!NextCode(code)) {
-      m_status = TLzwStatus::NoData;
+    if (!NextCode(input, width, code)) {
+      status = TLzwStatus::NoData;
       break;
     }
-    if (code == m_clear) {
-      ResetTable();
+    if (code == clear) {
+      width = m_minCodeSize + 1;
+      nextFree = 0;
+      previous = -1;
       continue;
     }
-    if (code == m_clear + 1) {
-      m_status = TLzwStatus::End;
+    if (code == clear + 1) {
+      status = TLzwStatus::End;
       break;
     }
-    if (m_nextFree == 0) {
+    if (nextFree == 0) {
       // The first code after a clear (or at the start) has no previous
       // string to extend; it must be a single pixel.
-      if (code >= m_clear) {
-        m_status = TLzwStatus::Corrupt;
+      if (code >= clear) {
+        status = TLzwStatus::Corrupt;
         break;
       }
       out[produced++] = static_cast<uint8_t>(code);
-      m_previous = code;
-      m_nextFree = m_clear + 2;
+      previous = code;
+      nextFree = clear + 2;
       continue;
     }
-    if (code > m_nextFree) {
-      m_status = TLzwStatus::Corrupt;
+    if (code > nextFree) {
+      status = TLzwStatus::Corrupt;
       break;
     }
-    if (m_nextFree < kLzwMaxCodes) {
+    if (nextFree < kLzwMaxCodes) {
       // A code equal to the next free one is the previous string followed
       // by its own first byte, which is the previous string's first byte.
-      const int32_t entry = m_nextFree;
-      m_prefix[entry] = static_cast<uint16_t>(m_previous);
-      m_suffix[entry] = code < entry ? m_first[code] : m_first[m_previous];
-      m_first[entry] = m_first[m_previous];
-      m_length[entry] = static_cast<uint16_t>(m_length[m_previous] + 1);
-      ++m_nextFree;
-      if (m_nextFree > (1 << m_width) - 1 && m_width < kLzwMaxWidth) ++m_width;
+      m_prefix[nextFree] = static_cast<uint16_t>(previous);
+      m_suffix[nextFree] = code < nextFree ? m_first[code] : m_first[previous];
+      m_first[nextFree] = m_first[previous];
+      m_length[nextFree] = static_cast<uint16_t>(m_length[previous] + 1);
+      ++nextFree;
+      if (nextFree > (1 << width) - 1 && width < kLzwMaxWidth) ++width;
     }
-    m_previous = code;
+    previous = code;
     const int32_t length = m_length[code];
     if (length <= count - produced) {
       CopyString(code, out + produced);
@@ -126,6 +133,11 @@ int32_t TLzwDecoder::Read(uint8_t* out, int32_t count) {
       produced = count;
     }
   }
+  m_input = input;
+  m_width = width;
+  m_nextFree = nextFree;
+  m_previous = previous;
+  m_status = status;
   return produced;
 }
 

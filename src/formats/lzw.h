@@ -32,17 +32,22 @@ public:
   TLzwStatus Status() const { return m_status; }
 
 private:
-  bool NextCode(int32_t& code);
+  // Codes are read from the source's chunks through a bit accumulator.
+  struct TBitReader {
+    const uint8_t* chunk = nullptr;
+    int32_t chunkLeft = 0;
+    uint32_t bits = 0;
+    int32_t bitCount = 0;
+  };
+
+  bool NextCode(TBitReader& input, int32_t width, int32_t& code) const;
   void ResetTable();
   // Writes the string of code backwards from out + its length - 1.
   void CopyString(int32_t code, uint8_t* out) const;
 
   TLzwSource m_source = nullptr;
   void* m_context = nullptr;
-  const uint8_t* m_chunk = nullptr;
-  int32_t m_chunkLeft = 0;
-  uint32_t m_bits = 0;
-  int32_t m_bitCount = 0;
+  TBitReader m_input;
 
   int32_t m_minCodeSize = 2;
   int32_t m_clear = 4;
