@@ -1,5 +1,5 @@
-// Deleting disk files, optionally into the user's Trash as the
-// freedesktop.org Trash specification lays it out: the file moves to
+// Deleting disk files, optionally into the user's Trash laid out the
+// freedesktop.org way that file managers share: the file moves to
 // <trash>/files/<name>, and <trash>/info/<name>.trashinfo records where it
 // came from and when it was deleted, so a file manager can restore it. The
 // trash is $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
