@@ -79,11 +79,10 @@ int32_t ReaderReduction(const TProfile& options, int32_t width, int32_t height) 
 }
 
 void WriterPalette(const TImage& image, const TDither* ditherer, TLogPalette& palette) {
-  if (ditherer) {
-    ditherer->GetSourcePalette(palette);
-  } else {
-    image.GetPalette(palette);
-  }
+  if (ditherer) ditherer->GetSourcePalette(palette);
+  // A ditherer prepared without a palette has nothing to give.
+  if (!ditherer || palette.count == 0) image.GetPalette(palette);
+  palette.count = std::min<uint16_t>(palette.count, 256);
 }
 
 void FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
