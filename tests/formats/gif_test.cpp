@@ -612,7 +612,7 @@ TEST_F(GifTest, WriterFailuresLeaveNoFile) {
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(GifTest, FailedWritesAreReported) {
+TEST_F(GifTest, FailedWritesAreReportedAndLeaveNoFile) {
   // A child process whose files may not grow beyond 4 KiB.
   MakeIndexed(400, 300, 256);
   m_options.Set(IntKey::GIFLZWEnable, 0);
@@ -629,6 +629,7 @@ TEST_F(GifTest, FailedWritesAreReported) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "a short file was reported as saved";
+  EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(GifTest, WritesTheOrientedOutput) {
