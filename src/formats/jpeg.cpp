@@ -210,17 +210,27 @@ void CreatePicture(TJpegReader& reader, TImage& image) {
   image.SetPalette(palette);
 }
 
+// True when the entropy decoder has met a marker that ends the scan's data
+// for good (any marker but a restart marker; after a byte that is no marker
+// at all the library searches on) before the scan's last rows: the library
+// would only invent the rest from nothing. A file read whole before output
+// (several scans, or the first pass of two-pass quantisation) has all its
+// rows decoded by then.
+bool ScanDataEnded(const jpeg_decompress_struct& info) {
+  const int marker = info.unread_marker;
+  return info.input_iMCU_row < info.total_iMCU_rows && marker >= 0xC0 && !(marker >= 0xD0 && marker <= 0xD7);
+}
+
 // Decodes every output row into its picture row. Returns false when the
-// rows stopped early: after the data of a single-scan file has ended, the
-// library would only invent rows from nothing, so decoding stops once the
-// rows that were under way have been delivered.
+// rows stopped early: once the data has ended, the rows already under way
+// are delivered and the rest keep the fill value, so that a few header bytes
+// declaring a huge picture cost no more than the data that is really there.
 bool TransferRows(TJpegReader& reader, TImage& image) {
   jpeg_decompress_struct& info = reader.info;
   const int32_t width = static_cast<int32_t>(info.output_width);
   const bool bottomUp = reader.source.BottomUp();
   const bool halfHeight = reader.source.HalfHeight();
   const int32_t fileHeight = static_cast<int32_t>(info.output_height) * (halfHeight ? 2 : 1);
-  const bool singleScan = !jpeg_has_multiple_scans(&info);
   const int32_t rowsInFlight = 2 * info.max_v_samp_factor * info.min_DCT_scaled_size;
   int32_t rowsAfterEnd = 0;
   while (info.output_scanline < info.output_height) {
@@ -231,7 +241,7 @@ bool TransferRows(TJpegReader& reader, TImage& image) {
     if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
     image.PutRow(0, y, buffer, width);
     if (halfHeight) image.PutRow(0, y + 1, buffer, width);
-    if (singleScan && reader.source.EndReached() && ++rowsAfterEnd > rowsInFlight) return false;
+    if (ScanDataEnded(info) && ++rowsAfterEnd > rowsInFlight) return false;
   }
   return true;
 }

@@ -33,8 +33,6 @@ public:
   // The wrapper holds every other row of a sensor picture: output row t
   // stands for picture rows 2t and 2t + 1.
   bool HalfHeight() const { return m_halfHeight; }
-  // The data has ended and the library was given the substitute end marker.
-  bool EndReached() const { return m_endReached; }
 
   // The next byte of the data handed to the library, for marker processors;
   // -1 once the data has ended.

@@ -280,6 +280,20 @@ TEST_F(JpegFiles, TruncatedFilesKeepTheRowsThatArrived) {
   }
 }
 
+// Small files whose frame header declares 65500 x 65500 pixels: decoding
+// stops where the data ends instead of inventing four billion pixels, and a
+// progressive one, which would need gigabytes of coefficients, is refused.
+TEST_F(JpegFiles, HugeDeclaredSizesCostOnlyTheirData) {
+  const std::string dir = std::string(ZER_TEST_DATA) + "/jpeg/";
+  const auto baseline = Read(dir + "huge-declared-baseline.jpg");
+  ASSERT_EQ(baseline->Width(), 8187); // stored at reduction 8
+  EXPECT_EQ(baseline->Row(8186)[0], 0);
+  EXPECT_TRUE(LogHas("JPEG Message: Corrupt JPEG data: premature end of data segment"));
+  ClearLoggedMessages();
+  EXPECT_EQ(Read(dir + "huge-declared-progressive.jpg")->Width(), 1);
+  EXPECT_TRUE(LogHas("JPEG Message: Backing store not supported"));
+}
+
 TEST_F(JpegFiles, DamagedFilesNeverCrash) {
   const TBytes bytes = ReadFileBytes(Make("damage.jpg", "cjpeg -progressive -restart 2 -outfile OUT IN"));
   const std::string damaged = *s_dir / "damaged.jpg";
