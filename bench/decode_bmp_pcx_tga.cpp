@@ -3,20 +3,16 @@
 // decode the same 4000 x 3000 file, 8-bit and 24-bit, and write the picture as
 // PPM to /dev/null; the best wall-clock time of three runs is printed with
 // the ratio ours / peer (below 1 means we are faster).
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/profile.h"
+#include "bench_support.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"
 #include "formats/bmp.h"
@@ -25,53 +21,24 @@
 
 namespace {
 
-constexpr int kWidth = 4000;
-constexpr int kHeight = 3000;
 constexpr int kRuns = 3;
 
 using TReader = void (*)(TPkgStream*, TImage&, const TProfile&);
 
 double BestSeconds(const std::function<void()>& work) {
   double best = 1e30;
-  for (int run = 0; run < kRuns; ++run) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
+  for (int run = 0; run < kRuns; ++run) best = std::min(best, bench::Seconds(work));
   return best;
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-// A picture with smooth areas, edges and some noise, so that run-length
-// coders meet both runs and literal stretches. With indexed set, every pixel
-// takes one of 256 colours.
-void WriteSource(const std::string& path, bool indexed) {
-  std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
-  uint32_t noise = 12345;
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x) {
-      noise = noise * 1103515245u + 12345u;
-      uint8_t* p = &rgb[(static_cast<size_t>(y) * kWidth + x) * 3];
-      const int band = ((x / 97) ^ (y / 61)) & 3;
-      if (indexed) {
-        const int index = ((x / 9 + y / 7) & 63) | (band << 6);
-        p[0] = static_cast<uint8_t>(index);
-        p[1] = static_cast<uint8_t>(index * 37);
-        p[2] = static_cast<uint8_t>(255 - index);
-      } else {
-        const int grain = band == 0 ? static_cast<int>((noise >> 24) & 7) : 0;
-        p[0] = static_cast<uint8_t>(x * 255 / kWidth + grain);
-        p[1] = static_cast<uint8_t>(y * 255 / kHeight + grain);
-        p[2] = static_cast<uint8_t>(band * 60 + grain);
-      }
-    }
+double BestCommandSeconds(const std::string& command) {
+  double best = 1e30;
+  for (int run = 0; run < kRuns; ++run) {
+    const double seconds = bench::CommandSeconds(command);
+    if (seconds < 0) return -1.0;
+    best = std::min(best, seconds);
   }
-  FILE* out = std::fopen(path.c_str(), "wb");
-  std::fprintf(out, "P6\n%d %d\n255\n", kWidth, kHeight);
-  std::fwrite(rgb.data(), 1, rgb.size(), out);
-  std::fclose(out);
+  return best;
 }
 
 // Our side: open through the file package, read, and write the picture as
@@ -83,23 +50,25 @@ void DecodeOurs(const std::string& path, TReader reader, TImage& image, const TP
   PkgClose(stream, 0);
   FILE* out = std::fopen("/dev/null", "wb");
   std::fprintf(out, "P6\n%d %d\n255\n", image.Width(), image.Height());
-  std::vector<uint8_t> line(static_cast<size_t>(image.Width()) * 3);
+  std::vector<uint8_t> palette(256 * 3);
   const auto& colours = image.Bitmap().colours;
+  for (size_t i = 0; i < 256; ++i) {
+    palette[3 * i] = colours[i].red;
+    palette[3 * i + 1] = colours[i].green;
+    palette[3 * i + 2] = colours[i].blue;
+  }
+  std::vector<uint8_t> line;
   for (int y = 0; y < image.Height(); ++y) {
     const uint8_t* row = image.Row(y);
-    uint8_t* p = line.data();
+    line.clear();
     if (image.BytesPerPixel() == 1) {
-      for (int x = 0; x < image.Width(); ++x, p += 3) {
-        const TRgbQuad& c = colours[row[x]];
-        p[0] = c.red;
-        p[1] = c.green;
-        p[2] = c.blue;
-      }
+      bench::AppendIndexedRow(line, row, image.Width(), palette.data());
     } else {
-      for (int x = 0; x < image.Width(); ++x, p += 3, row += 3) {
-        p[0] = row[2];
-        p[1] = row[1];
-        p[2] = row[0];
+      line.resize(static_cast<size_t>(image.Width()) * 3);
+      for (size_t x = 0; x < line.size(); x += 3) {
+        line[x] = row[x + 2];
+        line[x + 1] = row[x + 1];
+        line[x + 2] = row[x];
       }
     }
     std::fwrite(line.data(), 1, line.size(), out);
@@ -122,13 +91,13 @@ std::string Fill(std::string text, const std::string& key, const std::string& va
 
 } // namespace
 
-int main() {
-  char pattern[] = "/tmp/zer-bench-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  if (!made) return 1;
-  const std::string dir = made;
-  WriteSource(dir + "/src8.ppm", true);
-  WriteSource(dir + "/src24.ppm", false);
+int main(int argc, char** argv) {
+  bench::TScratchDir dir;
+  const bench::TPpm source = bench::PhotoLikeFromArguments(argc, argv, dir);
+  if (source.width == 0) return 1;
+  const std::string src24 = dir / "in.ppm";
+  const std::string src8 = dir / "in8.ppm";
+  if (std::system(("convert '" + src24 + "' -colors 256 '" + src8 + "'").c_str()) != 0) return 1;
 
   const TCase cases[] = {
       {"BMP 8-bit", "ppmtobmp -bpp=8 SRC8 >OUT", ReadBmp, "bmptopnm IN"},
@@ -140,23 +109,20 @@ int main() {
   };
   TProfile options;
   options.Set(IntKey::QuickLook, 0);
-  TImage image(options.Ref(IntKey::ZoomMul), options.Ref(IntKey::ZoomDiv), options.Ref(IntKey::GIFOver),
-               options.Ref(IntKey::GIFDpi1), options.Ref(IntKey::GIFDpi2), options.Ref(IntKey::GIFDpi3));
+  bench::TBenchImage holder;
+  std::printf("%d x %d pixels, best of %d\n", source.width, source.height, kRuns);
   std::printf("%-16s %10s %10s %8s %10s\n", "file", "ours (s)", "peer (s)", "ratio", "ours Mpx/s");
   for (const TCase& c : cases) {
-    const std::string file = dir + "/bench.img";
-    std::string make = Fill(c.makeFile, "SRC8", dir + "/src8.ppm");
-    make = Fill(Fill(make, "SRC24", dir + "/src24.ppm"), "OUT", file);
-    if (!Shell(make + " 2>/dev/null")) {
+    const std::string file = dir / "bench.img";
+    const std::string make = Fill(Fill(Fill(c.makeFile, "SRC8", src8), "SRC24", src24), "OUT", file);
+    if (std::system((make + " 2>/dev/null").c_str()) != 0) {
       std::printf("%-16s could not be made\n", c.name);
       continue;
     }
-    const double ours = BestSeconds([&] { DecodeOurs(file, c.reader, image, options); });
-    const std::string peer = Fill(c.peer, "IN", file) + " >/dev/null 2>&1";
-    const double theirs = BestSeconds([&] { Shell(peer); });
+    const double ours = BestSeconds([&] { DecodeOurs(file, c.reader, holder.image, options); });
+    const double theirs = BestCommandSeconds(Fill(c.peer, "IN", file) + " >/dev/null 2>&1");
     std::printf("%-16s %10.3f %10.3f %8.2f %10.0f\n", c.name, ours, theirs, ours / theirs,
-                kWidth * double{kHeight} / ours / 1e6);
+                static_cast<double>(source.width) * source.height / ours / 1e6);
   }
-  std::filesystem::remove_all(dir);
   return 0;
 }

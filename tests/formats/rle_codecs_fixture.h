@@ -122,6 +122,14 @@ inline void ReadEveryPrefix(TReader reader, const std::vector<uint8_t>& bytes) {
   }
 }
 
+// Runs a peer command in which OUT stands for the file it makes at path;
+// returns the file's bytes, none when the command failed.
+inline std::vector<uint8_t> MakePeerFile(std::string command, const std::string& path) {
+  command.replace(command.find("OUT"), 3, "'" + path + "'");
+  if (testsupport::Run(command + " 2>/dev/null") != 0) return {};
+  return testsupport::ReadFileBytes(path);
+}
+
 // Every second pixel of every second row, as nearest-neighbour scaling to
 // half size takes them.
 inline testsupport::TRgbPicture HalfSize(const testsupport::TRgbPicture& picture) {
