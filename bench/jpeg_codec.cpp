@@ -99,7 +99,13 @@ int main(int argc, char** argv) {
 
   const TProfile options;
   const auto image = NewImageFor(options);
+  // Creating the 24-bit picture is part of our decoding that djpeg, writing
+  // to /dev/null, does not do: the system must supply 36 MB of fresh memory.
+  // It is timed on its own, in the same state of memory as the decoding.
+  double allocation = -1.0;
   const double oursDecode = BestOf([&] {
+    const double create = bench::Seconds([&] { image->Create(4, picture.width, picture.height, 1, 1, 3, 1, 0); });
+    allocation = allocation < 0 ? create : std::min(allocation, create);
     bool ok = false;
     const double seconds = bench::Seconds([&] { ok = Decode(jpeg, *image, options); });
     return ok ? seconds : -1.0;
@@ -117,12 +123,6 @@ int main(int argc, char** argv) {
   const double peerEncode = BestOf([&] {
     return bench::CommandSeconds("cjpeg -quality 75 -optimize -dct fast -outfile " + peerOut + " " + ppm);
   });
-  // The part of our decoding that djpeg, writing to /dev/null, does not do:
-  // creating the 24-bit picture, whose fresh memory the system must supply.
-  const double allocation = BestOf([&] {
-    return bench::Seconds([&] { image->Create(4, picture.width, picture.height, 1, 1, 3, 1, 0); });
-  });
-
   if (oursDecode < 0 || peerDecode < 0 || oursEncode < 0 || peerEncode < 0) {
     std::fprintf(stderr, "a run failed\n");
     return 1;

@@ -350,8 +350,9 @@ void EncodePicture(TJpegWriter& writer, const TImage& image, const TSaveSize& ar
 
 } // namespace
 
-void ReadJpeg(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
-  (void)path;
+// The path serves readers that select pages by name; JPEG files have one
+// picture.
+void ReadJpeg(TPkgStream* stream, const char* /*path*/, TImage& image, const TProfile& options) {
   const auto owner = std::make_unique<TJpegReader>(stream);
   TJpegReader& reader = *owner;
   reader.info.err = PrepareHooks(reader.hooks, options);
