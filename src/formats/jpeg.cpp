@@ -35,9 +35,7 @@
 namespace {
 
 constexpr int32_t kImageTypeJpeg = 4;
-// QuickLook reads at the library's reduced sizes so that the larger side
-// comes near this many pixels.
-constexpr int32_t kQuickLookSide = 128;
+// The library reads at 1/2, 1/4 and 1/8 of the size.
 constexpr int kLargestScaleDenominator = 8;
 // JPEGKBytesMemory asks the library to keep at most that much of its
 // whole-picture buffers in memory and to move the rest to temporary files.
@@ -135,12 +133,11 @@ boolean ReadComment(j_decompress_ptr info) {
   return TRUE;
 }
 
-// QuickLook: the largest reduction of 1/2, 1/4 or 1/8 that keeps the larger
-// side at or above kQuickLookSide.
+// QuickLook: the reduction the other readers would use, rounded down to one
+// the library reads at (1/2, 1/4 or 1/8); 1 without QuickLook.
 int QuickLookDenominator(const jpeg_decompress_struct& info, const TProfile& options) {
-  if (!options.Get(IntKey::QuickLook)) return 1;
-  const int32_t wanted =
-      static_cast<int32_t>(std::max(info.image_width, info.image_height) / kQuickLookSide);
+  const int32_t wanted = ReaderReduction(options, static_cast<int32_t>(info.image_width),
+                                         static_cast<int32_t>(info.image_height));
   int denominator = 1;
   while (denominator < kLargestScaleDenominator && denominator * 2 <= wanted) denominator *= 2;
   return denominator;

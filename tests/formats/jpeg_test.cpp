@@ -600,6 +600,7 @@ TEST_F(JpegFiles, WriterSettingsShowInTheFile) {
       {"grey", {{IntKey::JPEGOutputMonochrome, 1}}, "%[channels]", "gray"},
       {"colour", {}, "%[channels]", "srgb"},
       {"density", {}, "%x %y %U", "150 150 PixelsPerInch"},
+      {"output size", {{IntKey::OutputWidth, 150}}, "%w %h", "150 101"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
