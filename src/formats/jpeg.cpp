@@ -79,15 +79,19 @@ void OutputMessage(j_common_ptr info) {
   std::longjmp(HooksOf(info).unwind, 1);
 }
 
-// Percent of the current pass; when the library runs several passes the
-// first completed pass counts as the first half. A request to stop leaves
-// like a fatal error.
+// Percent of the whole operation: with two passes the first covers 0 to 49
+// and the second 50 to 99; more passes (a progressive file read with
+// two-pass quantisation) share the range equally, so the figure never goes
+// back. A request to stop leaves like a fatal error.
 void ProgressMonitor(j_common_ptr info) {
   const jpeg_progress_mgr& progress = *info->progress;
   TJpegHooks& hooks = HooksOf(info);
   if (progress.pass_limit <= 0) return;
-  int percent = static_cast<int>(progress.pass_counter * 100 / progress.pass_limit);
-  if (progress.total_passes > 1) percent = percent / 2 + (progress.completed_passes > 0 ? 50 : 0);
+  int percent = static_cast<int>(std::min(progress.pass_counter * 100 / progress.pass_limit, 100L));
+  if (progress.total_passes > 1) {
+    const int completed = std::min(progress.completed_passes, progress.total_passes - 1);
+    percent = (completed * 100 + percent) / progress.total_passes;
+  }
   if (percent == hooks.lastPercent) return;
   hooks.lastPercent = percent;
   if (ProgressReport(percent) != 0) std::longjmp(hooks.unwind, 1);

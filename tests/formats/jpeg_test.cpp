@@ -253,6 +253,30 @@ TEST_F(JpegFiles, CommentsComeFromComAndOptionallyApp12) {
   EXPECT_EQ(CompareRgb(Djpeg(app12), ImageToRgb(*image)), "");
 }
 
+std::vector<int> g_percents;
+int RecordPercent(int percent) {
+  g_percents.push_back(percent);
+  return 0;
+}
+
+TEST_F(JpegFiles, ProgressAndTraceMessagesReachTheirHooks) {
+  const std::string path = Make("progress.jpg", "cjpeg -progressive -outfile OUT IN");
+  const TProgressHook hook = {nullptr, RecordPercent, nullptr};
+  SetProgressHook(&hook);
+  g_percents.clear();
+  TProfile options;
+  options.Set(IntKey::JPEGTraceLevel, 1);
+  options.Set(IntKey::JPEGTwoPass, 1); // a prescan pass, then the output pass
+  Read(path, options);
+  SetProgressHook(nullptr);
+  ASSERT_GT(g_percents.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(g_percents.begin(), g_percents.end()));
+  EXPECT_TRUE(std::adjacent_find(g_percents.begin(), g_percents.end()) == g_percents.end());
+  EXPECT_LE(g_percents.back(), 100);
+  EXPECT_GE(g_percents.back(), 90);
+  EXPECT_TRUE(LogHas("JPEG Message: Start of Image"));
+}
+
 TEST_F(JpegFiles, TwelveBitFileIsRefusedWithALogLine) {
   const auto image = Read(kPeerJpeg + "monkey12.jpg");
   EXPECT_EQ(image->Width(), 1);
