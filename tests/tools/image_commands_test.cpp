@@ -1,0 +1,112 @@
+// zerbalin-tool decode and convert, checked against ImageMagick's reading of
+// the same files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+#include "support/peer.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::string Tool(const std::string& arguments) { return std::string(ZER_TOOL) + " " + arguments; }
+
+class ImageCommandsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // A 24-bit picture of 200 colours: few enough for the palette formats to
+    // keep every colour, varied enough to show a misplaced pixel.
+    m_source = m_dir / "source.bmp";
+    ASSERT_EQ(testsupport::Run("convert -size 37x23 plasma:red-blue -seed 5 -colors 200 -type TrueColor BMP3:'" + m_source +
+                  "' 2>/dev/null"),
+              0);
+    m_expected = PeerDecode(m_source);
+    ASSERT_EQ(m_expected.width, 37);
+  }
+
+  TTempDir m_dir;
+  std::string m_source;
+  TRgbPicture m_expected;
+};
+
+TEST_F(ImageCommandsTest, DecodePrintsTheFormatAndWritesThePicture) {
+  const std::string out = m_dir / "out.ppm";
+  EXPECT_EQ(RunOutput(Tool("decode '" + m_source + "' '" + out + "'")), "bmp\n");
+  EXPECT_EQ(CompareRgb(m_expected, ReadPnm(out)), "");
+}
+
+TEST_F(ImageCommandsTest, DecodeFailsOnUnknownContent) {
+  const std::string text = m_dir / "notes.txt";
+  WriteFileBytes(text, std::string(300, 'x'));
+  const std::string out = m_dir / "out.ppm";
+  EXPECT_EQ(RunOutput(Tool("decode '" + text + "' '" + out + "' 2>/dev/null")), "???\n");
+  EXPECT_EQ(testsupport::Run(Tool("decode '" + text + "' '" + out + "' 2>/dev/null")), 1);
+  EXPECT_EQ(testsupport::Run(Tool("decode '" + (m_dir / "missing.gif") + "' '" + out + "' 2>/dev/null")), 1);
+}
+
+// Every written format, read back by ImageMagick. Lossless formats must give
+// the source back exactly; GIF goes through colour reduction and is held to a
+// mean error; JPEG to what ImageMagick's own encoder loses at the same quality
+// (75, the default), with a tenth to spare.
+constexpr double kExact = 0;
+constexpr double kAsPeerJpeg = -1;
+
+struct TWrittenFormat {
+  const char* extension;
+  bool written;     // the writer exists in this build
+  double meanError; // kExact, kAsPeerJpeg, or the largest mean error allowed
+};
+
+void PrintTo(const TWrittenFormat& format, std::ostream* out) { *out << format.extension; }
+
+class ConvertTest : public ImageCommandsTest, public ::testing::WithParamInterface<TWrittenFormat> {};
+
+TEST_P(ConvertTest, WritesAFilePeersRead) {
+  const TWrittenFormat& format = GetParam();
+  if (!format.written) GTEST_SKIP() << "the " << format.extension << " writer is not in this build yet";
+  double limit = format.meanError;
+  if (limit == kAsPeerJpeg) {
+    const std::string peerJpeg = m_dir / "peer.jpg";
+    ASSERT_EQ(testsupport::Run("convert '" + m_source + "' -quality 75 '" + peerJpeg + "'"), 0);
+    limit = MeanError(m_expected, PeerDecode(peerJpeg)) * 1.1;
+  }
+  const std::string out = m_dir / (std::string("out.") + format.extension);
+  ASSERT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + out + "'")), 0);
+  const TRgbPicture back = PeerDecode(out);
+  if (limit == kExact)
+    EXPECT_EQ(CompareRgb(m_expected, back), "");
+  else
+    EXPECT_LE(MeanError(m_expected, back), limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, ConvertTest,
+                         ::testing::Values(TWrittenFormat{"bmp", true, kExact}, TWrittenFormat{"pcx", true, kExact},
+                                           TWrittenFormat{"tga", true, kExact}, TWrittenFormat{"tif", false, kExact},
+                                           TWrittenFormat{"gif", true, 3}, TWrittenFormat{"jpg", true, kAsPeerJpeg}),
+                         [](const ::testing::TestParamInfo<TWrittenFormat>& info) {
+                           return std::string(info.param.extension);
+                         });
+
+TEST_F(ImageCommandsTest, ConvertAppliesSettingsSwitches) {
+  // No extension: SaveAsIndex 2 picks BMP. A bare -Rotate means 1, which
+  // exchanges rows and columns; the output size then doubles the picture.
+  const std::string out = m_dir / "plain";
+  ASSERT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + out + "' /SaveAs=2 -Rotate -OutputWidth=46 -OutputHeight=74")),
+            0);
+  const TRgbPicture back = PeerDecode(out);
+  EXPECT_EQ(back.width, 46);
+  EXPECT_EQ(back.height, 74);
+}
+
+TEST_F(ImageCommandsTest, ConvertFailures) {
+  EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + (m_dir / "x.bmp") + "' -NoSuchSetting=3 2>/dev/null")), 1);
+  EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + (m_dir / "x.png") + "' -SaveAs=7 2>/dev/null")), 1);
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "x.png"));
+  EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' /proc/no/such/dir/x.bmp 2>/dev/null")), 1);
+  EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' 2>/dev/null")), 1);
+}
+
+} // namespace
