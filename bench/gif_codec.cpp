@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/profile.h"
+#include "bench_support.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"
 #include "formats/gif.h"
@@ -130,10 +131,9 @@ int main(int argc, char** argv) {
   const int width = argc >= 3 ? std::atoi(argv[1]) : 4000;
   const int height = argc >= 3 ? std::atoi(argv[2]) : 3000;
 
-  std::string pattern = (std::filesystem::temp_directory_path() / "zerbench-gif-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const std::filesystem::path dir = pattern;
-  const std::string input = (dir / "in.gif").string();
+  const bench::TScratchDir dir;
+  if (!dir.Valid()) return 1;
+  const std::string input = dir / "in.gif";
   std::printf("making a %d x %d 256-colour GIF with ImageMagick...\n", width, height);
   if (!Shell("convert -seed 1 -size " + std::to_string(width) + "x" + std::to_string(height) +
              " plasma:fractal -colors 256 '" + input + "'")) {
@@ -143,23 +143,23 @@ int main(int argc, char** argv) {
   std::printf("input: %jd bytes\n\n", static_cast<intmax_t>(std::filesystem::file_size(input)));
 
   auto picture = std::make_unique<TPicture>();
-  const std::string ourPpm = (dir / "ours.ppm").string();
+  const std::string ourPpm = dir / "ours.ppm";
   const TTimes decodeOnly = BestOf([&] { return Decode(input, *picture); });
   const TTimes decodeToPpm = BestOf([&] { return Decode(input, *picture) && WritePpm(picture->image, ourPpm); });
-  const TTimes giflib = BestOf([&] { return Shell("gif2rgb -1 -o '" + (dir / "giflib.rgb").string() + "' '" + input + "'"); });
+  const TTimes giflib = BestOf([&] { return Shell("gif2rgb -1 -o '" + dir / "giflib.rgb" + "' '" + input + "'"); });
   const TTimes magickDecode =
-      BestOf([&] { return Shell("convert '" + input + "' -depth 8 '" + (dir / "magick.ppm").string() + "'"); });
+      BestOf([&] { return Shell("convert '" + input + "' -depth 8 '" + dir / "magick.ppm" + "'"); });
   std::printf("decode only (ours): wall %.3f s, cpu %.3f s\n", decodeOnly.wall, decodeOnly.cpu);
   PrintRatio("decode to PPM vs gif2rgb to RGB", decodeToPpm, giflib);
   PrintRatio("decode to PPM vs ImageMagick to PPM", decodeToPpm, magickDecode);
 
-  const std::string ourGif = (dir / "ours.gif").string();
+  const std::string ourGif = dir / "ours.gif";
   const TTimes encode = BestOf([&] { return WriteGif(ourGif.c_str(), picture->image, picture->options, nullptr) == 0; });
   const TTimes readAndEncode = BestOf([&] {
     return Decode(input, *picture) && WriteGif(ourGif.c_str(), picture->image, picture->options, nullptr) == 0;
   });
   const TTimes magickEncode =
-      BestOf([&] { return Shell("convert '" + input + "' '" + (dir / "magick.gif").string() + "'"); });
+      BestOf([&] { return Shell("convert '" + input + "' '" + dir / "magick.gif" + "'"); });
   std::printf("\nencode only (ours): wall %.3f s, cpu %.3f s, %jd bytes (ImageMagick's file %jd bytes)\n", encode.wall,
               encode.cpu,
               static_cast<intmax_t>(std::filesystem::file_size(ourGif)),
@@ -169,8 +169,5 @@ int main(int argc, char** argv) {
 
   const long peak = PeakDecodeKib(argv[0], input);
   std::printf("\npeak memory decoding: %.1f MiB\n", peak / 1024.0);
-
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
   return 0;
 }
