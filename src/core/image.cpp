@@ -115,14 +115,16 @@ void TImage::MakeBlank() { Create(kBmpFileType, 1, 1, 1, 1, 1, 1, 0); }
 // failure the block is left empty.
 bool TImage::AllocateBitmap(int32_t width, int32_t height, int32_t bitCount) {
   TDib& dib = *m_bitmap;
+  TPixelBlock block = std::move(dib.bits); // kept when the new picture fits in it
   dib = TDib{};
+  dib.bits = std::move(block);
   dib.width = width;
   dib.height = height;
   dib.bitCount = bitCount;
   try {
     dib.bits.resize(static_cast<size_t>(dib.Stride()) * height);
   } catch (const std::bad_alloc&) {
-    std::vector<uint8_t>().swap(dib.bits);
+    TPixelBlock().swap(dib.bits);
     return false;
   }
   return true;
@@ -160,8 +162,6 @@ void TImage::ResetOutput() {
 
 void TImage::Create(int32_t fileType, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi,
                     int32_t bytesPerPixel, int32_t reduction, uint8_t fillIndex) {
-  // Release the previous picture before asking for the new one.
-  std::vector<uint8_t>().swap(m_bitmap->bits);
   std::vector<uint8_t>().swap(m_wideRow);
 
   m_fileType = std::clamp(fileType, 0, kLastFileType);
@@ -173,6 +173,14 @@ void TImage::Create(int32_t fileType, int32_t width, int32_t height, int32_t xDp
   reduction = std::max(reduction, 1);
   while (width / reduction > kMaxImageSide) ++reduction;
   while (height / reduction > kMaxImageSide) ++reduction;
+
+  // Release the previous picture before asking for a new one, except when its
+  // block fits the new picture without holding more than twice its size:
+  // reusing it spares the fresh pages of a new block.
+  const size_t stride = (static_cast<size_t>(StoredSide(width, reduction)) * m_bytesPerPixel + 3) & ~size_t{3};
+  const size_t blockSize = stride * StoredSide(height, reduction);
+  const size_t held = m_bitmap->bits.capacity();
+  if (held < blockSize || held / 2 > blockSize) TPixelBlock().swap(m_bitmap->bits);
 
   // A first failure may be passing pressure, so it is retried once at the
   // same size; after that each failure lowers the size. A 1 x 1 picture is

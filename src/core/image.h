@@ -7,9 +7,33 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 inline constexpr int kMaxImageSide = 8192;
+
+// Allocates pixel blocks without clearing them: every new picture is filled
+// with its fill index anyway, so clearing would only add a pass over memory.
+template <typename T>
+struct TNoInitAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = TNoInitAllocator<U>;
+  };
+  TNoInitAllocator() = default;
+  template <typename U>
+  TNoInitAllocator(const TNoInitAllocator<U>&) {}
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+using TPixelBlock = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
 // The widest file row a reader may ask RowBuffer for. Wider files are not
 // readable; the cap keeps a forged width from claiming unbounded memory.
 inline constexpr int kMaxFileRowPixels = 1 << 22;
@@ -52,7 +76,7 @@ struct TDib {
   int32_t colourCount = 0; // colour-table entries in use, 0 = all the bit count allows
   std::array<TRgbQuad, 256> colours{};
   std::array<uint32_t, 4> masks{}; // red, green, blue, alpha masks for compression 3
-  std::vector<uint8_t> bits;
+  TPixelBlock bits;
 
   int32_t Stride() const { return ((width * bitCount + 31) / 32) * 4; }
 };

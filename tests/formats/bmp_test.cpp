@@ -235,7 +235,7 @@ TDib SmallDib(int32_t width, int32_t height, int32_t bitCount, int32_t compressi
   dib.colourCount = 4;
   dib.colours[1] = {0, 0, 255, 0};
   dib.colours[2] = {0, 255, 0, 0};
-  dib.bits = std::move(bits);
+  dib.bits.assign(bits.begin(), bits.end());
   return dib;
 }
 
