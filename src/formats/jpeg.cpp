@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include <jerror.h>
 #include <jpeglib.h>
 
 #include "app/profile.h"
@@ -26,7 +25,6 @@
 #include "core/image.h"
 #include "core/log_sink.h"
 #include "core/progress.h"
-#include "filepkg/filepkg.h"
 #include "formats/comment_sink.h"
 #include "formats/jpeg_source.h"
 #include "formats/run_length.h"
