@@ -1,7 +1,634 @@
+// TIFF files through libtiff. libtiff reads and writes the file through
+// client procedures over a package stream, so TIFF files inside archives,
+// downloads and page containers are read like disk files. Its warnings and
+// errors go to the log.
+//
+// Reading converts the sample layouts libtiff delivers row by row (1 to 16
+// bits, one, three or four samples, interleaved or in separate planes) into
+// the picture's 8-bit indexed or 24-bit rows: palette and grey pictures keep
+// their values as indices into a palette built from the colour map or a grey
+// ramp, RGB becomes blue, green, red, and CMYK is turned into RGB. Writing
+// chooses a bilevel, palette or RGB layout from the picture and the
+// compression from the TIFFCompression setting.
 #include "formats/tiff.h"
 
-// The reader and writer are filled in below; until then a TIFF reads as a
-// blank picture and a write reports failure.
-void ReadTiff(TPkgStream*, const char*, TImage&, const TProfile&) {}
+#include <strings.h>
+#include <tiffio.h>
 
-int WriteTiff(const char*, TImage&, const TProfile&, TDither*) { return 1; }
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/profile.h"
+#include "core/image.h"
+#include "core/log_sink.h"
+#include "core/progress.h"
+#include "filepkg/filepkg.h"
+#include "formats/camera.h"
+#include "formats/comment_sink.h"
+#include "formats/run_length.h"
+#include "formats/save_output.h"
+
+namespace {
+
+constexpr int32_t kFileTypeTiff = 5;
+constexpr uint32_t kMaxTiffWidth = 8192;
+constexpr uint16_t kMaxBitsPerSample = 16;
+constexpr int32_t kMaxPage = 9999;
+// Compressed data never expands more than this many times: an all-white
+// CCITT Group 4 row of 8192 pixels (1024 bytes) takes one bit. A file that
+// declares more picture than its data could hold is refused before anything
+// is allocated for it.
+constexpr uint64_t kMaxExpansion = 8192;
+// The largest block libtiff may allocate at once for a file (strip buffers,
+// tag arrays); damaged files that ask for more are refused by libtiff.
+constexpr tmsize_t kMaxLibraryAllocation = tmsize_t{256} << 20;
+constexpr int32_t kMaxResolution = 1 << 20;
+// Rows per strip are chosen so that a strip stays below this many bytes.
+constexpr tmsize_t kStripBytes = 32767;
+constexpr uint16_t kCompressionDeflate = 32946;
+
+// ------------------------------------------------------------ client I/O
+
+// The stream libtiff works on, and whether a write was ever cut short.
+struct TTiffClient {
+  TPkgStream* stream;
+  bool writeFailed = false;
+};
+
+TPkgStream* StreamOf(thandle_t handle) { return static_cast<TTiffClient*>(handle)->stream; }
+
+tmsize_t ClientRead(thandle_t handle, void* buffer, tmsize_t size) {
+  if (size <= 0) return 0;
+  return static_cast<tmsize_t>(PkgRead(buffer, 1, static_cast<size_t>(size), StreamOf(handle)));
+}
+
+tmsize_t ClientWrite(thandle_t handle, void* buffer, tmsize_t size) {
+  auto* client = static_cast<TTiffClient*>(handle);
+  if (size <= 0) return 0;
+  const size_t written = PkgWrite(buffer, 1, static_cast<size_t>(size), client->stream);
+  if (written != static_cast<size_t>(size)) client->writeFailed = true;
+  return static_cast<tmsize_t>(written);
+}
+
+// Package streams are limited to 32-bit positions; a seek beyond them fails.
+toff_t ClientSeek(thandle_t handle, toff_t offset, int whence) {
+  const auto signedOffset = static_cast<int64_t>(offset);
+  if (signedOffset > INT32_MAX || signedOffset < INT32_MIN) return static_cast<toff_t>(-1);
+  TPkgStream* stream = StreamOf(handle);
+  if (PkgSeek(stream, static_cast<int32_t>(signedOffset), whence) != 0) return static_cast<toff_t>(-1);
+  return static_cast<toff_t>(PkgTell(stream));
+}
+
+// The stream belongs to whoever opened it; closing libtiff leaves it open.
+int ClientClose(thandle_t) { return 0; }
+
+// A stream still being produced (a download, an archive member being
+// inflated) is completed first: a TIFF file may keep its data anywhere.
+toff_t ClientSize(thandle_t handle) {
+  TPkgStream* stream = StreamOf(handle);
+  PkgFill(stream, INT32_MAX);
+  return static_cast<toff_t>(std::max(stream->size, 0));
+}
+
+// libtiff then reads every strip through ClientRead.
+int ClientMap(thandle_t, void**, toff_t*) { return 0; }
+void ClientUnmap(thandle_t, void*, toff_t) {}
+
+// libtiff's complaints, as one log line each: module, ':', the message, '.'.
+void LogComplaint(const char* kind, const char* module, const char* format, va_list args) {
+  char text[512];
+  int used = std::snprintf(text, sizeof text, "%s:", module ? module : "");
+  used = std::clamp(used, 0, static_cast<int>(sizeof text) - 1);
+  std::vsnprintf(text + used, sizeof text - static_cast<size_t>(used), format, args);
+  const size_t length = std::strlen(text);
+  if (length + 1 < sizeof text) std::strcpy(text + length, ".");
+  LogMessage("TIFF %s: %s", kind, text);
+}
+
+void WarningHandler(const char* module, const char* format, va_list args) {
+  LogComplaint("Warning", module, format, args);
+}
+
+void ErrorHandler(const char* module, const char* format, va_list args) {
+  LogComplaint("Error", module, format, args);
+}
+
+// Installed for the whole program the first time the adapter is used.
+void InstallHandlers() {
+  static const bool installed = [] {
+    TIFFSetWarningHandler(WarningHandler);
+    TIFFSetErrorHandler(ErrorHandler);
+    return true;
+  }();
+  (void)installed;
+}
+
+struct TTiffCloser {
+  void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+using TTiffHandle = std::unique_ptr<TIFF, TTiffCloser>;
+
+TTiffHandle OpenClient(const char* name, const char* mode, TTiffClient& client) {
+  InstallHandlers();
+  TIFFOpenOptions* openOptions = TIFFOpenOptionsAlloc();
+  if (!openOptions) return nullptr;
+  TIFFOpenOptionsSetMaxSingleMemAlloc(openOptions, kMaxLibraryAllocation);
+  TIFF* tif = TIFFClientOpenExt(name, mode, &client, ClientRead, ClientWrite, ClientSeek, ClientClose,
+                                ClientSize, ClientMap, ClientUnmap, openOptions);
+  TIFFOpenOptionsFree(openOptions);
+  return TTiffHandle(tif);
+}
+
+// ---------------------------------------------------------------- reading
+
+// How the samples of a pixel become picture bytes.
+enum class TConversion { Rgb, Cmyk, Copy };
+
+struct TLayout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint16_t bits = 1;
+  uint16_t samples = 1;
+  uint16_t photometric = 0;
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  uint16_t minValue = 0;
+  uint16_t maxValue = 1;
+  int32_t highestIndex = 1;
+  int32_t xDpi = 1;
+  int32_t yDpi = 1;
+  int32_t bytesPerPixel = 1;
+  TConversion conversion = TConversion::Copy;
+};
+
+int32_t RoundResolution(double value) {
+  if (!(value > 0)) return 0; // also NaN
+  return static_cast<int32_t>(std::min(value, static_cast<double>(kMaxResolution)) + 0.5);
+}
+
+void ReadResolution(TIFF* tif, TLayout& layout) {
+  float x = 1;
+  float y = 0;
+  uint16_t unit = RESUNIT_INCH;
+  if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) x = 1;
+  if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) y = x;
+  TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  double xDpi = x;
+  double yDpi = y;
+  if (unit == RESUNIT_CENTIMETER) {
+    xDpi *= 2.54;
+    yDpi *= 2.54;
+  } else if (unit != RESUNIT_INCH) {
+    xDpi = yDpi = 1;
+  }
+  layout.xDpi = RoundResolution(xDpi);
+  layout.yDpi = RoundResolution(yDpi);
+}
+
+// JPEG-compressed YCbCr data is converted to RGB by libtiff's JPEG codec;
+// taken as it is, its luminance and colour differences would be shown as
+// blue, green and red.
+bool AskForRgb(TIFF* tif, uint16_t photometric, uint16_t samples) {
+  uint16_t compression = COMPRESSION_NONE;
+  TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+  if (photometric != PHOTOMETRIC_YCBCR || samples != 3 || compression != COMPRESSION_JPEG) return false;
+  return TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB) == 1;
+}
+
+// The tags of the current directory; false when they describe no picture
+// this reader can make.
+bool ReadLayout(TIFF* tif, TLayout& layout) {
+  TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &layout.bits);
+  TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &layout.samples);
+  TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &layout.planar);
+  if (layout.bits == 0 || layout.bits > kMaxBitsPerSample) return false;
+  const uint32_t fullRange = (1u << layout.bits) - 1;
+  layout.maxValue = static_cast<uint16_t>(fullRange);
+  TIFFGetField(tif, TIFFTAG_MINSAMPLEVALUE, &layout.minValue);
+  TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &layout.maxValue);
+  // A range that is empty or reversed would divide by zero when values are
+  // scaled; the whole range of the bits stands in for it.
+  if (layout.maxValue <= layout.minValue) {
+    layout.minValue = 0;
+    layout.maxValue = static_cast<uint16_t>(fullRange);
+  }
+  layout.highestIndex = layout.maxValue > 255 || layout.bits > 8 ? 255 : static_cast<int32_t>(fullRange);
+  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout.photometric)) return false;
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) || layout.width == 0 || layout.width > kMaxTiffWidth)
+    return false;
+  if (!TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) || layout.height == 0) return false;
+  ReadResolution(tif, layout);
+  if (layout.samples != 1 && layout.samples != 3 && layout.samples != 4) return false;
+  layout.bytesPerPixel = layout.samples > 2 ? 3 : 1;
+  if (AskForRgb(tif, layout.photometric, layout.samples)) layout.photometric = PHOTOMETRIC_RGB;
+  // The colour conversions need the samples they combine; with fewer the
+  // values are taken as they are.
+  if (layout.photometric == PHOTOMETRIC_RGB && layout.samples >= 3)
+    layout.conversion = TConversion::Rgb;
+  else if (layout.photometric == PHOTOMETRIC_SEPARATED && layout.samples == 4)
+    layout.conversion = TConversion::Cmyk;
+  return true;
+}
+
+// A forged header can declare billions of rows in a few bytes.
+bool DataCanHold(TIFF* tif, const TLayout& layout) {
+  const uint64_t rowBytes = (uint64_t{layout.bits} * layout.width * layout.samples + 7) / 8;
+  const uint64_t fileBytes = ClientSize(TIFFClientdata(tif));
+  if (rowBytes * layout.height <= fileBytes * kMaxExpansion) return true;
+  TIFFErrorExt(TIFFClientdata(tif), TIFFFileName(tif), "Image of %u x %u is larger than the file can hold",
+               layout.width, layout.height);
+  return false;
+}
+
+void SendDescription(TIFF* tif) {
+  CommentChar(0);
+  const char* description = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description) && description) CommentText(description);
+}
+
+void SetReaderPalette(TIFF* tif, const TLayout& layout, TImage& image) {
+  const int32_t highest = layout.highestIndex;
+  TLogPalette palette;
+  palette.count = static_cast<uint16_t>(highest + 1);
+  uint16_t* red = nullptr;
+  uint16_t* green = nullptr;
+  uint16_t* blue = nullptr;
+  const bool hasMap = layout.photometric == PHOTOMETRIC_PALETTE && TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue);
+  const int32_t lastMapEntry = static_cast<int32_t>((1u << layout.bits) - 1);
+  for (int32_t e = 0; e <= highest; ++e) {
+    TPaletteEntry& entry = palette.entries[e];
+    if (hasMap) {
+      const int32_t at = std::min(static_cast<int32_t>(int64_t{layout.maxValue} * e / highest), lastMapEntry);
+      entry = {static_cast<uint8_t>(red[at] >> 8), static_cast<uint8_t>(green[at] >> 8),
+               static_cast<uint8_t>(blue[at] >> 8), 0};
+    } else {
+      uint8_t grey = static_cast<uint8_t>(e * 255 / highest);
+      if (layout.photometric == PHOTOMETRIC_MINISWHITE) grey = static_cast<uint8_t>(255 - grey);
+      entry = {grey, grey, grey, 0};
+    }
+  }
+  const bool ramp = layout.photometric == PHOTOMETRIC_PALETTE || layout.photometric == PHOTOMETRIC_MINISBLACK ||
+                    layout.photometric == PHOTOMETRIC_MINISWHITE;
+  if (ramp)
+    image.SetPalette(palette);
+  else
+    image.GreyPalette();
+}
+
+// Turns the scanlines libtiff delivers into picture rows.
+class TRowConverter {
+public:
+  TRowConverter(TIFF* tif, const TLayout& layout);
+  bool Ready() const { return !m_line.empty(); }
+  // Reads file row y; false when libtiff fails.
+  bool Read(uint32_t y);
+  // Converts the row just read into the picture row out.
+  void Convert(uint8_t* out);
+  // The row can be read straight into the picture row when its bytes are
+  // the picture's bytes.
+  bool Direct() const { return m_direct; }
+  bool ReadInto(uint8_t* out, uint32_t y) { return TIFFReadScanline(m_tif, out, y, 0) == 1; }
+
+private:
+  void BuildValueTable();
+  void ToBytes(const uint8_t* in, uint8_t* out, size_t count) const;
+  void Interleave(const uint8_t* plane, uint16_t sample, uint8_t* out) const;
+
+  TIFF* m_tif;
+  const TLayout& m_layout;
+  bool m_direct = false;
+  size_t m_planeBytes = 0;
+  std::vector<uint8_t> m_line;  // one scanline, or one per plane
+  std::vector<uint8_t> m_bytes; // the row's samples as bytes
+  std::vector<uint8_t> m_plane; // one plane's samples as bytes
+  std::vector<uint8_t> m_toByte; // raw sample value -> byte
+};
+
+TRowConverter::TRowConverter(TIFF* tif, const TLayout& layout) : m_tif(tif), m_layout(layout) {
+  const size_t values = size_t{layout.width} * layout.samples;
+  const bool separate = layout.planar == PLANARCONFIG_SEPARATE && layout.samples > 1;
+  const size_t ourBytes = ((separate ? layout.width : values) * layout.bits + 7) / 8;
+  const tmsize_t libraryBytes = TIFFScanlineSize(tif);
+  if (libraryBytes <= 0) return;
+  // Room for what libtiff writes, whatever the tags make it think a row is.
+  m_planeBytes = std::max(ourBytes, static_cast<size_t>(libraryBytes));
+  m_line.resize(m_planeBytes * (separate ? layout.samples : 1));
+  m_direct = layout.bits == 8 && !separate && layout.conversion == TConversion::Copy &&
+             layout.samples == layout.bytesPerPixel && static_cast<size_t>(libraryBytes) == values;
+  if (layout.bits != 8 || separate) m_bytes.resize(values);
+  if (separate && layout.bits != 8) m_plane.resize(layout.width);
+  BuildValueTable();
+}
+
+// Values of more than 8 bits are scaled into 0..255 from the sample range.
+// Values of fewer bits index the palette in palette and grey pictures; as
+// colour samples they are scaled up to 0..255, as other readers show them.
+void TRowConverter::BuildValueTable() {
+  const TLayout& layout = m_layout;
+  if (layout.bits == 8) return;
+  const uint32_t count = 1u << layout.bits;
+  m_toByte.resize(count);
+  const bool colour = layout.conversion != TConversion::Copy;
+  for (uint32_t v = 0; v < count; ++v) {
+    uint32_t byte = v;
+    if (layout.bits > 8) {
+      const uint32_t clamped = std::clamp<uint32_t>(v, layout.minValue, layout.maxValue);
+      byte = (clamped - layout.minValue) * 255 / (layout.maxValue - layout.minValue);
+    } else if (colour) {
+      byte = v * 255 / (count - 1);
+    }
+    m_toByte[v] = static_cast<uint8_t>(byte);
+  }
+}
+
+// count samples of the row's bits each into bytes. libtiff has put 16-bit
+// samples into the machine's byte order; other sizes are a bit stream, most
+// significant bit first.
+void TRowConverter::ToBytes(const uint8_t* in, uint8_t* out, size_t count) const {
+  const int bits = m_layout.bits;
+  const uint8_t* table = m_toByte.data();
+  if (bits == 16) {
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t value;
+      std::memcpy(&value, in + 2 * i, 2);
+      out[i] = table[value];
+    }
+    return;
+  }
+  if (bits == 1 || bits == 2 || bits == 4) {
+    UnpackBits(in, out, static_cast<int32_t>(count), bits);
+    for (size_t i = 0; i < count; ++i) out[i] = table[out[i]];
+    return;
+  }
+  uint32_t buffer = 0;
+  int held = 0;
+  const uint32_t mask = (1u << bits) - 1;
+  for (size_t i = 0; i < count; ++i) {
+    while (held < bits) {
+      buffer = (buffer << 8) | *in++;
+      held += 8;
+    }
+    held -= bits;
+    out[i] = table[(buffer >> held) & mask];
+  }
+}
+
+bool TRowConverter::Read(uint32_t y) {
+  const TLayout& layout = m_layout;
+  if (layout.planar != PLANARCONFIG_SEPARATE || layout.samples == 1)
+    return TIFFReadScanline(m_tif, m_line.data(), y, 0) == 1;
+  for (uint16_t s = 0; s < layout.samples; ++s)
+    if (TIFFReadScanline(m_tif, m_line.data() + s * m_planeBytes, y, s) != 1) return false;
+  return true;
+}
+
+void TRowConverter::Interleave(const uint8_t* plane, uint16_t sample, uint8_t* out) const {
+  const uint32_t width = m_layout.width;
+  const uint16_t samples = m_layout.samples;
+  for (uint32_t x = 0; x < width; ++x) out[x * samples + sample] = plane[x];
+}
+
+void TRowConverter::Convert(uint8_t* out) {
+  const TLayout& layout = m_layout;
+  const uint32_t width = layout.width;
+  const uint16_t samples = layout.samples;
+  const uint8_t* s = m_line.data();
+  uint8_t* bytes = m_bytes.data();
+  if (layout.planar == PLANARCONFIG_SEPARATE && samples > 1) {
+    uint8_t* plane = m_plane.data();
+    for (uint16_t k = 0; k < samples; ++k) {
+      const uint8_t* raw = m_line.data() + k * m_planeBytes;
+      if (layout.bits != 8) ToBytes(raw, plane, width);
+      Interleave(layout.bits == 8 ? raw : plane, k, bytes);
+    }
+    s = bytes;
+  } else if (layout.bits != 8) {
+    ToBytes(m_line.data(), bytes, size_t{width} * samples);
+    s = bytes;
+  }
+  switch (layout.conversion) {
+  case TConversion::Rgb:
+    for (uint32_t x = 0; x < width; ++x, s += samples, out += 3) {
+      out[0] = s[2];
+      out[1] = s[1];
+      out[2] = s[0];
+    }
+    break;
+  case TConversion::Cmyk:
+    for (uint32_t x = 0; x < width; ++x, s += 4, out += 3) {
+      const uint32_t white = 255u - s[3];
+      out[0] = static_cast<uint8_t>(((255u - s[2]) * white) >> 8);
+      out[1] = static_cast<uint8_t>(((255u - s[1]) * white) >> 8);
+      out[2] = static_cast<uint8_t>(((255u - s[0]) * white) >> 8);
+    }
+    break;
+  case TConversion::Copy:
+    if (samples == layout.bytesPerPixel) {
+      std::memcpy(out, s, size_t{width} * samples);
+    } else {
+      for (uint32_t x = 0; x < width; ++x, s += samples, out += 3) std::memcpy(out, s, 3);
+    }
+    break;
+  }
+}
+
+void ReadRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image) {
+  TRowConverter converter(tif, layout);
+  if (!converter.Ready()) return;
+  const auto width = static_cast<int32_t>(layout.width);
+  for (uint32_t y = 0; y < layout.height; ++y) {
+    const auto row = static_cast<int32_t>(std::min<uint32_t>(y, INT32_MAX));
+    const bool kept = y % static_cast<uint32_t>(reduction) == 0;
+    uint8_t* buffer = kept ? image.RowBuffer(0, row, width) : nullptr;
+    if (buffer && converter.Direct()) {
+      if (!converter.ReadInto(buffer, y)) return;
+    } else {
+      if (!converter.Read(y)) return;
+      if (buffer) converter.Convert(buffer);
+    }
+    if (buffer) image.PutRow(0, row, buffer, width);
+    if (ProgressReport(static_cast<int>(uint64_t{y} * 100 / layout.height)) != 0) return;
+  }
+}
+
+void ReadPage(TIFF* tif, const char* path, TImage& image, const TProfile& options) {
+  const int32_t page = TiffPageOfName(path);
+  if (page > 0) {
+    const auto directory = static_cast<tdir_t>(page - 1);
+    if (!TIFFSetDirectory(tif, directory) || TIFFCurrentDirectory(tif) != directory) return;
+  }
+  TLayout layout;
+  if (!ReadLayout(tif, layout) || !DataCanHold(tif, layout)) return;
+  const auto width = static_cast<int32_t>(layout.width);
+  const auto height = static_cast<int32_t>(std::min<uint32_t>(layout.height, INT32_MAX));
+  const int32_t reduction = ReaderReduction(options, width, height);
+  image.Create(kFileTypeTiff, width, height, layout.xDpi, layout.yDpi, layout.bytesPerPixel, reduction, 0);
+  SendDescription(tif);
+  SetReaderPalette(tif, layout, image);
+  ReadRows(tif, layout, reduction, image);
+}
+
+// ---------------------------------------------------------------- writing
+
+struct TWriteLayout {
+  uint16_t bits = 8;
+  uint16_t samples = 1;
+  uint16_t photometric = PHOTOMETRIC_PALETTE;
+  uint16_t compression = COMPRESSION_NONE;
+  bool predictor = false;
+  bool bilevel = false;
+};
+
+bool IsGrey(const TPaletteEntry& e) { return e.red == e.green && e.green == e.blue; }
+
+// A palette of two different greys is written as a bilevel picture, black
+// where the darker entry is.
+TWriteLayout ChooseLayout(const TImage& image, const TLogPalette& palette, const TProfile& options) {
+  static constexpr uint16_t kBilevelCompression[] = {COMPRESSION_NONE, COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,
+                                                     COMPRESSION_CCITTFAX4, COMPRESSION_CCITTFAX4,
+                                                     COMPRESSION_CCITTFAX4};
+  static constexpr uint16_t kOtherCompression[] = {COMPRESSION_NONE, COMPRESSION_NONE, COMPRESSION_NONE,
+                                                   COMPRESSION_NONE, COMPRESSION_LZW,  kCompressionDeflate};
+  const int32_t choice = std::clamp(options.Get(IntKey::TIFFCompression), 1, 6);
+  TWriteLayout layout;
+  if (image.BytesPerPixel() == 3) {
+    layout.samples = 3;
+    layout.photometric = PHOTOMETRIC_RGB;
+  } else if (palette.count == 2 && IsGrey(palette.entries[0]) && IsGrey(palette.entries[1]) &&
+             palette.entries[0].red != palette.entries[1].red) {
+    layout.bilevel = true;
+    layout.bits = 1;
+    layout.photometric = palette.entries[0].red < palette.entries[1].red ? PHOTOMETRIC_MINISBLACK
+                                                                         : PHOTOMETRIC_MINISWHITE;
+  }
+  layout.compression = (layout.bilevel ? kBilevelCompression : kOtherCompression)[choice - 1];
+  layout.predictor = (choice == 5 || choice == 6) && layout.samples == 3;
+  return layout;
+}
+
+bool SetWriterTags(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area, const TImage& image,
+                   const TLogPalette& palette) {
+  bool ok = TIFFSetField(tif, TIFFTAG_SOFTWARE, "Zerbalin") == 1;
+  const std::string comment = CommentGetText();
+  if (!comment.empty()) ok = ok && TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, comment.c_str()) == 1;
+  ok = ok && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits) == 1 &&
+       TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples) == 1 &&
+       TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout.photometric) == 1 &&
+       TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(area.height)) == 1 &&
+       TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(area.width)) == 1 &&
+       TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) == 1 &&
+       TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+       TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+       TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression) == 1 &&
+       TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(image.EffectiveXDpi())) == 1 &&
+       TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(image.EffectiveYDpi())) == 1 &&
+       TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1;
+  if (ok && layout.predictor) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) == 1;
+  if (!ok) return false;
+  const tmsize_t lineBytes = TIFFScanlineSize(tif);
+  if (lineBytes <= 0) return false;
+  const auto rowsPerStrip = static_cast<uint32_t>(std::max<tmsize_t>(kStripBytes / lineBytes, 1));
+  if (TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) != 1) return false;
+  if (layout.photometric != PHOTOMETRIC_PALETTE) return true;
+  std::vector<uint16_t> map(3 * 256, 0);
+  for (int i = 0; i < palette.count; ++i) {
+    map[i] = static_cast<uint16_t>(palette.entries[i].red << 8);
+    map[256 + i] = static_cast<uint16_t>(palette.entries[i].green << 8);
+    map[512 + i] = static_cast<uint16_t>(palette.entries[i].blue << 8);
+  }
+  return TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512) == 1;
+}
+
+// Bilevel rows: 8 pixels a byte, most significant bit first, 1 where the
+// index is not 0. 24-bit rows: blue, green, red become red, green, blue.
+void PackRow(const TWriteLayout& layout, uint8_t* row, int32_t width) {
+  if (layout.bilevel) {
+    for (int32_t x = 0; x < width; x += 8) {
+      uint8_t byte = 0;
+      for (int32_t bit = 0; bit < 8; ++bit)
+        if (x + bit < width && row[x + bit] != 0) byte |= static_cast<uint8_t>(0x80 >> bit);
+      row[x / 8] = byte;
+    }
+  } else if (layout.samples == 3) {
+    for (int32_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+  }
+}
+
+bool WriteRows(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area, const TImage& image,
+               const TDither* ditherer) {
+  std::vector<uint8_t> row(static_cast<size_t>(area.width) * static_cast<size_t>(image.BytesPerPixel()));
+  for (int32_t r = 0; r < area.height; ++r) {
+    FetchOutputRow(image, area, r, row.data(), ditherer);
+    PackRow(layout, row.data(), area.width);
+    if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) != 1) return false;
+    if (ProgressReport(static_cast<int>((r + 1) * int64_t{100} / area.height)) != 0) return false;
+  }
+  return true;
+}
+
+// A path naming a page selects that directory; any other write is placed
+// after the last directory.
+void SelectWritePage(TIFF* tif, const char* path) {
+  const int32_t page = TiffPageOfName(path);
+  TIFFSetDirectory(tif, static_cast<tdir_t>(page > 0 ? page - 1 : kMaxPage));
+}
+
+} // namespace
+
+int32_t TiffPageOfName(const char* name) {
+  // ".tif" + separator + "page" + four digits + ".tif"
+  constexpr size_t kSuffixLength = 17;
+  const size_t length = std::strlen(name);
+  if (length < kSuffixLength) return 0;
+  const char* tail = name + length - kSuffixLength;
+  if (strncasecmp(tail, ".tif", 4) != 0 || (tail[4] != '/' && tail[4] != '\\') ||
+      strncasecmp(tail + 5, "page", 4) != 0 || strcasecmp(tail + 13, ".tif") != 0)
+    return 0;
+  int32_t page = 0;
+  for (const char* digit = tail + 9; digit < tail + 13; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+    page = page * 10 + (*digit - '0');
+  }
+  return page;
+}
+
+int32_t TiffPageCount(TPkgStream* stream) {
+  if (!stream || PkgSeek(stream, 0, SEEK_SET) != 0) return 0;
+  TTiffClient client{stream};
+  TTiffHandle tif = OpenClient("", "r", client);
+  return tif ? static_cast<int32_t>(TIFFNumberOfDirectories(tif.get())) : 0;
+}
+
+void ReadTiff(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
+  if (!stream || ReadCamera(stream, path, image, options)) return;
+  if (PkgSeek(stream, 0, SEEK_SET) != 0) return;
+  TTiffClient client{stream};
+  TTiffHandle tif = OpenClient(path, "r", client);
+  if (tif) ReadPage(tif.get(), path, image, options);
+}
+
+int WriteTiff(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
+  const TSaveSize area = PrepareSaveOutput(image, options);
+  if (area.width <= 0 || area.height <= 0) return 1;
+  TLogPalette palette;
+  if (image.BytesPerPixel() == 1) WriterPalette(image, ditherer, palette);
+  const TWriteLayout layout = ChooseLayout(image, palette, options);
+  TPkgStream* stream = PkgOpen(path, "wb+");
+  if (!stream) return 1;
+  TTiffClient client{stream};
+  bool ok = false;
+  if (TTiffHandle tif = OpenClient(path, "w", client)) {
+    SelectWritePage(tif.get(), path);
+    ok = SetWriterTags(tif.get(), layout, area, image, palette) && WriteRows(tif.get(), layout, area, image, ditherer) &&
+         TIFFWriteDirectory(tif.get()) == 1;
+  }
+  ok = ok && !client.writeFailed;
+  // A file that was not written completely is deleted, so that no short file
+  // is ever taken for a saved picture.
+  const int closed = PkgClose(stream, ok ? 0 : 1);
+  return ok && closed == 0 ? 0 : 1;
+}

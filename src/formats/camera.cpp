@@ -1,0 +1,5 @@
+#include "formats/camera.h"
+
+TCameraKind IdentifyCamera(const uint8_t*, size_t) { return TCameraKind::None; }
+
+bool ReadCamera(TPkgStream*, const char*, TImage&, const TProfile&) { return false; }
