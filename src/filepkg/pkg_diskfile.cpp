@@ -9,6 +9,13 @@
 // stream has no file at all until a buffer must be written out; its file is
 // then made in the temporary directory and unlinked at once, so it vanishes
 // with the handle whatever happens.
+//
+// A file opened to be created or truncated (mode 'w') is never touched while
+// it is written: the new contents go into a hidden file beside it, which takes
+// its name in one rename when the handle is closed after every write has
+// succeeded. A writer that fails or gives up part-way therefore leaves the
+// user's file exactly as it was, and a new file never shows half-written
+// under its name.
 #include "filepkg/pkg_diskfile.h"
 
 #include <fcntl.h>
@@ -19,8 +26,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -54,6 +63,10 @@ struct TDiskFile {
   bool written = false;
   bool writeFailed = false;
   int32_t openTime = 0; // the time stamp the handle started with
+  // A handle of mode 'w' writes into replacementPath, which is renamed over
+  // targetPath when the handle closes well; both are empty otherwise.
+  std::string replacementPath;
+  std::string targetPath;
 };
 
 TDiskFile* FileOf(TPkgStream* stream) { return static_cast<TDiskFile*>(stream->layerData); }
@@ -65,6 +78,28 @@ int CreateScratchFile() {
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd >= 0) unlink(name.c_str());
   return fd;
+}
+
+// How many hidden names are tried before a replacement file is given up.
+constexpr int kMaxReplacementNames = 100;
+
+// Creates a new hidden file ".zer" + eight hex digits in the directory of
+// target, with the given permissions (less the umask). Returns its
+// descriptor and its path, or -1.
+int CreateSibling(const std::string& target, mode_t permissions, std::string* path) {
+  static uint32_t counter = 0;
+  std::string directory = target.substr(0, target.rfind('/') + 1);
+  for (int attempt = 0; attempt < kMaxReplacementNames; ++attempt) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint32_t salt = static_cast<uint32_t>(now.tv_nsec) ^ (++counter * 0x9e3779b9u) ^ static_cast<uint32_t>(getpid());
+    char leaf[16];
+    std::snprintf(leaf, sizeof(leaf), ".zer%08x", salt);
+    *path = directory + leaf;
+    int fd = open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, permissions);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 enum class TIo { Read, Write };
@@ -206,8 +241,30 @@ bool TimeToSet(const TPkgStream* stream, const TDiskFile& file) {
   return (file.written || stream->info.time != file.openTime) && stream->info.time != PkgNow();
 }
 
+// Makes a rename in the directory of path last across a crash.
+void SyncDirectoryOf(const std::string& path) {
+  std::string directory = path.substr(0, std::max<size_t>(path.rfind('/'), 1));
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Ends the writing of a replacement file: kept, it takes the target's name;
+// otherwise it is removed and the target stays as it was. False when it was
+// to be kept and could not take the target's place.
+bool FinishReplacement(const TDiskFile& file, bool keep) {
+  if (keep && rename(file.replacementPath.c_str(), file.targetPath.c_str()) == 0) {
+    SyncDirectoryOf(file.targetPath);
+    return true;
+  }
+  unlink(file.replacementPath.c_str());
+  return !keep;
+}
+
 int FileClose(TPkgStream* stream, int deleteFlag) {
   TDiskFile* file = FileOf(stream);
+  bool replacing = !file->replacementPath.empty();
   bool failed = !file->isTemporary && !WriteOutAll(stream);
   file->slots.reset();
   if (file->view) munmap(file->view, file->viewSize);
@@ -216,10 +273,17 @@ int FileClose(TPkgStream* stream, int deleteFlag) {
       const timespec times[2] = {{0, UTIME_OMIT}, {PkgDosRound(stream->info.time), 0}};
       if (futimens(file->fd, times) != 0) failed = true;
     }
+    // The new contents must be on the disk before they take the old ones'
+    // place, or a crash could leave neither.
+    if (replacing && !deleteFlag && !failed && !file->writeFailed && fsync(file->fd) != 0) failed = true;
     if (close(file->fd) != 0 && stream->info.access != 'r') failed = true;
   }
-  if (deleteFlag && !file->isTemporary && DiskDeleteFile(stream->info.name) != 0) failed = true;
   if (file->writeFailed) failed = true;
+  if (replacing) {
+    if (!FinishReplacement(*file, !deleteFlag && !failed)) failed = true;
+  } else if (deleteFlag && !file->isTemporary && DiskDeleteFile(stream->info.name) != 0) {
+    failed = true;
+  }
   delete file;
   return failed ? -1 : 0;
 }
@@ -262,14 +326,10 @@ void MapWhole(TPkgStream* stream) {
   stream->info.blockCount = 1;
 }
 
-} // namespace
-
-TPkgStream* DiskFileOpen(const TPkgInfo& info) {
-  int flags = (info.access == 'r' ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if (info.mode == 'w') flags |= O_CREAT | O_TRUNC;
-  if (info.mode == '*') flags |= O_CREAT;
-  int fd = open(info.name, flags, 0666);
-  if (fd < 0) return nullptr;
+// A handle around the open descriptor fd of a regular file, described by
+// info with the file's size and last-write time; nullptr (fd closed) when fd
+// is not a regular file or is too large.
+TPkgStream* StreamForDescriptor(const TPkgInfo& info, int fd) {
   struct stat status;
   TPkgStream* stream = nullptr;
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= INT32_MAX) {
@@ -277,11 +337,67 @@ TPkgStream* DiskFileOpen(const TPkgInfo& info) {
     described.time = PkgDosRound(status.st_mtime);
     stream = NewFileStream(described, fd, static_cast<int32_t>(status.st_size), false);
   }
-  if (!stream) {
-    close(fd);
+  if (!stream) close(fd);
+  return stream;
+}
+
+// The file a rewrite of path replaces: path itself, or for a symbolic link
+// the file it points at, so that the link survives the rewrite.
+std::string ReplacedFile(const char* path) {
+  struct stat status;
+  if (lstat(path, &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+  char* resolved = realpath(path, nullptr);
+  std::string target = resolved ? resolved : path;
+  std::free(resolved);
+  return target;
+}
+
+// Opens a handle of mode 'w': an existing file must be a regular file the
+// user may write; the handle writes a new hidden file beside it, which gets
+// the existing file's permissions, owner and group where the user may give
+// them (permissions as for any new file otherwise).
+TPkgStream* OpenReplacement(const TPkgInfo& info) {
+  std::string target = info.name;
+  struct stat status{};
+  int existing = open(info.name, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (existing >= 0) {
+    bool regular = fstat(existing, &status) == 0 && S_ISREG(status.st_mode);
+    close(existing);
+    if (!regular) return nullptr;
+    target = ReplacedFile(info.name);
+  } else if (errno != ENOENT) {
     return nullptr;
   }
-  if (info.access == 'r') MapWhole(stream);
+  std::string replacement;
+  int fd = CreateSibling(target, existing >= 0 ? status.st_mode & 07777 : 0666, &replacement);
+  if (fd < 0) return nullptr;
+  if (existing >= 0) {
+    // Only root may give a file away; anyone else's new file stays theirs,
+    // as any new file would, but then without set-user or set-group rights
+    // that were meant for the other owner.
+    bool ownerKept = fchown(fd, status.st_uid, status.st_gid) == 0;
+    fchmod(fd, status.st_mode & (ownerKept ? 07777 : 0777));
+  }
+  TPkgStream* stream = StreamForDescriptor(info, fd);
+  if (!stream) {
+    unlink(replacement.c_str());
+    return nullptr;
+  }
+  FileOf(stream)->replacementPath = std::move(replacement);
+  FileOf(stream)->targetPath = std::move(target);
+  return stream;
+}
+
+} // namespace
+
+TPkgStream* DiskFileOpen(const TPkgInfo& info) {
+  if (info.mode == 'w') return OpenReplacement(info);
+  int flags = (info.access == 'r' ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if (info.mode == '*') flags |= O_CREAT;
+  int fd = open(info.name, flags, 0666);
+  if (fd < 0) return nullptr;
+  TPkgStream* stream = StreamForDescriptor(info, fd);
+  if (stream && info.access == 'r') MapWhole(stream);
   return stream;
 }
 

@@ -10,4 +10,7 @@
 // access, and the block size and count of the request. Fills in size and the
 // file's last-write time. nullptr when the file cannot be opened, is not a
 // regular file, or holds 2 GiB or more (sizes and positions are 32-bit).
+// With mode 'w' the bytes are written to a hidden file in the same directory
+// that replaces info.name only when the handle is closed without the delete
+// flag after every write succeeded; until then info.name is left alone.
 TPkgStream* DiskFileOpen(const TPkgInfo& info);

@@ -133,7 +133,7 @@ TEST_F(PkgNames, ReadingCreatesNothing) {
   EXPECT_FALSE(IsDirectory(m_dir / "new"));
 }
 
-TEST_F(PkgNames, WritingAnExistingFileTruncatesIt) {
+TEST_F(PkgNames, WritingAnExistingFileReplacesIt) {
   TPkgStream* stream = PkgOpen((m_dir / "x/Z.GIF").c_str(), "wb");
   ASSERT_NE(stream, nullptr);
   PkgWrite("ab", 1, 2, stream);

@@ -1,0 +1,159 @@
+// Files opened "wb" are written beside their name and take it only when the
+// handle closes well: whatever stops a writer part-way leaves the user's
+// file as it was, and no half-written file ever shows under its name.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filepkg/pkg_test_support.h"
+
+using namespace pkgtest;
+
+namespace {
+
+// Every name in a directory, hidden ones included, sorted.
+std::vector<std::string> Entries(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t Permissions(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+mode_t Umask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+class PkgRewrite : public testing::Test {
+protected:
+  TTempDir m_dir;
+  std::string m_path = m_dir / "pic.gif";
+  const std::vector<uint8_t> m_old = Pattern(1000);
+  const std::vector<uint8_t> m_new = std::vector<uint8_t>(100000, 0xab);
+};
+
+TEST_F(PkgRewrite, OnlyAGoodCloseReplacesTheFileAndNothingElseIsLeft) {
+  struct {
+    bool existed;
+    int deleteFlag;
+  } cases[] = {{true, 0}, {true, 1}, {false, 0}, {false, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "existed " << c.existed << ", delete flag " << c.deleteFlag);
+    std::filesystem::remove(m_path);
+    if (c.existed) WriteFile(m_path, m_old);
+    const std::vector<std::string> before = Entries(m_dir.Path());
+    TPkgStream* stream = PkgOpen(m_path.c_str(), "wb");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(PkgWrite(m_new.data(), 1, m_new.size(), stream), m_new.size());
+    EXPECT_EQ(ReadFile(m_path), c.existed ? m_old : std::vector<uint8_t>{}) << "the name is untouched while writing";
+    EXPECT_EQ(IsFile(m_path), c.existed);
+    EXPECT_EQ(PkgClose(stream, c.deleteFlag), 0);
+    bool replaced = c.deleteFlag == 0;
+    EXPECT_EQ(IsFile(m_path), c.existed || replaced);
+    if (IsFile(m_path)) {
+      EXPECT_EQ(ReadFile(m_path), replaced ? m_new : m_old);
+    }
+    std::vector<std::string> expected = before;
+    if (!c.existed && replaced) expected = {"pic.gif"};
+    EXPECT_EQ(Entries(m_dir.Path()), expected);
+  }
+}
+
+TEST_F(PkgRewrite, AFailedWriteLeavesTheFileAndIsReported) {
+  WriteFile(m_path, m_old);
+  // A child process whose files may not grow beyond 40000 bytes: the second
+  // block of the new contents cannot be written out.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit = {40000, 40000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_IGN);
+    TPkgStream* stream = PkgOpen(m_path.c_str(), "wb");
+    if (!stream) _exit(2);
+    PkgWrite(m_new.data(), 1, m_new.size(), stream);
+    _exit(PkgClose(stream, 0) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed write was reported as success";
+  EXPECT_EQ(ReadFile(m_path), m_old);
+  EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{"pic.gif"});
+}
+
+TEST_F(PkgRewrite, TheHandleNamesTheTargetAndReadsBackWhatItWrote) {
+  WriteFile(m_path, m_old);
+  TPkgStream* stream = PkgOpen(m_path.c_str(), "wb+");
+  ASSERT_NE(stream, nullptr);
+  TPkgInfo info;
+  PkgGetInfo(stream, &info);
+  EXPECT_EQ(std::string(info.name), m_path);
+  EXPECT_EQ(info.mode, 'w');
+  EXPECT_EQ(info.access, '*');
+  EXPECT_EQ(PkgSeek(stream, 0, 2), 0);
+  EXPECT_EQ(PkgTell(stream), 0) << "the handle starts empty";
+  ASSERT_EQ(PkgWrite(m_new.data(), 1, m_new.size(), stream), m_new.size());
+  ASSERT_EQ(PkgSeek(stream, 0, 0), 0);
+  EXPECT_EQ(ReadAll(stream), m_new);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  EXPECT_EQ(ReadFile(m_path), m_new);
+}
+
+TEST_F(PkgRewrite, AReaderOfTheOldFileKeepsItsBytes) {
+  WriteFile(m_path, m_old);
+  TPkgStream* reader = PkgOpen(m_path.c_str(), "rb");
+  TPkgStream* writer = PkgOpen(m_path.c_str(), "wb");
+  ASSERT_NE(reader, nullptr);
+  ASSERT_NE(writer, nullptr);
+  ASSERT_EQ(PkgWrite(m_new.data(), 1, m_new.size(), writer), m_new.size());
+  EXPECT_EQ(PkgClose(writer, 0), 0);
+  EXPECT_EQ(ReadAll(reader), m_old);
+  PkgClose(reader, 0);
+}
+
+TEST_F(PkgRewrite, PermissionsAndLinksAreKept) {
+  WriteFile(m_path, m_old);
+  chmod(m_path.c_str(), 0640);
+  std::string link = m_dir / "link.gif";
+  ASSERT_EQ(symlink("pic.gif", link.c_str()), 0);
+  TPkgStream* stream = PkgOpen(link.c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  PkgWrite(m_new.data(), 1, m_new.size(), stream);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  EXPECT_EQ(ReadFile(m_path), m_new);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Permissions(m_path), 0640u);
+
+  std::string fresh = m_dir / "new.gif";
+  stream = PkgOpen(fresh.c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+  EXPECT_EQ(Permissions(fresh), 0666u & ~Umask()) << "as for any new file";
+}
+
+TEST_F(PkgRewrite, AFileTheUserMayNotWriteIsNotRewritten) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  WriteFile(m_path, m_old);
+  chmod(m_path.c_str(), 0444);
+  EXPECT_EQ(PkgOpen(m_path.c_str(), "wb"), nullptr);
+  EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{"pic.gif"});
+}
+
+} // namespace
