@@ -545,7 +545,9 @@ TEST_F(GifTest, TableAndCodeSizeFollowTheColourCount) {
     ASSERT_EQ(file[descriptor], 0x2C);
     EXPECT_EQ(file[descriptor + 10], c.minCodeSize);
     // Literal codes cost a whole byte per pixel or more.
-    if (c.lzw == 0) EXPECT_GE(file.size(), 40u * 30u);
+    if (c.lzw == 0) {
+      EXPECT_GE(file.size(), 40u * 30u);
+    }
     EXPECT_EQ(CompareRgb(ImageToRgb(m_image), PeerDecode(m_dir / "out.gif")), "");
   }
 }

@@ -50,7 +50,9 @@ TEST(PcxReader, MatchesImageMagickOnPeerFiles) {
     ASSERT_EQ(bytes[65], c.planes);
     auto ours = ReadFile(ReadPcx, path);
     const std::string netpbmPath = dir / "netpbm.ppm";
-    if (c.decodeWithNetpbm) ASSERT_EQ(testsupport::Run("pcxtoppm '" + path + "' >'" + netpbmPath + "'"), 0);
+    if (c.decodeWithNetpbm) {
+      ASSERT_EQ(testsupport::Run("pcxtoppm '" + path + "' >'" + netpbmPath + "'"), 0);
+    }
     const TRgbPicture expected = c.decodeWithNetpbm ? ReadPnm(netpbmPath) : PeerDecode(path);
     EXPECT_EQ(CompareRgb(expected, ImageToRgb(ours->image)), "");
     EXPECT_EQ(ours->image.BytesPerPixel(), c.bits * c.planes > 23 ? 3 : 1);
