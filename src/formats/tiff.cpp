@@ -163,6 +163,9 @@ struct TLayout {
   int32_t yDpi = 1;
   int32_t bytesPerPixel = 1;
   TConversion conversion = TConversion::Copy;
+  // Tiled files and colour spaces other than grey, palette, RGB and CMYK
+  // are turned into RGB by libtiff itself.
+  bool libraryRgb = false;
 };
 
 int32_t RoundResolution(double value) {
@@ -199,6 +202,13 @@ bool AskForRgb(TIFF* tif, uint16_t photometric, uint16_t samples) {
   return TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB) == 1;
 }
 
+// Scanlines cannot be read from tiles, and the colour spaces below carry
+// no values that could be shown as they are.
+bool NeedsLibraryRgb(TIFF* tif, uint16_t photometric) {
+  return TIFFIsTiled(tif) || photometric == PHOTOMETRIC_YCBCR || photometric == PHOTOMETRIC_CIELAB ||
+         photometric == PHOTOMETRIC_LOGL || photometric == PHOTOMETRIC_LOGLUV;
+}
+
 // The tags of the current directory; false when they describe no picture
 // this reader can make.
 bool ReadLayout(TIFF* tif, TLayout& layout) {
@@ -225,6 +235,16 @@ bool ReadLayout(TIFF* tif, TLayout& layout) {
   if (layout.samples != 1 && layout.samples != 3 && layout.samples != 4) return false;
   layout.bytesPerPixel = layout.samples > 2 ? 3 : 1;
   if (AskForRgb(tif, layout.photometric, layout.samples)) layout.photometric = PHOTOMETRIC_RGB;
+  if (NeedsLibraryRgb(tif, layout.photometric)) {
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tif, message)) {
+      TIFFErrorExt(TIFFClientdata(tif), TIFFFileName(tif), "%s", message);
+      return false;
+    }
+    layout.libraryRgb = true;
+    layout.bytesPerPixel = 3;
+    return true;
+  }
   // The colour conversions need the samples they combine; with fewer the
   // values are taken as they are.
   if (layout.photometric == PHOTOMETRIC_RGB && layout.samples >= 3)
@@ -455,6 +475,49 @@ void ReadRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image
   }
 }
 
+// Rows through libtiff's RGBA interface, in bands of whole strips or tiles
+// so that none is decoded twice, as far as a band stays of sensible size.
+void ReadLibraryRgbRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image) {
+  constexpr uint64_t kMaxBandPixels = uint64_t{16} << 20;
+  char message[1024] = {};
+  TIFFRGBAImage rgba;
+  if (!TIFFRGBAImageBegin(&rgba, tif, 0, message)) {
+    TIFFErrorExt(TIFFClientdata(tif), TIFFFileName(tif), "%s", message);
+    return;
+  }
+  // Rows in the file's order, as the scanline reader delivers them.
+  rgba.req_orientation = rgba.orientation;
+  uint32_t unitRows = 0;
+  if (!TIFFGetField(tif, TIFFIsTiled(tif) ? TIFFTAG_TILELENGTH : TIFFTAG_ROWSPERSTRIP, &unitRows)) unitRows = 1;
+  const uint32_t bandRows = static_cast<uint32_t>(std::clamp<uint64_t>(
+      std::min<uint64_t>(unitRows, layout.height), 1, std::max<uint64_t>(kMaxBandPixels / layout.width, 1)));
+  std::vector<uint32_t> band(size_t{bandRows} * layout.width);
+  const auto width = static_cast<int32_t>(layout.width);
+  for (uint32_t top = 0; top < layout.height; top += bandRows) {
+    const uint32_t rows = std::min(bandRows, layout.height - top);
+    rgba.row_offset = static_cast<int>(top);
+    rgba.col_offset = 0;
+    const bool complete = TIFFRGBAImageGet(&rgba, band.data(), layout.width, rows) == 1;
+    for (uint32_t r = 0; r < rows; ++r) {
+      const uint32_t y = top + r;
+      if (y % static_cast<uint32_t>(reduction) != 0) continue;
+      const auto row = static_cast<int32_t>(std::min<uint32_t>(y, INT32_MAX));
+      uint8_t* buffer = image.RowBuffer(0, row, width);
+      if (!buffer) break;
+      const uint32_t* pixel = band.data() + size_t{r} * layout.width;
+      for (uint32_t x = 0; x < layout.width; ++x) {
+        buffer[3 * x] = static_cast<uint8_t>(TIFFGetB(pixel[x]));
+        buffer[3 * x + 1] = static_cast<uint8_t>(TIFFGetG(pixel[x]));
+        buffer[3 * x + 2] = static_cast<uint8_t>(TIFFGetR(pixel[x]));
+      }
+      image.PutRow(0, row, buffer, width);
+    }
+    const uint32_t done = top + rows;
+    if (!complete || ProgressReport(static_cast<int>(uint64_t{done} * 100 / layout.height)) != 0) break;
+  }
+  TIFFRGBAImageEnd(&rgba);
+}
+
 void ReadPage(TIFF* tif, const char* path, TImage& image, const TProfile& options) {
   const int32_t page = TiffPageOfName(path);
   if (page > 0) {
@@ -469,7 +532,10 @@ void ReadPage(TIFF* tif, const char* path, TImage& image, const TProfile& option
   image.Create(kFileTypeTiff, width, height, layout.xDpi, layout.yDpi, layout.bytesPerPixel, reduction, 0);
   SendDescription(tif);
   SetReaderPalette(tif, layout, image);
-  ReadRows(tif, layout, reduction, image);
+  if (layout.libraryRgb)
+    ReadLibraryRgbRows(tif, layout, reduction, image);
+  else
+    ReadRows(tif, layout, reduction, image);
 }
 
 // ---------------------------------------------------------------- writing
