@@ -91,6 +91,8 @@ const void* PkgGetPtr(const char* name) {
 }
 
 int PkgAbortRequested() {
-  auto proc = reinterpret_cast<TPkgAbortProc>(PkgGetPtr("AbortProc"));
+  // The callback is kept as a pointer parameter like the others; turning the
+  // stored pointer back into a function needs its const dropped first.
+  auto proc = reinterpret_cast<TPkgAbortProc>(const_cast<void*>(PkgGetPtr("AbortProc")));
   return proc && proc(PkgGetPtr("AbortData")) != 0 ? -1 : 0;
 }
