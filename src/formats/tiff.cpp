@@ -178,7 +178,8 @@ void ReadResolution(TIFF* tif, TLayout& layout) {
   float y = 0;
   uint16_t unit = RESUNIT_INCH;
   if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x)) x = 1;
-  if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y)) y = x;
+  // libtiff writes the two resolutions together, a missing one as 0.
+  if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) || !(y > 0)) y = x;
   TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
   double xDpi = x;
   double yDpi = y;
@@ -600,11 +601,13 @@ bool SetWriterTags(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area,
   const auto rowsPerStrip = static_cast<uint32_t>(std::max<tmsize_t>(kStripBytes / lineBytes, 1));
   if (TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip) != 1) return false;
   if (layout.photometric != PHOTOMETRIC_PALETTE) return true;
+  // Components are widened by repeating their byte, so that 255 becomes
+  // 65535 and every reader, whether it shifts or scales, gets them back.
   std::vector<uint16_t> map(3 * 256, 0);
   for (int i = 0; i < palette.count; ++i) {
-    map[i] = static_cast<uint16_t>(palette.entries[i].red << 8);
-    map[256 + i] = static_cast<uint16_t>(palette.entries[i].green << 8);
-    map[512 + i] = static_cast<uint16_t>(palette.entries[i].blue << 8);
+    map[i] = static_cast<uint16_t>(palette.entries[i].red * 257);
+    map[256 + i] = static_cast<uint16_t>(palette.entries[i].green * 257);
+    map[512 + i] = static_cast<uint16_t>(palette.entries[i].blue * 257);
   }
   return TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512) == 1;
 }
