@@ -45,10 +45,12 @@ int RunPut(int argc, char** argv) {
   if (!stream) return ToolFail("cannot create %s", name);
   static uint8_t buffer[kCopyBlock];
   bool ok = true;
-  while (size_t count = std::fread(buffer, 1, sizeof(buffer), stdin))
-    if (PkgWrite(buffer, 1, count, stream) != count) ok = false;
+  size_t count = 0;
+  while (ok && (count = std::fread(buffer, 1, sizeof(buffer), stdin)) > 0)
+    ok = PkgWrite(buffer, 1, count, stream) == count;
   if (std::ferror(stdin)) ok = false;
-  if (PkgClose(stream, 0) != 0 || !ok) return ToolFail("writing %s failed", name);
+  // A failed copy is dropped, so the file keeps what it held before.
+  if (PkgClose(stream, ok ? 0 : 1) != 0 || !ok) return ToolFail("writing %s failed", name);
   return 0;
 }
 
