@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <strings.h>
 
 #include "app/profile.h"
@@ -57,8 +58,8 @@ TFormat Classify(const uint8_t* w, bool atStart) {
       (atStart && Starts(w, {0x80, 0x3E, 0x44, 0x53})))
     return TFormat::Jpeg;
   if (!atStart) return TFormat::None;
-  // Big-endian TIFF is recognised by three bytes: some writers put a wrong
-  // fourth byte, and libtiff decides on the version itself.
+  // Big-endian TIFF is recognised by its first three bytes; the TIFF reader
+  // checks the version itself.
   if (Starts(w, {'I', 'I', 0x2A, 0x00}) || Starts(w, {'M', 'M', 0x00})) return TFormat::Tiff;
   if (bmpHeader) return TFormat::Bmp;
   if (w[0] == 0x0A && (w[1] == 0 || (w[1] >= 2 && w[1] <= 5))) return TFormat::Pcx;
