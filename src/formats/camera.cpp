@@ -234,16 +234,19 @@ void ReconstructSensor(TImage& image, const TSensor& sensor, TReconstruction var
   const std::vector<uint8_t> plane = SensorPlane(image, area);
   for (int32_t y = 0; y < area.height; ++y) {
     const int32_t y1 = y + 1 < area.height ? y + 1 : y - 1;
-    uint8_t* row = image.Row(y);
-    for (int32_t x = 0; x < area.width; ++x) {
+    const uint8_t* top = plane.data() + static_cast<size_t>(y) * area.width;
+    const uint8_t* bottom = plane.data() + static_cast<size_t>(y1) * area.width;
+    const std::array<TFilter, 2>& topFilters = sensor.pattern[y & 3];
+    const std::array<TFilter, 2>& bottomFilters = sensor.pattern[y1 & 3];
+    uint8_t* pixel = image.Row(y);
+    for (int32_t x = 0; x < area.width; ++x, pixel += 3) {
       const int32_t x1 = x + 1 < area.width ? x + 1 : x - 1;
       TBlock block;
-      for (const auto& [bx, by] : {std::pair{x, y}, std::pair{x1, y}, std::pair{x, y1}, std::pair{x1, y1}}) {
-        const uint8_t value = plane[static_cast<size_t>(by) * area.width + bx];
-        block.sum[sensor.pattern[by & 3][bx & 1]] += value;
-        block.total += value;
-      }
-      uint8_t* pixel = row + 3 * x;
+      block.sum[topFilters[x & 1]] += top[x];
+      block.sum[topFilters[x1 & 1]] += top[x1];
+      block.sum[bottomFilters[x & 1]] += bottom[x];
+      block.sum[bottomFilters[x1 & 1]] += bottom[x1];
+      block.total = top[x] + top[x1] + bottom[x] + bottom[x1];
       if (variant == TReconstruction::Grey)
         pixel[0] = pixel[1] = pixel[2] = static_cast<uint8_t>(block.total / 4);
       else
