@@ -322,11 +322,12 @@ void TImage::AdoptBitmap(std::unique_ptr<TDib> dib) {
     return;
   }
   // A block shorter than its header claims is completed with zeros rather
-  // than read past its end.
+  // than read past its end. The zeros are given explicitly: the block's
+  // allocator leaves new bytes as they come.
   const size_t blockSize = static_cast<size_t>(dib->Stride()) * dib->height;
   if (dib->bits.size() < blockSize) {
     try {
-      dib->bits.resize(blockSize);
+      dib->bits.resize(blockSize, 0);
     } catch (const std::bad_alloc&) {
       MakeBlank();
       return;
