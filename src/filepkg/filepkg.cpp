@@ -106,15 +106,25 @@ bool StartsWithContainerFile(const char* rest) {
          strncasecmp(dot + 1, "zip", 3) == 0;
 }
 
+// True when rest is a single component, perhaps followed by one '/'.
+bool IsLastComponent(const char* rest) {
+  const char* slash = std::strchr(rest, '/');
+  return !slash || slash[1] == '\0';
+}
+
 // Sets mode, type and access of the request for the next level: the caller's
 // own values on the last level, any type while the name goes on, and
-// creation of the intermediate levels of a name being written.
+// creation of the intermediate levels of a name being written. A directory
+// asked to be created keeps its type for its own component, so that it is
+// made as a directory, and an existing file of that name is refused instead
+// of being truncated by an open that is bound to fail.
 void PrepareLevel(TPkgRequest* request, const TPkgRequest& asked) {
   request->mode = asked.mode;
   request->type = asked.type;
   request->access = asked.access;
   const char* rest = request->name + request->parseIndex;
-  if (*rest) request->type = '*';
+  bool createsDirectory = asked.type == 'd' && asked.mode != 'r' && IsLastComponent(rest);
+  if (*rest && !createsDirectory) request->type = '*';
   if (request->mode == 'w' && std::strchr(rest, '/')) {
     request->mode = '*';
     if (StartsWithContainerFile(rest)) request->type = 'b';
