@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -123,6 +124,14 @@ TEST(PkgDosTime, FieldsRoundTripAndTimesRoundToTwoSeconds) {
   uint16_t date = (20 << 9) | (1 << 5) | 2;
   uint16_t time = (3 << 11) | (4 << 5) | 3;
   int32_t seconds = PkgDosToTime(date, time);
+  std::tm local{};
+  local.tm_year = 100;
+  local.tm_mday = 2;
+  local.tm_hour = 3;
+  local.tm_min = 4;
+  local.tm_sec = 6;
+  local.tm_isdst = -1;
+  EXPECT_EQ(seconds, std::mktime(&local));
   uint16_t backDate = 0, backTime = 0;
   PkgTimeToDos(seconds, &backDate, &backTime);
   EXPECT_EQ(backDate, date);

@@ -149,11 +149,13 @@ TEST_F(PkgRewrite, PermissionsAndLinksAreKept) {
 }
 
 TEST_F(PkgRewrite, AFileTheUserMayNotWriteIsNotRewritten) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
-  WriteFile(m_path, m_old);
-  chmod(m_path.c_str(), 0444);
-  EXPECT_EQ(PkgOpen(m_path.c_str(), "wb"), nullptr);
-  EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{"pic.gif"});
+  EXPECT_TRUE(PassesWithoutRoot(m_dir, [&] {
+    WriteFile(m_path, m_old);
+    chmod(m_path.c_str(), 0444);
+    EXPECT_EQ(PkgOpen(m_path.c_str(), "wb"), nullptr);
+    EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{"pic.gif"});
+    EXPECT_EQ(ReadFile(m_path), m_old);
+  }));
 }
 
 } // namespace

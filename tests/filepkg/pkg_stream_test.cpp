@@ -65,6 +65,44 @@ TEST_F(PkgStream, ByteReaderAgreesWithReadAndKeepsPositionExact) {
   }
 }
 
+// The byte reader keeps the rest of one Map as its window. Every other
+// operation empties it, so that the fast path never hands out a byte from
+// before that operation (a byte just written, a position just moved).
+TEST_F(PkgStream, EveryOperationEmptiesTheReadWindow) {
+  using TOperation = void (*)(TPkgStream*);
+  const struct {
+    const char* name;
+    TOperation operation;
+  } cases[] = {
+      {"tell", [](TPkgStream* s) { PkgTell(s); }},
+      {"seek", [](TPkgStream* s) { PkgSeek(s, 0, 1); }},
+      {"fill", [](TPkgStream* s) { PkgFill(s, 0); }},
+      {"read", [](TPkgStream* s) { uint8_t b; PkgRead(&b, 1, 1, s); }},
+      {"map read", [](TPkgStream* s) { uint8_t* d; PkgMapRead(&d, 1, s); }},
+      {"write", [](TPkgStream* s) { PkgWrite("x", 1, 1, s); }},
+      {"putc", [](TPkgStream* s) { PkgPutc('x', s); }},
+      {"map write", [](TPkgStream* s) { uint8_t* d; PkgMapWrite(&d, 1, s); }},
+      {"info", [](TPkgStream* s) { TPkgInfo i; PkgGetInfo(s, &i); }},
+      {"set time", [](TPkgStream* s) { PkgSetTime(s, 0); }},
+      {"truncate", [](TPkgStream* s) { PkgTruncate(s); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPkgStream* stream = OpenFile(100000, "rb+");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(PkgGetByte(stream), 0);
+    EXPECT_EQ(stream->windowCount, 32767) << "one Map serves the rest of the block";
+    c.operation(stream);
+    EXPECT_EQ(stream->windowCount, 0);
+    EXPECT_EQ(stream->windowPtr, nullptr);
+    PkgClose(stream, 0);
+  }
+  TPkgStream* mapped = OpenFile(100000, "rb");
+  ASSERT_EQ(PkgGetByte(mapped), 0);
+  EXPECT_EQ(mapped->windowCount, 99999) << "a mapped file is one window";
+  PkgClose(mapped, 0);
+}
+
 TEST_F(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
   TPkgStream* stream = OpenFile(100000, "rb");
   ASSERT_NE(stream, nullptr);
@@ -98,6 +136,9 @@ TEST_F(PkgStream, SeekPastEndThenReadGivesNothing) {
   EXPECT_EQ(PkgGetByte(stream), -1);
   EXPECT_EQ(PkgSeek(stream, -10, 2), 0);
   EXPECT_EQ(PkgTell(stream), 990);
+  EXPECT_EQ(PkgSeek(stream, -90, 1), 0);
+  EXPECT_EQ(PkgGetByte(stream), Pattern(1000)[900]);
+  EXPECT_EQ(PkgSeek(stream, 89, 1), 0);
   EXPECT_EQ(PkgSeek(stream, -1, 0), -1) << "a position before the start";
   EXPECT_EQ(PkgSeek(stream, 0, 3), -1) << "no such origin";
   EXPECT_EQ(PkgTell(stream), 990);

@@ -2,7 +2,9 @@
 // Helpers of the package tests: a real temporary directory removed with its
 // contents afterwards, whole-file reads and writes that bypass the package,
 // and a guard that puts named parameters back.
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "filepkg/filepkg.h"
 
@@ -104,5 +108,24 @@ private:
   const char* m_name;
   int32_t m_saved;
 };
+
+// Runs checks in a child process that file permissions apply to: a child of
+// root becomes the user nobody, with dir opened to it. The child reports its
+// own failures; the result says whether it passed.
+template <typename TChecks>
+bool PassesWithoutRoot(const TTempDir& dir, TChecks checks) {
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    const uid_t nobody = 65534;
+    if (geteuid() == 0 && (chmod(dir.Path().c_str(), 0777) != 0 || setgroups(0, nullptr) != 0 ||
+                           setgid(nobody) != 0 || setuid(nobody) != 0))
+      _exit(2);
+    checks();
+    _exit(testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 } // namespace pkgtest
