@@ -1,32 +1,9 @@
 // BMP reader: the input is a BMP file, or a packed bitmap (information header,
-// colour table, pixels) when it does not start with "BM", read from a scratch
-// stream into a picture with the viewer's default settings.
-#include <cstdint>
-#include <cstdio>
-
-#include "app/profile.h"
-#include "core/image.h"
-#include "filepkg/filepkg.h"
+// colour table, pixels) when it does not start with "BM".
 #include "formats/bmp.h"
-
-namespace {
-constexpr size_t kMaxInput = 1 << 20;
-}
+#include "support/fuzz_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > kMaxInput) return 0;
-  TPkgStream* stream = PkgTempStream(32768, 2);
-  if (!stream) return 0;
-  if (PkgWrite(data, 1, size, stream) == size && PkgSeek(stream, 0, SEEK_SET) == 0) {
-    static const TProfile options;
-    static TImage image(options.Ref(IntKey::ZoomMul), options.Ref(IntKey::ZoomDiv), options.Ref(IntKey::GIFOver),
-                        options.Ref(IntKey::GIFDpi1), options.Ref(IntKey::GIFDpi2), options.Ref(IntKey::GIFDpi3));
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
-      ReadBmp(stream, image, options);
-    } else {
-      ReadPackedBmp(stream, image, options);
-    }
-  }
-  PkgClose(stream, 0);
-  return 0;
+  const bool file = size >= 2 && data[0] == 'B' && data[1] == 'M';
+  return fuzzsupport::ReadThroughStream(data, size, file ? ReadBmp : ReadPackedBmp);
 }
