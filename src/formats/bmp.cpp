@@ -34,6 +34,7 @@ constexpr size_t kLargestHeaderSize = 124;
 constexpr int32_t kFileTypeBmp = 1;
 constexpr uint32_t kCompressionNone = 0;
 constexpr uint32_t kCompressionBitFields = 3;
+constexpr uint32_t kPelsPerMetreScale = 10000;
 // A packed bitmap handed over by the image may be larger than a file the
 // reader accepts; the image stores it reduced.
 constexpr int32_t kMaxPackedSide = 1 << 16;
@@ -93,7 +94,7 @@ bool KnownBitCount(int32_t bitCount) {
 }
 
 int32_t DpiFromPelsPerMetre(uint32_t field) {
-  const int64_t dpi = (int64_t{static_cast<int32_t>(field)} * 254 + 5000) / 10000;
+  const int64_t dpi = (int64_t{static_cast<int32_t>(field)} * 254 + kPelsPerMetreScale / 2) / kPelsPerMetreScale;
   return static_cast<int32_t>(std::clamp<int64_t>(dpi, 1, INT32_MAX));
 }
 
@@ -352,20 +353,52 @@ TProfile PackedBitmapOptions() {
   return options;
 }
 
+// The fields of a 40-byte information header that the writers set; the
+// planes are always 1, and colours used and important are both colours.
+struct TInfoFields {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bitCount = 0;
+  uint32_t compression = kCompressionNone;
+  uint32_t imageSize = 0;
+  uint32_t xPelsPerMetre = 0;
+  uint32_t yPelsPerMetre = 0;
+  uint32_t colours = 0;
+};
+
+void PutInfoHeader(uint8_t* header, const TInfoFields& fields) {
+  PutLe32(header, kInfoHeaderSize);
+  PutLe32(header + 4, fields.width);
+  PutLe32(header + 8, fields.height);
+  PutLe16(header + 12, 1);
+  PutLe16(header + 14, fields.bitCount);
+  PutLe32(header + 16, fields.compression);
+  PutLe32(header + 20, fields.imageSize);
+  PutLe32(header + 24, fields.xPelsPerMetre);
+  PutLe32(header + 28, fields.yPelsPerMetre);
+  PutLe32(header + 32, fields.colours);
+  PutLe32(header + 36, fields.colours);
+}
+
+// The field is a signed 32-bit number; a huge resolution is kept to its
+// largest value instead of wrapping round.
+uint32_t PelsPerMetreFromDpi(int32_t dpi) {
+  const int64_t pels = (int64_t{std::max(dpi, 0)} * kPelsPerMetreScale + 127) / 254;
+  return static_cast<uint32_t>(std::min<int64_t>(pels, INT32_MAX));
+}
+
 // The packed form of a bitmap: a 40-byte information header, the masks for
 // bit fields, the colour table for 8 bits or fewer, then the pixels.
 bool WritePackedDib(const TDib& dib, TPkgStream* stream) {
   uint8_t header[kInfoHeaderSize + kMasksSize] = {};
-  PutLe32(header, kInfoHeaderSize);
-  PutLe32(header + 4, static_cast<uint32_t>(dib.width));
-  PutLe32(header + 8, static_cast<uint32_t>(dib.height));
-  PutLe16(header + 12, 1);
-  PutLe16(header + 14, static_cast<uint32_t>(dib.bitCount));
-  PutLe32(header + 16, static_cast<uint32_t>(dib.compression));
-  PutLe32(header + 20, static_cast<uint32_t>(dib.bits.size()));
-  PutLe32(header + 24, static_cast<uint32_t>(dib.xPelsPerMeter));
-  PutLe32(header + 28, static_cast<uint32_t>(dib.yPelsPerMeter));
-  PutLe32(header + 32, static_cast<uint32_t>(dib.colourCount));
+  PutInfoHeader(header, {.width = static_cast<uint32_t>(dib.width),
+                         .height = static_cast<uint32_t>(dib.height),
+                         .bitCount = static_cast<uint32_t>(dib.bitCount),
+                         .compression = static_cast<uint32_t>(dib.compression),
+                         .imageSize = static_cast<uint32_t>(dib.bits.size()),
+                         .xPelsPerMetre = static_cast<uint32_t>(dib.xPelsPerMeter),
+                         .yPelsPerMetre = static_cast<uint32_t>(dib.yPelsPerMeter),
+                         .colours = static_cast<uint32_t>(dib.colourCount)});
   size_t headerBytes = kInfoHeaderSize;
   if (static_cast<uint32_t>(dib.compression) == kCompressionBitFields) {
     for (int i = 0; i < 3; ++i) PutLe32(header + kInfoHeaderSize + 4 * i, dib.masks[i]);
@@ -382,8 +415,8 @@ bool WritePackedDib(const TDib& dib, TPkgStream* stream) {
   return dib.bits.empty() || PkgWrite(dib.bits.data(), 1, dib.bits.size(), stream) == dib.bits.size();
 }
 
-// The bitmap writer starts the image's bitmap decoder with the program, so
-// that adopted bitmaps of every kind the reader knows can be shown.
+// The BMP module installs the image's bitmap decoder when the program starts,
+// so that adopted bitmaps of every kind the reader knows can be shown.
 [[maybe_unused]] const bool g_dibDecoderInstalled = [] {
   TImage::SetDibDecoder(DecodeDib);
   return true;
@@ -392,7 +425,6 @@ bool WritePackedDib(const TDib& dib, TPkgStream* stream) {
 constexpr int32_t kTempBlockSize = 32768;
 constexpr int32_t kTempBlockCount = 2;
 constexpr size_t kStrideAlign = 4;
-constexpr uint32_t kPelsPerMetreScale = 10000;
 
 } // namespace
 
@@ -430,17 +462,13 @@ int WriteBmp(const char* path, TImage& image, const TProfile& options, TDither* 
   uint8_t header[kFileHeaderSize + kInfoHeaderSize] = {'B', 'M'};
   PutLe32(header + 2, dataOffset + imageSize);
   PutLe32(header + 10, dataOffset);
-  uint8_t* info = header + kFileHeaderSize;
-  PutLe32(info, kInfoHeaderSize);
-  PutLe32(info + 4, static_cast<uint32_t>(area.width));
-  PutLe32(info + 8, static_cast<uint32_t>(area.height));
-  PutLe16(info + 12, 1);
-  PutLe16(info + 14, bytesPerPixel * 8);
-  PutLe32(info + 20, imageSize);
-  PutLe32(info + 24, (static_cast<uint32_t>(image.EffectiveXDpi()) * kPelsPerMetreScale + 127) / 254);
-  PutLe32(info + 28, (static_cast<uint32_t>(image.EffectiveYDpi()) * kPelsPerMetreScale + 127) / 254);
-  PutLe32(info + 32, entries);
-  PutLe32(info + 36, entries);
+  PutInfoHeader(header + kFileHeaderSize, {.width = static_cast<uint32_t>(area.width),
+                                            .height = static_cast<uint32_t>(area.height),
+                                            .bitCount = bytesPerPixel * 8,
+                                            .imageSize = imageSize,
+                                            .xPelsPerMetre = PelsPerMetreFromDpi(image.EffectiveXDpi()),
+                                            .yPelsPerMetre = PelsPerMetreFromDpi(image.EffectiveYDpi()),
+                                            .colours = entries});
   out.Write(header, sizeof header);
   for (uint32_t i = 0; i < entries; ++i) {
     const TPaletteEntry& e = palette.entries[i];

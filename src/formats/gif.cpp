@@ -32,13 +32,13 @@
 #include "filepkg/filepkg.h"
 #include "formats/comment_sink.h"
 #include "formats/lzw.h"
+#include "formats/run_length.h"
 #include "formats/save_output.h"
 
 namespace {
 
 constexpr int32_t kMaxScreenSide = 8192;
 constexpr int32_t kEmptyScreenSide = 16;  // stands in for a declared 0
-constexpr int32_t kQuickLookSide = 128;   // QuickLook stores the larger side near this
 constexpr int32_t kNoTransparency = -1;
 
 constexpr uint8_t kExtensionIntroducer = 0x21;
@@ -242,9 +242,7 @@ void DecodeFrame(TGifReader& reader, const TFrame& frame) {
 }
 
 void CreatePicture(TGifReader& reader) {
-  int32_t reduction = 1;
-  if (reader.options.Get(IntKey::QuickLook) != 0)
-    reduction = std::max(1, std::max(reader.screenWidth, reader.screenHeight) / kQuickLookSide);
+  const int32_t reduction = ReaderReduction(reader.options, reader.screenWidth, reader.screenHeight);
   const auto fill = static_cast<uint8_t>(reader.pendingTransparent != kNoTransparency ? reader.pendingTransparent
                                                                                        : reader.background);
   reader.image.Create(0, reader.screenWidth, reader.screenHeight, 1, 1, 1, reduction, fill);

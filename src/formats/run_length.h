@@ -1,8 +1,9 @@
 #pragma once
 // Pieces shared by the BMP, PCX and TGA codecs: little-endian field access in
-// header buffers, the reduction rule of the readers, the palette and rows the
-// writers take from the picture, a buffered output file that remembers any
-// failed write, and the run-length encoders of the PCX and TGA writers.
+// header buffers, the reduction rule of the readers (which every reader
+// follows), the palette and rows the writers take from the picture, a
+// buffered output file that remembers any failed write, and the run-length
+// encoders of the PCX and TGA writers.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
