@@ -70,40 +70,55 @@ TEST(BmpReader, MatchesImageMagickOnPeerFiles) {
 }
 
 struct TSuiteCase {
-  const char* file;
-  const char* reference;
-  int tolerance; // 5- and 6-bit channels are widened by shifting, not scaling
+  const char* file;      // below the suite's folder
+  const char* reference; // none: ImageMagick's decoding of the file
+  int tolerance;         // 5- and 6-bit channels are widened by shifting, not scaling
 };
 
-TEST(BmpReader, BmpSuiteGoodFilesMatchTheirReferences) {
+TEST(BmpReader, BmpSuiteFilesMatchTheirReferences) {
   const TSuiteCase cases[] = {
-      {"pal1.bmp", "pal1.png", 0},         {"pal1wb.bmp", "pal1.png", 0},
-      {"pal1bg.bmp", "pal1bg.png", 0},     {"pal4.bmp", "pal4.png", 0},
-      {"pal4gs.bmp", "pal4gs.png", 0},     {"pal4rle.bmp", "pal4.png", 0},
-      {"pal8.bmp", "pal8.png", 0},         {"pal8-0.bmp", "pal8.png", 0},
-      {"pal8gs.bmp", "pal8gs.png", 0},     {"pal8os2.bmp", "pal8.png", 0},
-      {"pal8rle.bmp", "pal8.png", 0},      {"pal8topdown.bmp", "pal8.png", 0},
-      {"pal8v4.bmp", "pal8.png", 0},       {"pal8v5.bmp", "pal8.png", 0},
-      {"pal8w124.bmp", "pal8w124.png", 0}, {"pal8w125.bmp", "pal8w125.png", 0},
-      {"pal8w126.bmp", "pal8w126.png", 0}, {"rgb16.bmp", "rgb16.png", 8},
-      {"rgb16bfdef.bmp", "rgb16.png", 8},  {"rgb16-565.bmp", "rgb16-565.png", 8},
-      {"rgb16-565pal.bmp", "rgb16-565.png", 8}, {"rgb24.bmp", "rgb24.png", 0},
-      {"rgb24pal.bmp", "rgb24.png", 0},    {"rgb32.bmp", "rgb24.png", 0},
-      {"rgb32bf.bmp", "rgb24.png", 0},     {"rgb32bfdef.bmp", "rgb24.png", 0},
+      {"g/pal1.bmp", "pal1.png", 0},         {"g/pal1wb.bmp", "pal1.png", 0},
+      {"g/pal1bg.bmp", "pal1bg.png", 0},     {"g/pal4.bmp", "pal4.png", 0},
+      {"g/pal4gs.bmp", "pal4gs.png", 0},     {"g/pal4rle.bmp", "pal4.png", 0},
+      {"g/pal8.bmp", "pal8.png", 0},         {"g/pal8-0.bmp", "pal8.png", 0},
+      {"g/pal8gs.bmp", "pal8gs.png", 0},     {"g/pal8os2.bmp", "pal8.png", 0},
+      {"g/pal8rle.bmp", "pal8.png", 0},      {"g/pal8topdown.bmp", "pal8.png", 0},
+      {"g/pal8v4.bmp", "pal8.png", 0},       {"g/pal8v5.bmp", "pal8.png", 0},
+      {"g/pal8w124.bmp", "pal8w124.png", 0}, {"g/pal8w125.bmp", "pal8w125.png", 0},
+      {"g/pal8w126.bmp", "pal8w126.png", 0}, {"g/rgb16.bmp", "rgb16.png", 8},
+      {"g/rgb16bfdef.bmp", "rgb16.png", 8},  {"g/rgb16-565.bmp", "rgb16-565.png", 8},
+      {"g/rgb16-565pal.bmp", "rgb16-565.png", 8}, {"g/rgb24.bmp", "rgb24.png", 0},
+      {"g/rgb24pal.bmp", "rgb24.png", 0},    {"g/rgb32.bmp", "rgb24.png", 0},
+      {"g/rgb32bf.bmp", "rgb24.png", 0},     {"g/rgb32bfdef.bmp", "rgb24.png", 0},
+      // Run-length deltas and early ends leave index 0 where they skip.
+      {"q/pal8rletrns.bmp", "pal8rletrns-0.png", 0}, {"q/pal4rletrns.bmp", "pal4rletrns-0.png", 0},
+      {"q/pal8rlecut.bmp", "pal8rlecut-0.png", 0},   {"q/pal4rlecut.bmp", "pal4rlecut-0.png", 0},
+      // A colour table longer than 2 to the bit count, and pixel data well
+      // behind the table.
+      {"q/pal8oversizepal.bmp", "pal8.png", 0},      {"q/pal8offs.bmp", "pal8.png", 0},
+      // Information headers of 52 and 56 bytes carry their masks.
+      {"q/rgb32h52.bmp", "rgb24.png", 0},            {"q/rgba32h56.bmp", nullptr, 0},
+      // Channels of 8 bits in 16-bit pixels, and of 10 and 11 bits, which
+      // keep their top 8 bits.
+      {"b/rgb16-880.bmp", "rgb16-880.png", 0},       {"q/rgb32-111110.bmp", "rgb24.png", 1},
   };
   for (const TSuiteCase& c : cases) {
     SCOPED_TRACE(c.file);
-    auto ours = ReadFile(ReadBmp, kSuite + "g/" + c.file);
-    EXPECT_EQ(CompareRgb(PeerDecode(kSuite + "reference/" + c.reference), ImageToRgb(ours->image), c.tolerance), "");
+    const std::string path = kSuite + c.file;
+    auto ours = ReadFile(ReadBmp, path);
+    const TRgbPicture expected =
+        c.reference ? PeerDecode(kSuite + "reference/" + c.reference) : PeerDecode(path, "-alpha off");
+    EXPECT_EQ(CompareRgb(expected, ImageToRgb(ours->image), c.tolerance), "");
   }
 }
 
+// Whatever these hold, reading them must not fault; the sanitizer build
+// checks every access.
 TEST(BmpReader, QuestionableAndCorruptSuiteFilesNeverFault) {
   for (const char* folder : {"b", "q", "x"}) {
     for (const auto& entry : std::filesystem::directory_iterator(kSuite + folder)) {
       SCOPED_TRACE(entry.path().string());
-      auto ours = ReadFile(ReadBmp, entry.path().string());
-      EXPECT_GE(ours->image.Width(), 1);
+      ReadFile(ReadBmp, entry.path().string());
     }
   }
 }
@@ -264,7 +279,7 @@ TEST(BmpWriter, ImageMagickReadsBackWhatWeWrite) {
   });
 }
 
-TEST(BmpWriter, WritesTheSpecifiedHeader) {
+TEST(BmpWriter, HeaderAndPaletteFields) {
   auto image = BlankImage();
   image->image.Create(1, 3, 2, 254, 254, 1, 1, 7);
   TTempDir dir;

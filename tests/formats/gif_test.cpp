@@ -5,11 +5,6 @@
 #include "formats/gif.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +18,7 @@
 #include "filepkg/filepkg.h"
 #include "formats/comment_sink.h"
 #include "formats/lzw.h"
+#include "formats/rle_codecs_fixture.h"
 #include "support/peer.h"
 
 using namespace testsupport;
@@ -603,36 +599,7 @@ TEST_F(GifTest, TrueColourPicturesAreReducedToTheRequestedColours) {
   }
 }
 
-TEST_F(GifTest, WriterFailuresLeaveNoFile) {
-  MakeIndexed(64, 64, 16);
-  EXPECT_NE(WriteGif("/proc/no-such-dir/out.gif", m_image, m_options, nullptr), 0);
-  static const TProgressHook hook = {nullptr, [](int percent) { return percent >= 50 ? 1 : 0; }, nullptr};
-  SetProgressHook(&hook);
-  const std::string path = m_dir / "aborted.gif";
-  EXPECT_NE(WriteGif(path.c_str(), m_image, m_options, nullptr), 0);
-  SetProgressHook(nullptr);
-  EXPECT_FALSE(std::filesystem::exists(path));
-}
-
-TEST_F(GifTest, FailedWritesAreReportedAndLeaveNoFile) {
-  // A child process whose files may not grow beyond 4 KiB.
-  MakeIndexed(400, 300, 256);
-  m_options.Set(IntKey::GIFLZWEnable, 0);
-  const std::string path = m_dir / "limited.gif";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, SIG_IGN);
-    _exit(WriteGif(path.c_str(), m_image, m_options, nullptr) != 0 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "a short file was reported as saved";
-  EXPECT_FALSE(std::filesystem::exists(path));
-}
+TEST(GifWriter, FailedWritesLeaveNoFile) { rlecodecs::ExpectFailedWritesLeaveNoFile(WriteGif); }
 
 TEST_F(GifTest, WritesTheOrientedOutput) {
   MakeIndexed(30, 20, 7);

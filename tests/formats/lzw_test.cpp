@@ -186,10 +186,4 @@ TEST(LzwDecoder, StopsOnDamagedStreams) {
   }
 }
 
-TEST(LzwDecoder, RefusesMinimumCodeSizesOutsideTwoToEight) {
-  TLzwDecoder decoder;
-  for (int32_t size : {-1, 0, 1, 9, 12}) EXPECT_FALSE(decoder.Start(size, TChunks::Source, nullptr)) << size;
-  for (int32_t size = 2; size <= 8; ++size) EXPECT_TRUE(decoder.Start(size, TChunks::Source, nullptr)) << size;
-}
-
 } // namespace

@@ -97,6 +97,10 @@ TEST(PcxReader, RunsCrossPlanesAndRowsAndMissingDataIsZero) {
   auto ours = ReadBytes(ReadPcx, PcxFile(5, 8, 3, 2, 2, 2, data).bytes);
   EXPECT_EQ(IndexRow(ours->image, 0), (std::vector<uint8_t>{0x10, 0x10, 0x10, 0x20, 0x10, 0x10}));
   EXPECT_EQ(IndexRow(ours->image, 1), (std::vector<uint8_t>{0, 0, 0x20, 0, 0, 0x20}));
+
+  // A run of 63 for a picture of one pixel ends with the picture.
+  auto single = ReadBytes(ReadPcx, PcxFile(5, 8, 1, 1, 1, 1, {0xFF, 0x07}).bytes);
+  EXPECT_EQ(IndexRow(single->image, 0), (std::vector<uint8_t>{0x07}));
 }
 
 TEST(PcxReader, PlanesOfOneBitMakeTheIndex) {
@@ -154,7 +158,7 @@ TEST(PcxWriter, RunLengthCoding) {
   }
 }
 
-TEST(PcxWriter, WritesTheSpecifiedFile) {
+TEST(PcxWriter, HeaderRowsAndTrailingPalette) {
   // A 70 x 2 picture of index 5 with the grey palette, at 200 dpi.
   TTestImage holder;
   holder.image.Create(2, 70, 2, 200, 200, 1, 1, 5);

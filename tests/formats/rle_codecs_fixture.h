@@ -1,10 +1,15 @@
 #pragma once
-// Helpers shared by the BMP, PCX and TGA tests: reading a file or a byte
-// string with one of our readers, writing with one of our writers through a
-// prepared ditherer, a progress hook that asks to stop, and a little-endian
-// byte builder for handmade fixtures.
+// Helpers shared by the BMP, PCX and TGA tests (the failed-write checks by
+// the GIF test too): reading a file or a byte string with one of our readers,
+// writing with one of our writers through a prepared ditherer, a progress
+// hook that asks to stop, and a little-endian byte builder for handmade
+// fixtures.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -185,17 +190,48 @@ inline void ExpectPeerReadsBackWhatWeWrite(
   }
 }
 
-// A write the user stops fails and leaves no file; so does a file that
-// cannot be created.
+// A 24-bit picture of 400 x 300 pixels that vary enough for every writer's
+// file of it to take tens of kilobytes.
+inline void MakeVariedPicture(TImage& image) {
+  constexpr int32_t kWidth = 400;
+  constexpr int32_t kHeight = 300;
+  image.Create(1, kWidth, kHeight, 1, 1, 3, 1, 0);
+  for (int32_t y = 0; y < kHeight; ++y) {
+    uint8_t* row = image.RowBuffer(0, y, kWidth);
+    for (int32_t x = 0; x < 3 * kWidth; ++x) row[x] = static_cast<uint8_t>((x * 7 + y * 13) ^ (x * y));
+    image.PutRow(0, y, row, kWidth);
+  }
+}
+
+// A write the user stops, a write the file system refuses part-way and a
+// file that cannot be created all fail, and none leaves a file behind.
 inline void ExpectFailedWritesLeaveNoFile(TWriter writer) {
   TTestImage holder;
-  holder.image.Create(1, 50, 40, 1, 1, 3, 1, 0);
+  MakeVariedPicture(holder.image);
   testsupport::TTempDir dir;
   {
     TStopAfter stop(5);
     EXPECT_NE(WriteFile(writer, holder.image, dir / "stopped"), 0);
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "stopped"));
+
+  // A child process whose files may not grow beyond 4 KiB reports through
+  // its exit status whether the writer failed.
+  const std::string limited = dir / "limited";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit = {4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_IGN);
+    _exit(WriteFile(writer, holder.image, limited) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a short file was reported as saved";
+  EXPECT_FALSE(std::filesystem::exists(limited));
+
   // A plain file where a folder should be.
   testsupport::WriteFileBytes(dir / "plain", std::string("x"));
   EXPECT_NE(WriteFile(writer, holder.image, dir / "plain/out"), 0);

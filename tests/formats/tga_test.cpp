@@ -116,6 +116,17 @@ TEST(TgaReader, PacketsCrossRowsAndMissingDataIsFF) {
   EXPECT_EQ(IndexRow(ours->image, 0), (std::vector<uint8_t>{0x11, 0x11, 0x11}));
   EXPECT_EQ(IndexRow(ours->image, 1), (std::vector<uint8_t>{0x11, 0x22, 0xFF}));
 
+  // Packets of 128 pixels for a picture of two end with the picture.
+  std::vector<uint8_t> literal = {0x7F};
+  for (int i = 1; i <= 128; ++i) literal.push_back(static_cast<uint8_t>(i));
+  for (const auto& [name, data, pixels] :
+       {std::tuple{"run", std::vector<uint8_t>{0xFF, 0x33}, std::vector<uint8_t>{0x33, 0x33}},
+        std::tuple{"literal", literal, std::vector<uint8_t>{1, 2}}}) {
+    SCOPED_TRACE(name);
+    auto longPacket = ReadBytes(ReadTga, TgaFile(0, 11, 0, 0, 0, 2, 1, 8, 0x20, data).bytes);
+    EXPECT_EQ(IndexRow(longPacket->image, 0), pixels);
+  }
+
   TTempDir dir;
   for (const char* command : {"convert rose: -resize 20x13 -colors 200 -type palette -compress rle tga:",
                               "convert rose: -resize 20x13 tga:"}) {
@@ -175,7 +186,7 @@ TEST(TgaWriter, RunLengthPackets) {
   EXPECT_EQ(out[129], 71);
 }
 
-TEST(TgaWriter, WritesTheSpecifiedHeader) {
+TEST(TgaWriter, HeaderColourMapAndPackets) {
   TTestImage holder;
   holder.image.Create(3, 2, 1, 1, 1, 1, 1, 4);
   TTempDir dir;
