@@ -149,13 +149,15 @@ TEST_F(PkgRewrite, PermissionsAndLinksAreKept) {
 }
 
 TEST_F(PkgRewrite, AFileTheUserMayNotWriteIsNotRewritten) {
-  EXPECT_TRUE(PassesWithoutRoot(m_dir, [&] {
+  const int status = RunWithoutRoot(m_dir, [&] {
     WriteFile(m_path, m_old);
     chmod(m_path.c_str(), 0444);
     EXPECT_EQ(PkgOpen(m_path.c_str(), "wb"), nullptr);
     EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{"pic.gif"});
     EXPECT_EQ(ReadFile(m_path), m_old);
-  }));
+  });
+  if (status == kNoPlainUser) GTEST_SKIP() << "no user whom permissions stop";
+  EXPECT_EQ(status, 0);
 }
 
 } // namespace

@@ -109,23 +109,29 @@ private:
   int32_t m_saved;
 };
 
+// The exit status of a child that found no way to be a user whom file
+// permissions apply to.
+constexpr int kNoPlainUser = 77;
+
 // Runs checks in a child process that file permissions apply to: a child of
 // root becomes the user nobody, with dir opened to it. The child reports its
-// own failures; the result says whether it passed.
+// own failures. Returns its exit status: 0 when the checks passed.
 template <typename TChecks>
-bool PassesWithoutRoot(const TTempDir& dir, TChecks checks) {
+int RunWithoutRoot(const TTempDir& dir, TChecks checks) {
   const pid_t child = fork();
-  if (child < 0) return false;
+  if (child < 0) return -1;
   if (child == 0) {
     const uid_t nobody = 65534;
     if (geteuid() == 0 && (chmod(dir.Path().c_str(), 0777) != 0 || setgroups(0, nullptr) != 0 ||
                            setgid(nobody) != 0 || setuid(nobody) != 0))
-      _exit(2);
+      _exit(kNoPlainUser);
+    if (access(dir.Path().c_str(), W_OK | X_OK) != 0) _exit(kNoPlainUser);
     checks();
     _exit(testing::Test::HasFailure() ? 1 : 0);
   }
   int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 } // namespace pkgtest
