@@ -35,6 +35,26 @@ const std::array<TErrorShares, 1024>& SpreadTable() {
 
 inline uint8_t ClampByte(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
 
+// Error buffers hold one spare cell at each end: pixel x lives at x + 1. A
+// row starts at first and moves by step; the cells around its first pixel in
+// the next row's buffer are cleared, and every later cell of that buffer is
+// set by the "ahead" share before anything is added to it.
+inline void StartNextRow(int16_t* next, int first, int step) {
+  next[first - step] = 0;
+  next[first] = 0;
+  next[first + step] = 0;
+}
+
+// Spreads one channel's error at pos: "next" to the following pixel of this
+// row; "behind", "below" and "ahead" to the next row, "ahead" being the
+// first contribution its cell receives.
+inline void SpreadError(int16_t* now, int16_t* next, int pos, int step, const TErrorShares& s) {
+  now[pos + step] += s.next;
+  next[pos - step] += s.behind;
+  next[pos] += s.below;
+  next[pos + step] = s.ahead;
+}
+
 } // namespace
 
 const TErrorShares& ErrorShares(int32_t error) {
@@ -242,16 +262,11 @@ void TDither::DitherRow(uint8_t* pixels, int32_t count, int32_t bytesPerPixel) {
 void TDither::DitherColourRow(const uint8_t* pixels, int32_t count, int32_t bytesPerPixel) {
   const auto& spread = SpreadTable();
   const auto& t = m_pixelTables;
-  // Buffers hold one spare cell at each end: pixel x lives at x + 1.
   const int step = m_rowParity ? -1 : 1;
   const int first = m_rowParity ? count : 1;
   int16_t* now[3] = {m_errorNow[0].data(), m_errorNow[1].data(), m_errorNow[2].data()};
   int16_t* next[3] = {m_errorNext[0].data(), m_errorNext[1].data(), m_errorNext[2].data()};
-  for (int c = 0; c < 3; ++c) {
-    next[c][first - step] = 0;
-    next[c][first] = 0;
-    next[c][first + step] = 0;
-  }
+  for (int c = 0; c < 3; ++c) StartNextRow(next[c], first, step);
   const bool direct = bytesPerPixel == 3;
   for (int i = 0, pos = first; i < count; ++i, pos += step) {
     const int x = pos - 1;
@@ -275,11 +290,8 @@ void TDither::DitherColourRow(const uint8_t* pixels, int32_t count, int32_t byte
                    static_cast<uint8_t>(value[kCr]));
     m_outputRow[x] = chosen;
     for (int c = 0; c < 3; ++c) {
-      const TErrorShares& s = spread[value[c] - m_targetYcc[c][chosen] + kSpreadOffset];
-      now[c][pos + step] += s.next;
-      next[c][pos - step] += s.behind;
-      next[c][pos] += s.below;
-      next[c][pos + step] = s.ahead;
+      SpreadError(now[c], next[c], pos, step,
+                  spread[value[c] - m_targetYcc[c][chosen] + kSpreadOffset]);
     }
   }
 }
@@ -291,9 +303,7 @@ void TDither::DitherGreyRow(const uint8_t* pixels, int32_t count, int32_t bytesP
   const int first = m_rowParity ? count : 1;
   int16_t* now = m_errorNow[kY].data();
   int16_t* next = m_errorNext[kY].data();
-  next[first - step] = 0;
-  next[first] = 0;
-  next[first + step] = 0;
+  StartNextRow(next, first, step);
   const bool direct = bytesPerPixel == 3;
   for (int i = 0, pos = first; i < count; ++i, pos += step) {
     const int x = pos - 1;
@@ -303,11 +313,7 @@ void TDither::DitherGreyRow(const uint8_t* pixels, int32_t count, int32_t bytesP
     const uint8_t value = ClampByte(luma + now[pos]);
     const uint8_t chosen = FindGrey(value);
     m_outputRow[x] = chosen;
-    const TErrorShares& s = spread[value - m_targetYcc[kY][chosen] + kSpreadOffset];
-    now[pos + step] += s.next;
-    next[pos - step] += s.behind;
-    next[pos] += s.below;
-    next[pos + step] = s.ahead;
+    SpreadError(now, next, pos, step, spread[value - m_targetYcc[kY][chosen] + kSpreadOffset]);
   }
 }
 

@@ -166,6 +166,29 @@ TEST(ColourReduction, LargePaletteIsQuantised) {
   }
 }
 
+TEST(ColourReduction, TrueColourRowsTakeTheDitherersTone) {
+  // Two colours, inverted by the ditherer's tone tables before they are
+  // counted and mapped.
+  TRgbPicture picture{8, 8, {}};
+  TRgbPicture inverted{8, 8, {}};
+  for (int i = 0; i < 64; ++i) {
+    const uint8_t red = i % 3 ? 250 : 10;
+    picture.rgb.insert(picture.rgb.end(), {red, 10, uint8_t(260 - red)});
+    inverted.rgb.insert(inverted.rgb.end(), {uint8_t(255 - red), 245, uint8_t(red - 5)});
+  }
+  testsupport::TTestImage fixture;
+  LoadRgb(fixture.image, picture);
+  TDither dither;
+  TToneSettings tone;
+  tone.invert = 1;
+  dither.SetSourcePalette(nullptr, TDitherTarget::Display, TColourMode::Colour, tone);
+  TCapture capture;
+  ASSERT_EQ(ReduceColours(fixture.image, &dither, TRowOrder::Sequential, 16, capture.Writers()),
+            TReduceResult::Ok);
+  EXPECT_EQ(capture.ColourCount(), 2);
+  EXPECT_EQ(testsupport::CompareRgb(inverted, capture.Picture(TRowOrder::Sequential), 4), "");
+}
+
 // A photo-like picture: ImageMagick's plasma fractal, seeded.
 TRgbPicture Plasma(const testsupport::TTempDir& dir, int size) {
   const std::string path = dir / "plasma.ppm";

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "core/image.h"
@@ -54,20 +55,28 @@ TEST(Dither, ErrorSharesAddUpAndClamp) {
   }
 }
 
-TEST(Dither, FirstRowRunsRightToLeftAndResetsWithTheSource) {
-  // Grey 128 has luminance 127, one short of the middle, so the first pixel
-  // processed turns black and its neighbour white.
-  const TLogPalette source = MakePalette({{128, 128, 128, 0}});
+TEST(Dither, RowsAlternateDirectionAndStartAfreshWithTheSource) {
+  // Grey 128 has luminance 127, one short of the middle, so the first grey
+  // pixel processed turns black and its neighbour white. A black row leaves
+  // no error behind.
+  const TLogPalette source = MakePalette({{128, 128, 128, 0}, {0, 0, 0, 0}});
+  const std::vector<uint8_t> grey(4, 0);
+  const std::vector<uint8_t> black(4, 1);
   TDither dither;
-  for (int round = 0; round < 2; ++round) {
+  auto start = [&] {
     dither.SetSourcePalette(&source, TDitherTarget::Display, TColourMode::Grey, TToneSettings{});
     dither.StartDithering(BlackWhiteAndColours(17));
-    std::vector<uint8_t> row(4, 0);
+  };
+  auto dithered = [&](std::vector<uint8_t> row) {
     dither.DitherRow(row.data(), 4, 1);
-    EXPECT_EQ(row, (std::vector<uint8_t>{1, 0, 1, 0})) << "round " << round;
-    row.assign(4, 0);
-    dither.DitherRow(row.data(), 4, 1);
-  }
+    return row;
+  };
+  start();
+  EXPECT_EQ(dithered(black), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(dithered(grey), (std::vector<uint8_t>{0, 1, 0, 1})) << "second row: left to right";
+  dithered(black); // the third row runs right to left and takes errors
+  start();         // direction and errors start afresh
+  EXPECT_EQ(dithered(grey), (std::vector<uint8_t>{1, 0, 1, 0})) << "first row: right to left";
 }
 
 TEST(Dither, MidGreyAlternatesBetweenBlackAndWhite) {
@@ -168,6 +177,22 @@ TEST(Dither, ColoursOfOneCellGetTheSameIndexInEitherOrder) {
   EXPECT_EQ(row[0], row[1]);
   const uint8_t first = DitherOnePixel(dither, target, blue);
   EXPECT_EQ(DitherOnePixel(dither, target, otherBlue), first);
+}
+
+TEST(Dither, QualitySetsTheCellWhoseCentreIsMatched) {
+  // Grey 6 is (Y 4, Cb 127, Cr 127); black is (0, 128, 128) and grey 12 is
+  // (11, 127, 127). Black is nearer to the colour itself, but the search
+  // measures from the centre of its cell: (16, 96, 96) at quality 1 and
+  // (6, 124, 124) at quality 3 are nearer grey 12, (4, 120, 120) at quality
+  // 2 is nearer black. Quality values other than 1 and 2 are high.
+  TLogPalette target = MakePalette({{0, 0, 0, 0}, {12, 12, 12, 0}});
+  while (target.count < 17) target.entries[target.count++] = {255, 0, 0, 0};
+  const std::pair<int32_t, uint8_t> cases[] = {{1, 1}, {2, 0}, {3, 1}, {0, 1}, {7, 1}};
+  TDither dither;
+  for (const auto& [quality, expected] : cases) {
+    dither.SetQuality(quality);
+    EXPECT_EQ(DitherOnePixel(dither, target, {6, 6, 6, 0}), expected) << "quality " << quality;
+  }
 }
 
 TEST(Dither, CandidateSearchWeighsLuminanceByPaletteSize) {
