@@ -119,9 +119,13 @@ const TProgressHook& BusyProgressHook() { return kHook; }
 
 int BusyAbortProc(const void*) { return BusyProgress(-1); }
 
-TBusyAbortScope::TBusyAbortScope() {
+TBusyAbortScope::TBusyAbortScope()
+    : m_previousProc(PkgGetPtr("AbortProc")), m_previousData(PkgGetPtr("AbortData")) {
   PkgSetPtr("AbortData", nullptr);
   PkgSetPtr("AbortProc", reinterpret_cast<const void*>(&BusyAbortProc));
 }
 
-TBusyAbortScope::~TBusyAbortScope() { PkgSetPtr("AbortProc", nullptr); }
+TBusyAbortScope::~TBusyAbortScope() {
+  PkgSetPtr("AbortProc", m_previousProc);
+  PkgSetPtr("AbortData", m_previousData);
+}

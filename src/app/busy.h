@@ -39,11 +39,18 @@ const TProgressHook& BusyProgressHook();
 // keeps the window alive and stops on request.
 int BusyAbortProc(const void* abortData);
 
-// Sets AbortProc to BusyAbortProc for its lifetime, then back to none.
+// Sets AbortProc to BusyAbortProc for its lifetime, then back to what it
+// was (none, outside other scopes). A picture loaded while the file list
+// expands opens a scope inside the expansion's, and the expansion stays
+// stoppable after the load.
 class TBusyAbortScope {
 public:
   TBusyAbortScope();
   ~TBusyAbortScope();
   TBusyAbortScope(const TBusyAbortScope&) = delete;
   TBusyAbortScope& operator=(const TBusyAbortScope&) = delete;
+
+private:
+  const void* m_previousProc;
+  const void* m_previousData;
 };

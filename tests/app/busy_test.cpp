@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/progress.h"
 #include "filepkg/filepkg.h"
 #include "support/fake_host.h"
 
@@ -17,6 +18,7 @@ protected:
     BusyConfigure(true, true);
   }
   void TearDown() override {
+    SetProgressHook(nullptr);
     BusyEnd();
     BusyAttach(nullptr);
   }
@@ -89,20 +91,26 @@ TEST_F(Busy, QuitDuringAnOperationStopsIt) {
   EXPECT_EQ(BusyProgress(-1), 0);
 }
 
-TEST_F(Busy, ProgressHookBeginsAndEndsOnlyItsOwnOperation) {
-  const TProgressHook& hook = BusyProgressHook();
-  hook.Begin();
+TEST_F(Busy, CodecsReachTheServiceThroughTheProgressHook) {
+  SetProgressHook(&BusyProgressHook());
+  ProgressBegin();
   EXPECT_TRUE(BusyIsActive());
-  hook.End();
+  ProgressReport(10);
+  ProgressReport(20);
+  EXPECT_EQ(host.title, "Zerbalin - a.gif (20%)");
+  BusyCancel();
+  EXPECT_EQ(ProgressReport(30), 1);
+  ProgressEnd();
   EXPECT_FALSE(BusyIsActive());
+  EXPECT_EQ(host.title, "Zerbalin - a.gif");
 
-  BusyBegin(); // the file list expands ...
-  hook.Begin(); // ... and loads a picture inside
-  hook.Progress(50);
-  hook.End();
+  BusyBegin();     // the file list expands ...
+  ProgressBegin(); // ... and loads a picture inside
+  ProgressReport(50);
+  ProgressEnd();
   EXPECT_TRUE(BusyIsActive());
   BusyEnd();
-  hook.End(); // unbalanced ends are ignored
+  ProgressEnd(); // unbalanced ends are ignored
   EXPECT_FALSE(BusyIsActive());
 }
 
@@ -118,6 +126,19 @@ TEST_F(Busy, AbortProcPumpsAndReportsTheStopRequest) {
   }
   EXPECT_EQ(PkgGetPtr("AbortProc"), nullptr);
   EXPECT_TRUE(host.titles.empty()) << "keeping alive never touches the title";
+}
+
+TEST_F(Busy, ALoadInsideTheListExpansionLeavesTheExpansionStoppable) {
+  {
+    TBusyAbortScope expansion;
+    { TBusyAbortScope load; }
+    EXPECT_EQ(PkgGetPtr("AbortProc"), reinterpret_cast<const void*>(&BusyAbortProc));
+    BusyBegin();
+    BusyCancel();
+    EXPECT_EQ(PkgAbortRequested(), -1);
+    BusyEnd();
+  }
+  EXPECT_EQ(PkgGetPtr("AbortProc"), nullptr);
 }
 
 } // namespace
