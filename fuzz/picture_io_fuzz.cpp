@@ -11,11 +11,9 @@
 #include "app/profile.h"
 #include "core/image.h"
 #include "formats/picture_io.h"
+#include "support/fuzz_reader.h"
 
 namespace {
-
-// Larger inputs add nothing the readers have not seen in smaller ones.
-constexpr size_t kMaxInput = 1 << 20;
 
 // One scratch file per process, rewritten for every input and removed at
 // exit. A plain array, so it outlives every static destructor.
@@ -35,7 +33,7 @@ const char* ScratchPath() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > kMaxInput) return 0;
+  if (size > fuzzsupport::kMaxInput) return 0;
   FILE* file = std::fopen(ScratchPath(), "wb");
   if (!file) return 0;
   const bool written = std::fwrite(data, 1, size, file) == size;
