@@ -24,6 +24,8 @@ TEST(TextModel, CommentBreaksAndWraps) {
       {"LF CR is two", "a\n\rb", "a\r\n\r\nb\r\n"},
       {"lone LF breaks", "a\nb", "a\r\nb\r\n"},
       {"tab to the next multiple of 8", "ab\tc\t\td", "ab      c               d\r\n"},
+      {"a tab pads at most to column 132", std::string(130, 'x') + "\ty",
+       std::string(130, 'x') + "  \r\ny\r\n"},
       {"control characters dropped", "a\x01\x1b" "b", "ab\r\n"},
       {"bytes above 127 kept", "\xe9t\xe9", "\xe9t\xe9\r\n"},
       {"200 characters without spaces break after 132", std::string(200, 'x'),
