@@ -128,6 +128,7 @@ TEST(BmpReader, TopDownBitmapIsReadTopRowFirst) {
   const auto file = BmpFile(2, -3, 8, 0, kFourColours, {1, 2, 0, 0, 2, 3, 0, 0, 3, 1, 0, 0});
   auto ours = ReadBytes(ReadBmp, file.bytes);
   ASSERT_EQ(ours->image.Height(), 3);
+  EXPECT_EQ(ours->image.EffectiveXDpi(), 72) << "2835 pixels per metre";
   EXPECT_EQ(IndexRow(ours->image, 0), (std::vector<uint8_t>{1, 2}));
   EXPECT_EQ(IndexRow(ours->image, 2), (std::vector<uint8_t>{3, 1}));
 }

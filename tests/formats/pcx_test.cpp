@@ -69,6 +69,7 @@ TEST(PcxReader, PaletteRules) {
   const std::vector<uint8_t> row = {0x12};
   auto version3 = ReadBytes(ReadPcx, PcxFile(3, 4, 1, 2, 1, 1, row, 0x40).bytes);
   EXPECT_EQ(IndexRow(version3->image, 0), (std::vector<uint8_t>{1, 2}));
+  EXPECT_EQ(version3->image.EffectiveYDpi(), 300);
   EXPECT_EQ(colour(version3->image, 1), (std::vector<int>{255, 0, 0}));
   EXPECT_EQ(colour(version3->image, 11), (std::vector<int>{0, 0, 170}));
   auto version5 = ReadBytes(ReadPcx, PcxFile(5, 4, 1, 2, 1, 1, row, 0x40).bytes);

@@ -37,10 +37,12 @@ TEST(TgaReader, MatchesImageMagickOnPeerFiles) {
       {"type 2 with alpha", "convert rose: -alpha set tga:OUT", 2, 0x08},
       {"type 3", "convert rose: -colorspace gray tga:OUT", 3, 0},
       {"type 9", "convert rose: -colors 200 ppm:- | ppmtotga -cmap >OUT", 9, 0},
+      {"type 9 top first", "convert rose: -colors 256 -type palette -compress rle -orient TopLeft tga:OUT", 9, 0x20},
       {"type 10", "convert rose: -compress rle tga:OUT", 10, 0},
       {"type 10 top first", "convert rose: -orient TopLeft -compress rle tga:OUT", 10, 0x20},
       {"type 10 netpbm", "convert rose: ppm:- | ppmtotga -rgb >OUT", 10, 0},
       {"type 11", "convert rose: -colorspace gray -compress rle tga:OUT", 11, 0},
+      {"type 11 top first", "convert rose: -colorspace gray -compress rle -orient TopLeft tga:OUT", 11, 0x20},
   };
   TTempDir dir;
   for (const auto& c : cases) {
