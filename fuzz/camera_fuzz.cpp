@@ -6,19 +6,15 @@
 // DC25's high-resolution flag); the rest is both the thumbnail area of the
 // header and the data after it.
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
-#include "app/profile.h"
-#include "core/image.h"
-#include "filepkg/filepkg.h"
 #include "formats/camera.h"
+#include "support/fuzz_reader.h"
 
 namespace {
 
-constexpr size_t kMaxInput = 1 << 20;
 constexpr size_t kThumbnailArea = 1024;
 
 void PutIdentification(std::vector<uint8_t>& file, uint8_t camera) {
@@ -35,10 +31,24 @@ void PutIdentification(std::vector<uint8_t>& file, uint8_t camera) {
   if (camera < std::size(kMarks)) std::memcpy(file.data() + kMarks[camera].offset, kMarks[camera].text, kMarks[camera].length);
 }
 
+// The settings of the current input; the shared body's own settings are the
+// defaults, which this target varies.
+TProfile g_options;
+
+void ChooseSettings(uint8_t settings) {
+  g_options.Set(IntKey::QuickLook, settings & 1);
+  for (IntKey key : {IntKey::EnableKDCColor, IntKey::EnableK25Color, IntKey::EnableCRWColor})
+    g_options.Set(key, (settings >> 1) & 3);
+  for (IntKey key : {IntKey::EnableKDCHisto, IntKey::EnableK25Histo, IntKey::EnableCRWHisto})
+    g_options.Set(key, (settings >> 3) & 1);
+  for (IntKey key : {IntKey::EnableKDCGamma, IntKey::EnableK25Gamma, IntKey::EnableCRWGamma})
+    g_options.Set(key, 1 + (settings >> 4) % 9);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2 || size > kMaxInput) return 0;
+  if (size < 2 || size > fuzzsupport::kMaxInput) return 0;
   const uint8_t camera = data[0] % 6;
   const uint8_t settings = data[1];
   std::vector<uint8_t> file(kCameraHeaderSize, 0);
@@ -48,22 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   file[707] = (settings >> 1) & 1;
   file[551] = (settings & 4) ? 0x40 : 0;
   file.insert(file.end(), data + 2, data + size);
-
-  TPkgStream* stream = PkgTempStream(32768, 2);
-  if (!stream) return 0;
-  if (PkgWrite(file.data(), 1, file.size(), stream) == file.size() && PkgSeek(stream, 0, SEEK_SET) == 0) {
-    static TProfile options;
-    options.Set(IntKey::QuickLook, settings & 1);
-    for (IntKey key : {IntKey::EnableKDCColor, IntKey::EnableK25Color, IntKey::EnableCRWColor})
-      options.Set(key, (settings >> 1) & 3);
-    for (IntKey key : {IntKey::EnableKDCHisto, IntKey::EnableK25Histo, IntKey::EnableCRWHisto})
-      options.Set(key, (settings >> 3) & 1);
-    for (IntKey key : {IntKey::EnableKDCGamma, IntKey::EnableK25Gamma, IntKey::EnableCRWGamma})
-      options.Set(key, 1 + (settings >> 4) % 9);
-    static TImage image(options.Ref(IntKey::ZoomMul), options.Ref(IntKey::ZoomDiv), options.Ref(IntKey::GIFOver),
-                        options.Ref(IntKey::GIFDpi1), options.Ref(IntKey::GIFDpi2), options.Ref(IntKey::GIFDpi3));
-    ReadCamera(stream, "fuzz.kdc", image, options);
-  }
-  PkgClose(stream, 0);
-  return 0;
+  ChooseSettings(settings);
+  // The built file may exceed the shared body's input limit by its header.
+  return fuzzsupport::ReadThroughStream(file.data(), std::min(file.size(), fuzzsupport::kMaxInput),
+                                        [](TPkgStream* stream, TImage& image, const TProfile&) {
+                                          ReadCamera(stream, "fuzz.kdc", image, g_options);
+                                        });
 }

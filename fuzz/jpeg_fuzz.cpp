@@ -4,35 +4,30 @@
 // file, read from a scratch stream into a picture. Camera wrappers are
 // recognised by the data source from the file's first bytes, so they are
 // reached too.
-#include <cstdint>
-#include <cstdio>
-
-#include "app/profile.h"
-#include "core/image.h"
-#include "filepkg/filepkg.h"
 #include "formats/jpeg.h"
+#include "support/fuzz_reader.h"
 
 namespace {
-constexpr size_t kMaxInput = 1 << 20;
+
+// The settings of the current input; the shared body's own settings are the
+// defaults, which this target varies.
+TProfile g_options;
+
+void ChooseSettings(uint8_t choice) {
+  g_options.Set(IntKey::QuickLook, choice & 1);
+  g_options.Set(IntKey::JPEGTwoPass, (choice >> 1 | choice >> 2) & 1);
+  g_options.Set(IntKey::EnableFastQuantize, (choice >> 2) & 1);
+  g_options.Set(IntKey::JPEGUseMonochrome, (choice >> 3) & 1);
+  g_options.Set(IntKey::EnableFastInputDCT, !((choice >> 4) & 1));
+  g_options.Set(IntKey::EnableFastUpsampling, !((choice >> 4) & 1));
 }
 
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > kMaxInput) return 0;
-  const uint8_t choice = data[0];
-  TPkgStream* stream = PkgTempStream(32768, 2);
-  if (!stream) return 0;
-  if (PkgWrite(data + 1, 1, size - 1, stream) == size - 1 && PkgSeek(stream, 0, SEEK_SET) == 0) {
-    static TProfile options;
-    options.Set(IntKey::QuickLook, choice & 1);
-    options.Set(IntKey::JPEGTwoPass, (choice >> 1 | choice >> 2) & 1);
-    options.Set(IntKey::EnableFastQuantize, (choice >> 2) & 1);
-    options.Set(IntKey::JPEGUseMonochrome, (choice >> 3) & 1);
-    options.Set(IntKey::EnableFastInputDCT, !((choice >> 4) & 1));
-    options.Set(IntKey::EnableFastUpsampling, !((choice >> 4) & 1));
-    static TImage image(options.Ref(IntKey::ZoomMul), options.Ref(IntKey::ZoomDiv), options.Ref(IntKey::GIFOver),
-                        options.Ref(IntKey::GIFDpi1), options.Ref(IntKey::GIFDpi2), options.Ref(IntKey::GIFDpi3));
-    ReadJpeg(stream, "fuzz.jpg", image, options);
-  }
-  PkgClose(stream, 0);
-  return 0;
+  if (size < 1) return 0;
+  ChooseSettings(data[0]);
+  return fuzzsupport::ReadThroughStream(data + 1, size - 1, [](TPkgStream* stream, TImage& image, const TProfile&) {
+    ReadJpeg(stream, "fuzz.jpg", image, g_options);
+  });
 }
