@@ -18,38 +18,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "adapter_runs.h"
 #include "app/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
-#include "filepkg/filepkg.h"
 #include "formats/jpeg.h"
 #include "formats/picture_io.h"
 
 namespace {
 
-constexpr int kRuns = 3;
-
-// The shortest of kRuns timings; negative when a run failed.
-double BestOf(const std::function<double()>& run) {
-  double best = -1.0;
-  for (int i = 0; i < kRuns; ++i) {
-    const double seconds = run();
-    if (seconds < 0) return -1.0;
-    best = best < 0 ? seconds : std::min(best, seconds);
-  }
-  return best;
-}
+using adapterbench::BestOf;
 
 bool Decode(const std::string& path, TImage& image, const TProfile& options) {
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
-  if (!stream) return false;
-  ReadJpeg(stream, path.c_str(), image, options);
-  PkgClose(stream, 0);
-  return image.Width() > 1;
+  return adapterbench::Decode(ReadJpeg, path, image, options);
 }
 
 // The child of the memory measurement: decodes once and exits.

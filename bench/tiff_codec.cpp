@@ -6,42 +6,17 @@
 // library and writes them out uncompressed.
 //
 // Usage: bench_tiff_codec [width height]
-#include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <string>
 
+#include "adapter_runs.h"
 #include "app/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
-#include "filepkg/filepkg.h"
 #include "formats/picture_io.h"
 #include "formats/tiff.h"
 
-namespace {
-
-constexpr int kRuns = 3;
-
-// The shortest of kRuns timings; negative when a run failed.
-double BestOf(const std::function<double()>& run) {
-  double best = -1.0;
-  for (int i = 0; i < kRuns; ++i) {
-    const double seconds = run();
-    if (seconds < 0) return -1.0;
-    best = best < 0 ? seconds : std::min(best, seconds);
-  }
-  return best;
-}
-
-bool Decode(const std::string& path, TImage& image, const TProfile& options) {
-  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
-  if (!stream) return false;
-  ReadTiff(stream, path.c_str(), image, options);
-  PkgClose(stream, 0);
-  return image.Width() > 1;
-}
-
-} // namespace
+using adapterbench::BestOf;
 
 int main(int argc, char** argv) {
   bench::TScratchDir dir;
@@ -57,7 +32,7 @@ int main(int argc, char** argv) {
   const auto image = NewImageFor(options);
   const double ours = BestOf([&] {
     bool ok = false;
-    const double seconds = bench::Seconds([&] { ok = Decode(tiff, *image, options); });
+    const double seconds = bench::Seconds([&] { ok = adapterbench::Decode(ReadTiff, tiff, *image, options); });
     return ok ? seconds : -1.0;
   });
   const double peer =
