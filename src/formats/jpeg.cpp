@@ -114,8 +114,6 @@ struct TJpegReader {
   jpeg_decompress_struct info{};
   TJpegHooks hooks{};
   TJpegSource source;
-  // Decode buffer for rows wider than the picture record's scratch row.
-  std::vector<uint8_t> wideRow;
   int scaleDenominator = 1;
   bool quantise = false;
 };
@@ -235,7 +233,8 @@ bool TransferRows(TJpegReader& reader, TImage& image) {
   while (info.output_scanline < info.output_height) {
     const int32_t t = static_cast<int32_t>(info.output_scanline);
     const int32_t y = bottomUp ? fileHeight - 1 - t : halfHeight ? 2 * t : t;
-    uint8_t* buffer = reader.wideRow.empty() ? image.RowBuffer(0, y, width) : reader.wideRow.data();
+    uint8_t* buffer = image.RowBuffer(0, y, width);
+    if (!buffer) return false;
     JSAMPROW row = buffer;
     if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
     image.PutRow(0, y, buffer, width);
@@ -259,8 +258,6 @@ void DecodePicture(TJpegReader& reader, TImage& image, const TProfile& options) 
   info.scale_denom = static_cast<unsigned>(reader.scaleDenominator);
   ConfigureOutput(reader, options);
   jpeg_start_decompress(&info);
-  if (info.output_width > static_cast<JDIMENSION>(kMaxImageSide))
-    reader.wideRow.resize(static_cast<size_t>(info.output_width) * info.output_components);
   CreatePicture(reader, image);
   if (TransferRows(reader, image)) jpeg_finish_decompress(&info);
 }
