@@ -14,10 +14,10 @@
 
 #include "app/profile.h"
 #include "core/image.h"
-#include "core/progress.h"
 #include "core/tone.h"
 #include "filepkg/filepkg.h"
 #include "formats/picture_io.h"
+#include "formats/rle_codecs_fixture.h"
 #include "formats/tiff.h"
 #include "support/peer.h"
 
@@ -319,6 +319,24 @@ TEST_F(CameraTest, Dc25ColourAndUniformValues) {
     for (int x : {0, 1, 499}) EXPECT_EQ(Rgb(x, y), (std::array<int, 3>{40, 95, 120})) << x << "," << y;
 }
 
+// A sensor that sees one flat colour: every value depends only on the
+// place in the 2 x 2 filter pattern. Whatever its place, each pixel then
+// finds the same four filter values, so the whole picture, edges included,
+// takes one colour: c = 120, d = 150, e = 60 and f = 80 give blue
+// (840 - 400) / 2 = 220, red (1050 - 300) / 6 = 125 and green
+// 410 / 4 - (38 x 125 + 15 x 220) / 128 = 40.
+TEST_F(CameraTest, Dc25ColourOfAFlatMosaic) {
+  const int kValues[2][2] = {{120, 80}, {60, 150}}; // [row parity][column parity]
+  TBytes file = Dc25File();
+  file.resize(15936);
+  for (int y = 0; y < 242; ++y)
+    for (int j = 0; j < 512; ++j) file.push_back(static_cast<uint8_t>(kValues[y & 1][j & 1]));
+  m_options.Set(IntKey::EnableK25Color, 2);
+  Read(file);
+  for (int y : {0, 1, 2, 3, 120, 240, 241})
+    for (int x : {0, 1, 2, 3, 250, 498, 499}) EXPECT_EQ(Rgb(x, y), (std::array<int, 3>{125, 40, 220})) << x << "," << y;
+}
+
 TEST_F(CameraTest, HistogramStretchAndGamma) {
   // Values 100 to 149 spread over 0..255; then the gamma curve.
   TBytes file = Dc25File();
@@ -389,6 +407,39 @@ TEST_F(CameraTest, UniformCrwStaysUniformThroughColour) {
   }
 }
 
+// Light that only the magenta filters (or only the green ones) let
+// through must come out magenta (or green). The filters repeat every 4
+// rows: green and magenta, cyan and yellow, magenta and green, cyan and
+// yellow; file row r holds picture row 2r, or 2(r - 307) + 1 from row 307.
+TEST_F(CameraTest, CrwColourFollowsTheFilters) {
+  struct TCase {
+    const char* name;
+    int litColumnOnRow0; // the column parity lit on rows 4k; rows 4k + 2 the other
+  };
+  for (const TCase c : {TCase{"magenta", 1}, TCase{"green", 0}}) {
+    SCOPED_TRACE(c.name);
+    TBytes file = CrwFile();
+    for (int r = 0; r < 613; ++r) {
+      const int y = r < 307 ? 2 * r : 2 * (r - 307) + 1;
+      std::array<int, 8> group{};
+      if (y % 2 == 0)
+        for (int x = 0; x < 8; ++x) group[x] = (x & 1) == (c.litColumnOnRow0 ^ (y & 2) >> 1) ? 512 : 0;
+      Append(file, CrwRow(group));
+    }
+    m_options.Set(IntKey::EnableCRWColor, 2);
+    Read(file);
+    for (int y : {0, 1, 2, 3, 300, 611, 612})
+      for (int x : {0, 1, 2, 427, 852, 853}) {
+        const std::array<int, 3> rgb = Rgb(x, y);
+        if (c.litColumnOnRow0 == 1) {
+          EXPECT_EQ(rgb, (std::array<int, 3>{253, 0, 253})) << x << "," << y;
+        } else {
+          EXPECT_TRUE(rgb[0] == 0 && rgb[1] > 150 && rgb[2] == 0) << x << "," << y << ": " << rgb[1];
+        }
+      }
+  }
+}
+
 TEST_F(CameraTest, ShortFilesReadTheEndValue) {
   TBytes file = CrwFile();
   for (int r = 0; r < 100; ++r) Append(file, CrwRow({512, 512, 512, 512, 512, 512, 512, 512}));
@@ -406,15 +457,13 @@ TEST_F(CameraTest, ShortFilesReadTheEndValue) {
 }
 
 TEST_F(CameraTest, AbortEndsDecoding) {
-  static int s_rows;
-  s_rows = 0;
-  static const TProgressHook hook = {nullptr, [](int) { return ++s_rows >= 5 ? 1 : 0; }, nullptr};
   TBytes file = Dc25File();
   file.resize(15936 + 242 * 512, 77);
-  SetProgressHook(&hook);
-  Read(file);
-  SetProgressHook(nullptr);
-  EXPECT_EQ(s_rows, 5);
+  {
+    // Progress is reported after every row.
+    rlecodecs::TStopAfter stop(5);
+    Read(file);
+  }
   EXPECT_EQ(Grey(0, 4), 77);
   EXPECT_EQ(Grey(0, 5), 0);
 }

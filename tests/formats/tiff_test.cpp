@@ -5,11 +5,7 @@
 // checked with tiffdump and read back by ImageMagick.
 #include "formats/tiff.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -22,10 +18,11 @@
 #include "app/profile.h"
 #include "core/image.h"
 #include "core/log_sink.h"
-#include "core/progress.h"
 #include "filepkg/filepkg.h"
 #include "formats/comment_sink.h"
+#include "formats/peer_files_fixture.h"
 #include "formats/picture_io.h"
+#include "formats/rle_codecs_fixture.h"
 #include "support/peer.h"
 
 namespace {
@@ -88,29 +85,11 @@ TBytes Le16Values(std::initializer_list<uint16_t> values) {
   return bytes;
 }
 
-class TiffTest : public ::testing::Test {
+class TiffTest : public peerfiles::TPeerFilesTest<TiffTest> {
+public:
+  static constexpr const char* kSourceCommand = "convert -seed 5 -size 161x97 plasma:fractal -depth 8";
+
 protected:
-  static void SetUpTestSuite() {
-    s_dir = new TTempDir;
-    ASSERT_EQ(testsupport::Run("convert -seed 5 -size 161x97 plasma:fractal -depth 8 " + Source()), 0);
-  }
-  static void TearDownTestSuite() {
-    delete s_dir;
-    s_dir = nullptr;
-  }
-  void SetUp() override {
-    ClearLoggedMessages();
-    CommentChar(0);
-  }
-  static std::string Source() { return *s_dir / "source.ppm"; }
-  // Runs command with IN replaced by the source picture and OUT by a new file.
-  static std::string Make(const std::string& name, std::string command) {
-    const std::string out = *s_dir / name;
-    for (size_t at; (at = command.find("IN")) != std::string::npos;) command.replace(at, 2, Source());
-    for (size_t at; (at = command.find("OUT")) != std::string::npos;) command.replace(at, 3, out);
-    EXPECT_EQ(testsupport::Run(command + " 2>/dev/null"), 0) << command;
-    return out;
-  }
   std::string Handmade(const std::string& name, const std::vector<TPage>& pages) {
     const std::string path = *s_dir / name;
     WriteTiffPages(path, pages);
@@ -133,13 +112,10 @@ protected:
     return {p[0], p[1], p[2]};
   }
 
-  static TTempDir* s_dir;
   TProfile m_options;
   std::unique_ptr<TImage> m_imageOwner = NewImageFor(m_options);
   TImage& m_image = *m_imageOwner;
 };
-
-TTempDir* TiffTest::s_dir = nullptr;
 
 TEST_F(TiffTest, PeerFilesMatchImageMagick) {
   struct TCase {
@@ -366,6 +342,16 @@ TEST_F(TiffTest, PageSuffixSelectsTheDirectory) {
   PkgClose(stream, 0);
 }
 
+TEST_F(TiffTest, PagesOfAPeerMultiPageFile) {
+  const std::string path = Make("pages-peer.tif", "convert IN \\( IN -negate -resize 50% \\) -compress lzw OUT");
+  for (int page : {1, 2}) {
+    SCOPED_TRACE(page);
+    Read(path, path + "/page000" + std::to_string(page) + ".tif");
+    ASSERT_TRUE(MadePicture());
+    EXPECT_EQ(CompareRgb(PeerDecode(path + "[" + std::to_string(page - 1) + "]"), ImageToRgb(m_image)), "");
+  }
+}
+
 TEST_F(TiffTest, PageOfName) {
   const std::pair<const char*, int> cases[] = {
       {"a.tif/page0003.tif", 3},      {"dir/a.TIF\\Page9999.Tif", 9999}, {"a.tif/page0000.tif", 0},
@@ -473,14 +459,12 @@ TEST_F(TiffTest, ShortFilesKeepTheRowsTheyHold) {
 }
 
 TEST_F(TiffTest, AbortKeepsThePartialPicture) {
-  static int s_rows;
-  s_rows = 0;
-  static const TProgressHook hook = {nullptr, [](int) { return ++s_rows >= 10 ? 1 : 0; }, nullptr};
   const std::string path = Make("abort.tif", "convert IN -compress lzw OUT");
-  SetProgressHook(&hook);
-  Read(path);
-  SetProgressHook(nullptr);
-  EXPECT_EQ(s_rows, 10);
+  {
+    // Progress is reported after every row.
+    rlecodecs::TStopAfter stop(10);
+    Read(path);
+  }
   const TRgbPicture peer = PeerDecode(path);
   const TRgbPicture got = ImageToRgb(m_image);
   EXPECT_TRUE(std::equal(peer.rgb.begin(), peer.rgb.begin() + 10 * 161 * 3, got.rgb.begin()));
@@ -616,33 +600,6 @@ TEST_F(TiffWriterTest, RoundTripThroughOurReader) {
   EXPECT_EQ(back->BytesPerPixel(), 1);
 }
 
-TEST_F(TiffWriterTest, FailuresAreReportedAndLeaveNoFile) {
-  MakeTrueColour(64, 64);
-  EXPECT_NE(WriteTiff("/proc/no-such-dir/out.tif", m_image, m_options, nullptr), 0);
-  static const TProgressHook hook = {nullptr, [](int percent) { return percent >= 50 ? 1 : 0; }, nullptr};
-  SetProgressHook(&hook);
-  const std::string aborted = m_dir / "aborted.tif";
-  EXPECT_NE(WriteTiff(aborted.c_str(), m_image, m_options, nullptr), 0);
-  SetProgressHook(nullptr);
-  EXPECT_FALSE(std::filesystem::exists(aborted));
-
-  // A child process whose files may not grow beyond 4 KiB.
-  MakeTrueColour(400, 300);
-  m_options.Set(IntKey::TIFFCompression, 1);
-  const std::string limited = m_dir / "limited.tif";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, SIG_IGN);
-    _exit(WriteTiff(limited.c_str(), m_image, m_options, nullptr) != 0 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "a short file was reported as saved";
-  EXPECT_FALSE(std::filesystem::exists(limited));
-}
+TEST(TiffWriter, FailedOrAbortedWritesLeaveNoFile) { rlecodecs::ExpectFailedWritesLeaveNoFile(WriteTiff); }
 
 } // namespace
