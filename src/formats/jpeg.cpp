@@ -4,11 +4,12 @@
 // picture's 24-bit pixels, so they are decoded straight into the stored rows.
 //
 // The library reports fatal errors through a callback that must not return.
-// It leaves by longjmp to the reader or writer entry, which then destroys the
-// library object. Everything that lives across such a jump (library object,
-// source, buffers) is kept in one record owned by the entry, created before
-// the jump target is set; the functions the jump passes over hold no objects
-// with destructors, so skipping them loses nothing.
+// It leaves by longjmp into a small frame below the reader or writer entry,
+// which then destroys the library object. Everything that lives across such
+// a jump (library object, source, buffers) is kept in one record owned by
+// the entry, created before the jump target is set; the functions the jump
+// passes over hold no objects with destructors, so skipping them loses
+// nothing.
 #include "formats/jpeg.h"
 
 #include <algorithm>
@@ -93,6 +94,17 @@ void ProgressMonitor(j_common_ptr info) {
   if (percent == hooks.lastPercent) return;
   hooks.lastPercent = percent;
   if (ProgressReport(percent) != 0) std::longjmp(hooks.unwind, 1);
+}
+
+// Runs step with the unwind target set: true when it completed, false when
+// a fatal error or an abort jumped back. The jump lands in this frame, which
+// reads nothing of its own after it, so no variable can have been clobbered;
+// it must stay a frame of its own for that.
+template <class TStep>
+[[gnu::noinline]] bool RunUnwindable(std::jmp_buf& unwind, TStep&& step) {
+  if (setjmp(unwind) != 0) return false;
+  step();
+  return true;
 }
 
 // Sets up the hooks; the error manager goes in before the library object is
@@ -298,7 +310,6 @@ struct TJpegWriter {
   std::unique_ptr<TDither> ownDitherer;
   std::vector<uint8_t> row;
   std::string comment;
-  bool completed = false;
 };
 
 void SetParameters(TJpegWriter& writer, const TImage& image, const TSaveSize& area, const TProfile& options) {
@@ -352,10 +363,10 @@ void ReadJpeg(TPkgStream* stream, const char* /*path*/, TImage& image, const TPr
   const auto owner = std::make_unique<TJpegReader>(stream);
   TJpegReader& reader = *owner;
   reader.info.err = PrepareHooks(reader.hooks, options);
-  if (setjmp(reader.hooks.unwind) == 0) {
+  RunUnwindable(reader.hooks.unwind, [&] {
     jpeg_create_decompress(&reader.info);
     DecodePicture(reader, image, options);
-  }
+  });
   jpeg_destroy_decompress(&reader.info);
 }
 
@@ -379,11 +390,10 @@ int WriteJpeg(const char* path, TImage& image, const TProfile& options, TDither*
   writer.row.resize(static_cast<size_t>(area.width) * 3);
   writer.comment = CommentGetText();
   writer.info.err = PrepareHooks(writer.hooks, options);
-  if (setjmp(writer.hooks.unwind) == 0) {
+  const bool completed = RunUnwindable(writer.hooks.unwind, [&] {
     jpeg_create_compress(&writer.info);
     EncodePicture(writer, image, area, options);
-    writer.completed = true;
-  }
+  });
   jpeg_destroy_compress(&writer.info);
-  return writer.output.Finish(!writer.completed);
+  return writer.output.Finish(!completed);
 }
