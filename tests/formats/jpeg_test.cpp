@@ -1,7 +1,8 @@
 // The JPEG adapter against files made by cjpeg and ImageMagick, decoded by
 // djpeg with the same options; the settings that choose quantised, grey and
 // reduced-size reading; comments and resolution; short and damaged files;
-// and the writer's files read back by djpeg, rdjpgcom and identify.
+// the camera wrappers of the data source; and the writer's files, compared
+// with cjpeg's and read back by djpeg, rdjpgcom and identify.
 #include "formats/jpeg.h"
 
 #include <gtest/gtest.h>
