@@ -576,6 +576,16 @@ std::unique_ptr<TImage> SourcePicture(const std::string& ppm, const TProfile& op
   return image;
 }
 
+using TSettings = std::vector<std::pair<IntKey, int>>;
+
+// Writes the picture of the PPM file source to path with the settings.
+void WriteWithSettings(const std::string& source, const std::string& path, const TSettings& settings) {
+  TProfile options;
+  for (const auto& [key, value] : settings) options.Set(key, value);
+  const auto image = SourcePicture(source, options);
+  ASSERT_EQ(WriteJpeg(path.c_str(), *image, options, nullptr), 0);
+}
+
 TEST_F(JpegFiles, WrittenFilesReadBackWithDjpeg) {
   TProfile options;
   options.Set(IntKey::JPEGOutputQuality, 95);
@@ -594,7 +604,7 @@ TEST_F(JpegFiles, WrittenFilesReadBackWithDjpeg) {
 TEST_F(JpegFiles, WriterSettingsShowInTheFile) {
   struct TCase {
     const char* name;
-    std::vector<std::pair<IntKey, int>> settings;
+    TSettings settings;
     const char* identifyFormat;
     const char* expected;
   };
@@ -609,11 +619,8 @@ TEST_F(JpegFiles, WriterSettingsShowInTheFile) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TProfile options;
-    for (const auto& [key, value] : c.settings) options.Set(key, value);
-    const auto image = SourcePicture(Source(), options);
     const std::string out = *s_dir / "settings.jpg";
-    ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+    WriteWithSettings(Source(), out, c.settings);
     std::string text = RunOutput(std::string("identify -format '") + c.identifyFormat + "' " + out);
     EXPECT_EQ(text.substr(0, text.find_last_not_of(" \n") + 1), c.expected);
   }
@@ -624,7 +631,7 @@ TEST_F(JpegFiles, WriterSettingsShowInTheFile) {
 TEST_F(JpegFiles, WriterSettingsMatchCjpegOptions) {
   struct TCase {
     const char* name;
-    std::vector<std::pair<IntKey, int>> settings;
+    TSettings settings;
     const char* cjpegOptions;
   };
   const TCase cases[] = {
@@ -639,11 +646,8 @@ TEST_F(JpegFiles, WriterSettingsMatchCjpegOptions) {
   std::map<std::string, uintmax_t> sizes;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TProfile options;
-    for (const auto& [key, value] : c.settings) options.Set(key, value);
-    const auto image = SourcePicture(Source(), options);
     const std::string out = *s_dir / "ours.jpg";
-    ASSERT_EQ(WriteJpeg(out.c_str(), *image, options, nullptr), 0);
+    WriteWithSettings(Source(), out, c.settings);
     const TBytes ours = ReadFileBytes(out);
     const TBytes peer = ReadFileBytes(Make("cjpeg.jpg", std::string("cjpeg ") + c.cjpegOptions + " -outfile OUT IN"));
     ASSERT_GT(ours.size(), 20u);
