@@ -9,6 +9,7 @@
 
 #include "app/profile.h"
 #include "commands.h"
+#include "core/display_palette.h"
 #include "core/dither.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"
@@ -100,7 +101,16 @@ int RunConvert(int argc, char** argv) {
   std::unique_ptr<TImage> image = NewImageFor(options);
   if (std::strcmp(ReadPicture(files[0], *image, options), "???") == 0)
     return ToolFail("%s: not a picture this program reads", files[0]);
+  PrepareLoadedPicture(*image, options.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
+  // The writers take the picture's colours from the ditherer, after the tone
+  // settings, as they do when saving what the viewer shows.
   TDither ditherer(options.Get(IntKey::DitherQuality));
+  TLogPalette palette;
+  image->GetPalette(palette);
+  const TToneSettings tone{options.Get(IntKey::Brightness), options.Get(IntKey::Contrast),
+                           options.Get(IntKey::Invert), options.Get(IntKey::EnableColorInvert)};
+  ditherer.SetSourcePalette(image->BytesPerPixel() == 1 ? &palette : nullptr, TDitherTarget::Display,
+                            options.Get(IntKey::DisplayInColor) ? TColourMode::Colour : TColourMode::Grey, tone);
   if (SavePicture(files[1], options.Get(IntKey::SaveAsIndex), *image, options, &ditherer) != 0)
     return ToolFail("cannot save %s", files[1]);
   return 0;

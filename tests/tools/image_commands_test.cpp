@@ -89,6 +89,23 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, ConvertTest,
                            return std::string(info.param.extension);
                          });
 
+// A picture of 16 palette colours keeps its colours in every lossless
+// format, and the tone settings given as switches reach the written file.
+TEST_F(ImageCommandsTest, ConvertKeepsThePaletteOfAnIndexedPicture) {
+  const std::string source = m_dir / "indexed.bmp";
+  ASSERT_EQ(testsupport::Run("convert -size 40x30 gradient:red-blue -colors 16 -type Palette BMP3:'" + source + "'"), 0);
+  const TRgbPicture expected = PeerDecode(source);
+  ASSERT_EQ(expected.width, 40);
+  for (const char* extension : {"bmp", "pcx", "tga", "tif", "gif"}) {
+    const std::string out = m_dir / (std::string("indexed.") + extension);
+    ASSERT_EQ(testsupport::Run(Tool("convert '" + source + "' '" + out + "'")), 0) << extension;
+    EXPECT_EQ(CompareRgb(expected, PeerDecode(out)), "") << extension;
+  }
+  const std::string inverted = m_dir / "inverted.bmp";
+  ASSERT_EQ(testsupport::Run(Tool("convert '" + source + "' '" + inverted + "' -Invert")), 0);
+  EXPECT_EQ(CompareRgb(PeerDecode(source, "-negate"), PeerDecode(inverted)), "");
+}
+
 TEST_F(ImageCommandsTest, ConvertAppliesSettingsSwitches) {
   // No extension: SaveAsIndex 2 picks BMP. A bare -Rotate means 1, which
   // exchanges rows and columns; the output size then doubles the picture.
