@@ -61,6 +61,9 @@ TFormat Classify(const uint8_t* w, bool atStart) {
   // Big-endian TIFF is recognised by its first three bytes; the TIFF reader
   // checks the version itself.
   if (Starts(w, {'I', 'I', 0x2A, 0x00}) || Starts(w, {'M', 'M', 0x00})) return TFormat::Tiff;
+  // Canon CRW files are not TIFF files ("II", then 1A hex), but the camera
+  // reader behind the TIFF entry reads them: they are known by "HEAPCCDR".
+  if (Starts(w, {'I', 'I'}) && std::memcmp(&w[6], "HEAPCCDR", 8) == 0) return TFormat::Tiff;
   if (bmpHeader) return TFormat::Bmp;
   if (w[0] == 0x0A && (w[1] == 0 || (w[1] >= 2 && w[1] <= 5))) return TFormat::Pcx;
   // TGA has no signature: a colour-map type of 0, 1 or 128 and up, and one of
