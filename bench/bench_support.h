@@ -2,6 +2,7 @@
 // Shared pieces of the benchmarks: a scratch directory, timing our code and a
 // peer tool's command, and a 24-bit picture made by ImageMagick loaded into an
 // image record.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -13,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/profile.h"
 #include "core/image.h"
+#include "filepkg/filepkg.h"
 
 namespace bench {
 
@@ -46,6 +49,20 @@ inline double CommandSeconds(const std::string& command) {
   int status = 0;
   const double seconds = Seconds([&] { status = std::system(command.c_str()); });
   return status == 0 ? seconds : -1.0;
+}
+
+inline constexpr int kRuns = 3;
+
+// The shortest of kRuns timings of run; negative when a run failed
+// (returned a negative time).
+inline double BestOf(const std::function<double()>& run) {
+  double best = -1.0;
+  for (int i = 0; i < kRuns; ++i) {
+    const double seconds = run();
+    if (seconds < 0) return -1.0;
+    best = best < 0 ? seconds : std::min(best, seconds);
+  }
+  return best;
 }
 
 // A binary PPM with maxval 255: width, height and red, green, blue pixels.
@@ -140,6 +157,18 @@ inline TPpm PhotoLikeFromArguments(int argc, char** argv, const TScratchDir& dir
     return {};
   }
   return picture;
+}
+
+using TPathReader = void (*)(TPkgStream*, const char*, TImage&, const TProfile&);
+
+// Reads the file at path with a reader that takes the path too; false when
+// the file could not be opened or no picture was made.
+inline bool DecodeFile(TPathReader reader, const std::string& path, TImage& image, const TProfile& options) {
+  TPkgStream* stream = PkgOpen(path.c_str(), "rb");
+  if (!stream) return false;
+  reader(stream, path.c_str(), image, options);
+  PkgClose(stream, 0);
+  return image.Width() > 1;
 }
 
 } // namespace bench

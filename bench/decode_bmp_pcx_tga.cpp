@@ -21,25 +21,7 @@
 
 namespace {
 
-constexpr int kRuns = 3;
-
 using TReader = void (*)(TPkgStream*, TImage&, const TProfile&);
-
-double BestSeconds(const std::function<void()>& work) {
-  double best = 1e30;
-  for (int run = 0; run < kRuns; ++run) best = std::min(best, bench::Seconds(work));
-  return best;
-}
-
-double BestCommandSeconds(const std::string& command) {
-  double best = 1e30;
-  for (int run = 0; run < kRuns; ++run) {
-    const double seconds = bench::CommandSeconds(command);
-    if (seconds < 0) return -1.0;
-    best = std::min(best, seconds);
-  }
-  return best;
-}
 
 // Our side: open through the file package, read, and write the picture as
 // PPM, expanding indices through the palette.
@@ -110,7 +92,7 @@ int main(int argc, char** argv) {
   TProfile options;
   options.Set(IntKey::QuickLook, 0);
   bench::TBenchImage holder;
-  std::printf("%d x %d pixels, best of %d\n", source.width, source.height, kRuns);
+  std::printf("%d x %d pixels, best of %d\n", source.width, source.height, bench::kRuns);
   std::printf("%-16s %10s %10s %8s %10s\n", "file", "ours (s)", "peer (s)", "ratio", "ours Mpx/s");
   for (const TCase& c : cases) {
     const std::string file = dir / "bench.img";
@@ -119,8 +101,8 @@ int main(int argc, char** argv) {
       std::printf("%-16s could not be made\n", c.name);
       continue;
     }
-    const double ours = BestSeconds([&] { DecodeOurs(file, c.reader, holder.image, options); });
-    const double theirs = BestCommandSeconds(Fill(c.peer, "IN", file) + " >/dev/null 2>&1");
+    const double ours = bench::BestOf([&] { return bench::Seconds([&] { DecodeOurs(file, c.reader, holder.image, options); }); });
+    const double theirs = bench::BestOf([&] { return bench::CommandSeconds(Fill(c.peer, "IN", file) + " >/dev/null 2>&1"); });
     std::printf("%-16s %10.3f %10.3f %8.2f %10.0f\n", c.name, ours, theirs, ours / theirs,
                 static_cast<double>(source.width) * source.height / ours / 1e6);
   }

@@ -21,7 +21,6 @@
 #include <memory>
 #include <string>
 
-#include "adapter_runs.h"
 #include "app/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
@@ -30,10 +29,10 @@
 
 namespace {
 
-using adapterbench::BestOf;
+using bench::BestOf;
 
 bool Decode(const std::string& path, TImage& image, const TProfile& options) {
-  return adapterbench::Decode(ReadJpeg, path, image, options);
+  return bench::DecodeFile(ReadJpeg, path, image, options);
 }
 
 // The child of the memory measurement: decodes once and exits.

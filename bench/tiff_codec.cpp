@@ -9,14 +9,13 @@
 #include <cstdio>
 #include <string>
 
-#include "adapter_runs.h"
 #include "app/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
 #include "formats/picture_io.h"
 #include "formats/tiff.h"
 
-using adapterbench::BestOf;
+using bench::BestOf;
 
 int main(int argc, char** argv) {
   bench::TScratchDir dir;
@@ -32,7 +31,7 @@ int main(int argc, char** argv) {
   const auto image = NewImageFor(options);
   const double ours = BestOf([&] {
     bool ok = false;
-    const double seconds = bench::Seconds([&] { ok = adapterbench::Decode(ReadTiff, tiff, *image, options); });
+    const double seconds = bench::Seconds([&] { ok = bench::DecodeFile(ReadTiff, tiff, *image, options); });
     return ok ? seconds : -1.0;
   });
   const double peer =
