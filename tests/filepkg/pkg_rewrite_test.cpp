@@ -1,10 +1,7 @@
 // Files opened "wb" are written beside their name and take it only when the
 // handle closes well: whatever stops a writer part-way leaves the user's
 // file as it was, and no half-written file ever shows under its name.
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "filepkg/pkg_test_support.h"
+#include "support/peer.h"
 
 using namespace pkgtest;
 
@@ -79,21 +77,13 @@ TEST_F(PkgRewrite, AFailedWriteLeavesTheFileAndIsReported) {
   WriteFile(m_path, m_old);
   // A child process whose files may not grow beyond 40000 bytes: the second
   // block of the new contents cannot be written out.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit = {40000, 40000};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, SIG_IGN);
+  const int status = testsupport::RunWithFileSizeLimit(40000, [&] {
     TPkgStream* stream = PkgOpen(m_path.c_str(), "wb");
-    if (!stream) _exit(2);
+    if (!stream) return 2;
     PkgWrite(m_new.data(), 1, m_new.size(), stream);
-    _exit(PkgClose(stream, 0) != 0 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed write was reported as success";
+    return PkgClose(stream, 0) != 0 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0) << "a failed write was reported as success";
   EXPECT_EQ(ReadFile(m_path), m_old);
   EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{"pic.gif"});
 }

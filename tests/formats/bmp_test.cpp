@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "formats/rle_codecs_fixture.h"
+#include "formats/codec_test_fixture.h"
 
 namespace {
 

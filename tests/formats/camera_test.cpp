@@ -17,7 +17,7 @@
 #include "core/tone.h"
 #include "filepkg/filepkg.h"
 #include "formats/picture_io.h"
-#include "formats/rle_codecs_fixture.h"
+#include "formats/codec_test_fixture.h"
 #include "formats/tiff.h"
 #include "support/peer.h"
 

@@ -18,7 +18,7 @@
 #include "filepkg/filepkg.h"
 #include "formats/comment_sink.h"
 #include "formats/lzw.h"
-#include "formats/rle_codecs_fixture.h"
+#include "formats/codec_test_fixture.h"
 #include "support/peer.h"
 
 using namespace testsupport;

@@ -19,7 +19,7 @@
 #include "formats/comment_sink.h"
 #include "formats/peer_files_fixture.h"
 #include "formats/picture_io.h"
-#include "formats/rle_codecs_fixture.h"
+#include "formats/codec_test_fixture.h"
 #include "support/peer.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/comment_sink.h"
-#include "formats/rle_codecs_fixture.h"
+#include "formats/codec_test_fixture.h"
 #include "formats/run_length.h"
 
 namespace {

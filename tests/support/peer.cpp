@@ -1,6 +1,9 @@
 #include "support/peer.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cctype>
 #include <cstdio>
@@ -42,6 +45,20 @@ std::string RunOutput(const std::string& command) {
   while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
   ::pclose(pipe);
   return output;
+}
+
+int RunWithFileSizeLimit(size_t maxFileBytes, const std::function<int()>& work) {
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    const rlimit limit = {maxFileBytes, maxFileBytes};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::_exit(work());
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }

@@ -4,6 +4,7 @@
 // it pixel by pixel with the picture we decoded.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ int Run(const std::string& command);
 // Runs a shell command and returns its standard output.
 std::string RunOutput(const std::string& command);
 bool HaveTool(const std::string& name);
+
+// Runs work in a child process whose files may not grow beyond maxFileBytes
+// (a write past it fails instead of raising a signal). Returns the value work
+// returned as the child's exit status, or -1 when the child did not exit.
+int RunWithFileSizeLimit(size_t maxFileBytes, const std::function<int()>& work);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

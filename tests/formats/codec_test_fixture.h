@@ -1,15 +1,11 @@
 #pragma once
-// Helpers shared by the BMP, PCX and TGA tests (the failed-write checks by
-// the GIF test too): reading a file or a byte string with one of our readers,
-// writing with one of our writers through a prepared ditherer, a progress
-// hook that asks to stop, and a little-endian byte builder for handmade
-// fixtures.
+// Helpers shared by the codec tests: reading a file or a byte string with
+// one of our readers, writing with one of our writers through a prepared
+// ditherer, the failed-write checks, a progress hook that asks to stop, and a
+// little-endian byte builder for handmade fixtures.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -218,18 +214,8 @@ inline void ExpectFailedWritesLeaveNoFile(TWriter writer) {
   // A child process whose files may not grow beyond 4 KiB reports through
   // its exit status whether the writer failed.
   const std::string limited = dir / "limited";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const rlimit limit = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, SIG_IGN);
-    _exit(WriteFile(writer, holder.image, limited) != 0 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "a short file was reported as saved";
+  EXPECT_EQ(testsupport::RunWithFileSizeLimit(4096, [&] { return WriteFile(writer, holder.image, limited) != 0 ? 0 : 1; }), 0)
+      << "a short file was reported as saved";
   EXPECT_FALSE(std::filesystem::exists(limited));
 
   // A plain file where a folder should be.
