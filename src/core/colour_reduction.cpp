@@ -395,11 +395,11 @@ TReduceResult ReduceColours(const TImage& image, TDither* dither, TRowOrder orde
                             int32_t colourCount, const TReductionWriters& writers) {
   colourCount = std::clamp(colourCount, 1, 256);
 
-  // An 8-bit picture without a ditherer is converted through its own palette,
-  // untouched by tone.
+  // An 8-bit picture without a ditherer prepared from its palette is
+  // converted through its own palette, untouched by tone.
   std::unique_ptr<TDither> ownConverter;
   const TDither* converter = dither;
-  if (!converter && image.BytesPerPixel() == 1) {
+  if (image.BytesPerPixel() == 1 && !(converter && converter->HasIndexedSource())) {
     TLogPalette palette;
     image.GetPalette(palette);
     ownConverter = std::make_unique<TDither>();

@@ -89,6 +89,7 @@ void TDither::SetQuality(int32_t quality) {
 void TDither::SetSourcePalette(const TLogPalette* palette, TDitherTarget target, TColourMode mode,
                                const TToneSettings& tone) {
   BuildToneTables(palette, mode, tone, m_tone);
+  m_indexedSource = palette != nullptr;
   m_use = target;
   m_mode = mode;
   m_toneIdentity = true;

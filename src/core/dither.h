@@ -49,6 +49,9 @@ public:
   // The source palette after tone: SourceCount() entries from the tone tables.
   void GetSourcePalette(TLogPalette& palette) const;
   int32_t SourceCount() const { return m_tone.count; }
+  // True when the source palette came from an 8-bit picture's palette; a
+  // ditherer prepared for a 24-bit picture has only tone tables to give.
+  bool HasIndexedSource() const { return m_indexedSource; }
   const TToneTables& ToneTables() const { return m_tone; }
   TColourMode Mode() const { return m_mode; }
 
@@ -106,6 +109,7 @@ private:
   TDitherTarget m_use = TDitherTarget::Display;
   TColourMode m_mode = TColourMode::Colour;
   bool m_toneIdentity = true;
+  bool m_indexedSource = false;
   int32_t m_rowParity = 0;
   int32_t m_quality = 2;
   TCellGrain m_grain{};

@@ -79,9 +79,12 @@ int32_t ReaderReduction(const TProfile& options, int32_t width, int32_t height) 
 }
 
 void WriterPalette(const TImage& image, const TDither* ditherer, TLogPalette& palette) {
-  if (ditherer) ditherer->GetSourcePalette(palette);
-  // A ditherer prepared without a palette has nothing to give.
-  if (!ditherer || palette.count == 0) image.GetPalette(palette);
+  // Only a ditherer prepared from the picture's palette knows its colours
+  // (after tone); otherwise the picture's own palette is written.
+  if (ditherer && ditherer->HasIndexedSource())
+    ditherer->GetSourcePalette(palette);
+  else
+    image.GetPalette(palette);
   palette.count = std::min<uint16_t>(palette.count, 256);
 }
 

@@ -287,4 +287,30 @@ TEST(PictureIoSave, WriterChosenByExtensionThenCode) {
   EXPECT_EQ(pcxBytes[0], 0x0A);
 }
 
+// A ditherer that was never given the picture's palette (one prepared for a
+// 24-bit picture, or a fresh one) knows no colours of an 8-bit picture: the
+// writers then take the picture's own palette, so colours are kept.
+TEST(PictureIoSave, IndexedPictureKeepsItsColoursWithAnUnpreparedDitherer) {
+  TTempDir dir;
+  TProfile options;
+  std::unique_ptr<TImage> image = NewImageFor(options);
+  image->Create(1, 4, 2, 1, 1, 1, 1, 0);
+  TLogPalette palette;
+  palette.count = 4;
+  palette.entries[0] = {200, 10, 10, 0};
+  palette.entries[1] = {10, 200, 10, 0};
+  palette.entries[2] = {10, 10, 200, 0};
+  palette.entries[3] = {250, 250, 0, 0};
+  image->SetPalette(palette);
+  const uint8_t rows[2][4] = {{0, 1, 2, 3}, {3, 2, 1, 0}};
+  for (int y = 0; y < 2; ++y) image->PutRow(0, y, rows[y], 4);
+  const TRgbPicture expected = ImageToRgb(*image);
+  for (const char* extension : {"bmp", "pcx", "tga", "tif", "gif"}) {
+    TDither ditherer;
+    const std::string path = dir / (std::string("out.") + extension);
+    ASSERT_EQ(SavePicture(path.c_str(), kFileTypeBmp, *image, options, &ditherer), 0) << extension;
+    EXPECT_EQ(CompareRgb(expected, PeerDecode(path)), "") << extension;
+  }
+}
+
 } // namespace
