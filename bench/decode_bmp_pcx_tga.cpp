@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
 #include "formats/jpeg.h"

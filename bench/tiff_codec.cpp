@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "bench_support.h"
 #include "core/image.h"
 #include "formats/picture_io.h"

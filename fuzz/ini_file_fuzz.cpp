@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/ini_file.h"
-#include "app/profile.h"
+#include "settings/ini_file.h"
+#include "settings/profile.h"
 #include "platform/headless_host.h"
 
 namespace {

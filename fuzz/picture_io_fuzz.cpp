@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "formats/picture_io.h"
 #include "support/fuzz_reader.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "commands.h"
 #include "core/display_palette.h"
 #include "core/dither.h"

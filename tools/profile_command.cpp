@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/profile.h"
-#include "app/profile_tables.h"
+#include "settings/profile.h"
+#include "settings/profile_tables.h"
 #include "commands.h"
 #include "platform/headless_host.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"
 

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"

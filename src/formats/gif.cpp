@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/colour_reduction.h"
 #include "core/image.h"
 #include "core/progress.h"

@@ -21,7 +21,7 @@
 
 #include <jpeglib.h>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/dither.h"
 #include "core/image.h"
 #include "core/log_sink.h"

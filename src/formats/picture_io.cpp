@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <strings.h>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/dither.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"

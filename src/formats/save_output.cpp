@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 
 TSaveSize PrepareSaveOutput(TImage& image, const TProfile& options) {

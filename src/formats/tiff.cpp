@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/log_sink.h"
 #include "core/progress.h"

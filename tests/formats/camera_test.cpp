@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/tone.h"
 #include "filepkg/filepkg.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/dither.h"
 #include "core/image.h"
 #include "core/progress.h"

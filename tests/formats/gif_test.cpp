@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/dither.h"
 #include "core/progress.h"

@@ -11,7 +11,7 @@
 #include <map>
 #include <memory>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/log_sink.h"
 #include "core/progress.h"

@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/profile.h"
+#include "settings/profile.h"
 #include "core/image.h"
 #include "core/log_sink.h"
 #include "filepkg/filepkg.h"

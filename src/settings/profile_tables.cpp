@@ -1,4 +1,4 @@
-#include "app/profile_tables.h"
+#include "settings/profile_tables.h"
 
 // Columns: name, viewer default, screen-saver default, minimum, maximum, help.
 const TIntSetting kIntSettings[kIntSettingCount] = {

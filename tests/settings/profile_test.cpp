@@ -1,4 +1,4 @@
-#include "app/profile.h"
+#include "settings/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
-#include "app/profile_tables.h"
+#include "settings/profile_tables.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
-#include "text_file.h"
+#include "support/text_file.h"
 
 namespace {
 

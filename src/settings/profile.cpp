@@ -1,4 +1,4 @@
-#include "app/profile.h"
+#include "settings/profile.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <strings.h>
 
-#include "app/ini_file.h"
-#include "app/profile_tables.h"
+#include "settings/ini_file.h"
+#include "settings/profile_tables.h"
 #include "platform/folders.h"
 
 namespace {

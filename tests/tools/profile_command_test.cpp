@@ -6,7 +6,7 @@
 #include <string>
 
 #include "support/peer.h"
-#include "text_file.h"
+#include "support/text_file.h"
 
 namespace {
 

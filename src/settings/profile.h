@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/profile_keys.h"
+#include "settings/profile_keys.h"
 #include "platform/host.h"
 
 // 0 viewer, 1 screen saver, 2 screen-saver preview, 3 screen-saver

@@ -5,7 +5,7 @@
 // dialog lists the integers in this order.
 #include <cstdint>
 
-#include "app/profile_keys.h"
+#include "settings/profile_keys.h"
 
 struct TIntSetting {
   const char* name;

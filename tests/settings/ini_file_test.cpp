@@ -1,4 +1,4 @@
-#include "app/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 
 #include "support/peer.h"
-#include "text_file.h"
+#include "support/text_file.h"
 
 namespace {
 
