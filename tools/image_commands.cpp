@@ -48,7 +48,7 @@ bool WritePpm(const char* path, const TImage& image) {
     }
     written = PkgWrite(row.data(), 1, row.size(), out) == row.size();
   }
-  return PkgClose(out, written ? 0 : 1) == 0 && written;
+  return PkgClose(out, written ? kPkgKeep : kPkgAbandon) == 0 && written;
 }
 
 // decode NAME OUT.ppm: prints the format the reader entry found and writes

@@ -50,7 +50,7 @@ int RunPut(int argc, char** argv) {
     ok = PkgWrite(buffer, 1, count, stream) == count;
   if (std::ferror(stdin)) ok = false;
   // A failed copy is dropped, so the file keeps what it held before.
-  if (PkgClose(stream, ok ? 0 : 1) != 0 || !ok) return ToolFail("writing %s failed", name);
+  if (PkgClose(stream, ok ? kPkgKeep : kPkgAbandon) != 0 || !ok) return ToolFail("writing %s failed", name);
   return 0;
 }
 

@@ -27,11 +27,13 @@ void ClearWindow(TPkgStream* stream) {
   stream->windowCount = 0;
 }
 
+// The largest position a stream may reach; seeks and writes beyond it fail.
+constexpr int64_t kMaxPosition = INT64_MAX / 2;
+
 // The position a read or write of length bytes from position would reach,
-// kept inside the 32-bit range of stream sizes.
-int32_t TargetOf(int32_t position, size_t length) {
-  int64_t target = static_cast<int64_t>(position) + static_cast<int64_t>(std::min<size_t>(length, INT32_MAX));
-  return static_cast<int32_t>(std::min<int64_t>(target, INT32_MAX));
+// kept inside the range of positions.
+int64_t TargetOf(int64_t position, size_t length) {
+  return position + static_cast<int64_t>(std::min<uint64_t>(length, static_cast<uint64_t>(kMaxPosition - position)));
 }
 
 bool Enabled(const char* enableName) { return PkgGetInt(enableName) != 0; }
@@ -230,10 +232,10 @@ TPkgStream* PkgOpen(const char* name, const char* mode) {
   return nullptr;
 }
 
-int PkgClose(TPkgStream* stream, int deleteFlag) {
+int PkgClose(TPkgStream* stream, int closeMode) {
   if (!stream) return -1;
   ClearWindow(stream);
-  int result = stream->ops && stream->ops->Close ? stream->ops->Close(stream, deleteFlag) : -1;
+  int result = stream->ops && stream->ops->Close ? stream->ops->Close(stream, closeMode) : -1;
   PkgFreeStream(stream);
   return result;
 }
@@ -241,9 +243,9 @@ int PkgClose(TPkgStream* stream, int deleteFlag) {
 int PkgGetc(TPkgStream* stream) {
   if (!stream) return -1;
   ClearWindow(stream);
-  if (!stream->ops->Map || stream->position < 0 || stream->position == INT32_MAX) return -1;
+  if (!stream->ops->Map || stream->position < 0 || stream->position >= kMaxPosition) return -1;
   if (PkgFill(stream, stream->position + 1) != 0) return -1;
-  int32_t start = stream->position;
+  int64_t start = stream->position;
   int32_t length = static_cast<int32_t>(std::clamp<uint32_t>(stream->info.blockSize, 1, INT32_MAX));
   uint8_t* data = stream->ops->Map(stream, 0, &length);
   if (!data || length <= 0) return -1;
@@ -258,7 +260,7 @@ int PkgGetc(TPkgStream* stream) {
 int PkgPutc(int byte, TPkgStream* stream) {
   if (!stream) return -1;
   ClearWindow(stream);
-  if (!stream->ops->Map || stream->position < 0 || stream->position == INT32_MAX) return -1;
+  if (!stream->ops->Map || stream->position < 0 || stream->position >= kMaxPosition) return -1;
   if (PkgFill(stream, stream->position + 1) != 0) return -1;
   int32_t length = 1;
   uint8_t* data = stream->ops->Map(stream, 1, &length);
@@ -304,34 +306,35 @@ int32_t PkgMapWrite(uint8_t** data, int32_t length, TPkgStream* stream) {
   return MapOnce(data, length, stream, 1);
 }
 
-int PkgSeek(TPkgStream* stream, int32_t offset, int origin) {
+int PkgSeek(TPkgStream* stream, int64_t offset, int origin) {
   if (!stream) return -1;
   ClearWindow(stream);
+  if (offset < -kMaxPosition || offset > kMaxPosition) return -1;
   int64_t target = 0;
   switch (origin) {
   case 0: target = offset; break;
-  case 1: target = static_cast<int64_t>(stream->position) + offset; break;
+  case 1: target = stream->position + offset; break;
   case 2:
-    if (PkgFill(stream, INT32_MAX) != 0) return -1;
-    target = static_cast<int64_t>(stream->size) + offset;
+    if (PkgFill(stream, kMaxPosition) != 0) return -1;
+    target = stream->size + offset;
     break;
   default: return -1;
   }
-  // A position before the start or past the 32-bit range could only make
-  // every later operation fail, so such a seek fails at once instead.
-  if (target < 0 || target > INT32_MAX) return -1;
-  if (origin != 2 && PkgFill(stream, static_cast<int32_t>(target)) != 0) return -1;
-  stream->position = static_cast<int32_t>(target);
+  // A position before the start or past the range of positions could only
+  // make every later operation fail, so such a seek fails at once instead.
+  if (target < 0 || target > kMaxPosition) return -1;
+  if (origin != 2 && PkgFill(stream, target) != 0) return -1;
+  stream->position = target;
   return 0;
 }
 
-int32_t PkgTell(TPkgStream* stream) {
+int64_t PkgTell(TPkgStream* stream) {
   if (!stream) return -1;
   ClearWindow(stream);
   return stream->position;
 }
 
-int PkgFill(TPkgStream* stream, int32_t target) {
+int PkgFill(TPkgStream* stream, int64_t target) {
   if (!stream) return -1;
   ClearWindow(stream);
   while (stream->size < target) {
@@ -364,7 +367,7 @@ int PkgTruncate(TPkgStream* stream) {
 int PkgDelete(const char* name) {
   TPkgStream* stream = PkgOpen(name, "rb+");
   if (!stream) return -1;
-  return PkgClose(stream, 1);
+  return PkgClose(stream, kPkgDelete);
 }
 
 int PkgReadEntry(TPkgStream* stream, char* entryName) {

@@ -45,6 +45,21 @@ struct TPkgRequest {
 
 struct TPkgStream;
 
+// What closing a handle does to the object it stands for, besides releasing
+// the handle.
+enum TPkgCloseMode : int {
+  // Keeps what was written: a file replaced through the handle takes its new
+  // bytes, a member written into a container is stored in it.
+  kPkgKeep = 0,
+  // Removes the object: a disk file (to the Trash when asked), a member left
+  // out when its container is rewritten, an emptied container.
+  kPkgDelete = 1,
+  // Gives up a write: the object stays exactly as it was before the handle
+  // was opened (an object the handle would have created is not created).
+  // Writers close this way when they fail or are stopped.
+  kPkgAbandon = 2,
+};
+
 // The five operations a layer puts into the handles it makes. Any may be
 // absent: an absent operation makes the core call fail, except an absent
 // Fill, which means the size is final.
@@ -59,15 +74,19 @@ struct TPkgOps {
   int (*Fill)(TPkgStream* stream);
   // Makes position the end of the data (writable streams only).
   int (*Truncate)(TPkgStream* stream);
-  // Releases everything; with deleteFlag also deletes the object.
-  int (*Close)(TPkgStream* stream, int deleteFlag);
+  // Releases everything; closeMode is one of TPkgCloseMode.
+  int (*Close)(TPkgStream* stream, int closeMode);
 };
 
 // One handle per opened object, created by a layer and owned by its opener
 // until PkgClose.
+//
+// Positions and sizes are 64-bit, so that files and archives of many
+// gigabytes can be read and written; a single Map still hands out at most a
+// 32-bit length.
 struct TPkgStream {
-  int32_t position;      // current byte offset; operations fail when negative
-  int32_t size;          // bytes known to exist (grows on progressive streams)
+  int64_t position;      // current byte offset; operations fail when negative
+  int64_t size;          // bytes known to exist (grows on progressive streams)
   uint8_t* windowPtr;    // read window: bytes already mapped at position
   int32_t windowCount;   // bytes left in the read window
   TPkgInfo info;
@@ -76,16 +95,16 @@ struct TPkgStream {
 };
 
 TPkgStream* PkgOpen(const char* name, const char* mode);
-int PkgClose(TPkgStream* stream, int deleteFlag);
+int PkgClose(TPkgStream* stream, int closeMode);
 int PkgGetc(TPkgStream* stream);
 int PkgPutc(int byte, TPkgStream* stream);
 size_t PkgRead(void* buffer, size_t itemSize, size_t itemCount, TPkgStream* stream);
 size_t PkgWrite(const void* buffer, size_t itemSize, size_t itemCount, TPkgStream* stream);
 int32_t PkgMapRead(uint8_t** data, int32_t length, TPkgStream* stream);
 int32_t PkgMapWrite(uint8_t** data, int32_t length, TPkgStream* stream);
-int PkgSeek(TPkgStream* stream, int32_t offset, int origin);
-int32_t PkgTell(TPkgStream* stream);
-int PkgFill(TPkgStream* stream, int32_t target);
+int PkgSeek(TPkgStream* stream, int64_t offset, int origin);
+int64_t PkgTell(TPkgStream* stream);
+int PkgFill(TPkgStream* stream, int64_t target);
 int PkgGetInfo(TPkgStream* stream, TPkgInfo* info);
 int PkgSetTime(TPkgStream* stream, int32_t time);
 int PkgTruncate(TPkgStream* stream);

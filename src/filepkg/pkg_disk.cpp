@@ -122,10 +122,10 @@ private:
 
 TPkgStream* DirOpenMember(TPkgStream* dir, TPkgRequest* request);
 
-int DirClose(TPkgStream* stream, int deleteFlag) {
+int DirClose(TPkgStream* stream, int closeMode) {
   delete static_cast<TDiskDir*>(stream->layerData);
   // Directories are never deleted through the package.
-  return deleteFlag ? -1 : 0;
+  return closeMode == kPkgDelete ? -1 : 0;
 }
 
 const TPkgOps kDirOps = {DirOpenMember, TPkgListing::Map, TPkgListing::Fill, nullptr, DirClose};

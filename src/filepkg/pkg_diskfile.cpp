@@ -183,10 +183,10 @@ uint8_t* FileMap(TPkgStream* stream, int forWriting, int32_t* length) {
   int64_t position = stream->position;
   int64_t count = *length;
   if (!forWriting && position >= stream->size) return nullptr;
-  count = std::min<int64_t>(count, forWriting ? INT32_MAX - position : stream->size - position);
+  if (!forWriting) count = std::min<int64_t>(count, stream->size - position);
   if (count <= 0) return nullptr;
   if (file->view) {
-    stream->position += static_cast<int32_t>(count);
+    stream->position += count;
     *length = static_cast<int32_t>(count);
     return file->view + position;
   }
@@ -196,15 +196,14 @@ uint8_t* FileMap(TPkgStream* stream, int forWriting, int32_t* length) {
     int64_t block = file->blockSize * (std::min<int64_t>(stream->size, position) / file->blockSize);
     if (!LoadBlock(stream, block)) return nullptr;
     if (forWriting) {
-      stream->size = static_cast<int32_t>(
-          std::max<int64_t>(stream->size, block + std::min<int64_t>(file->blockSize, position - block)));
+      stream->size = std::max<int64_t>(stream->size, block + std::min<int64_t>(file->blockSize, position - block));
       file->slots[file->currentSlot].dirty = true;
     }
   }
   TSlot& slot = file->slots[file->currentSlot];
   int64_t inBlock = position - slot.offset;
   count = std::min<int64_t>(count, file->blockSize - inBlock);
-  stream->position += static_cast<int32_t>(count);
+  stream->position += count;
   stream->size = std::max(stream->size, stream->position);
   if (forWriting) {
     slot.dirty = true;
@@ -262,10 +261,12 @@ bool FinishReplacement(const TDiskFile& file, bool keep) {
   return !keep;
 }
 
-int FileClose(TPkgStream* stream, int deleteFlag) {
+int FileClose(TPkgStream* stream, int closeMode) {
   TDiskFile* file = FileOf(stream);
   bool replacing = !file->replacementPath.empty();
-  bool failed = !file->isTemporary && !WriteOutAll(stream);
+  bool keep = closeMode == kPkgKeep;
+  // Bytes of an abandoned write stay unwritten.
+  bool failed = !file->isTemporary && closeMode != kPkgAbandon && !WriteOutAll(stream);
   file->slots.reset();
   if (file->view) munmap(file->view, file->viewSize);
   if (file->fd >= 0) {
@@ -275,15 +276,14 @@ int FileClose(TPkgStream* stream, int deleteFlag) {
     }
     // The new contents must be on the disk before they take the old ones'
     // place, or a crash could leave neither.
-    if (replacing && !deleteFlag && !failed && !file->writeFailed && fsync(file->fd) != 0) failed = true;
+    if (replacing && keep && !failed && !file->writeFailed && fsync(file->fd) != 0) failed = true;
     if (close(file->fd) != 0 && stream->info.access != 'r') failed = true;
   }
   if (file->writeFailed) failed = true;
-  if (replacing) {
-    if (!FinishReplacement(*file, !deleteFlag && !failed)) failed = true;
-  } else if (deleteFlag && !file->isTemporary && DiskDeleteFile(stream->info.name) != 0) {
-    failed = true;
-  }
+  if (replacing && !FinishReplacement(*file, keep && !failed)) failed = true;
+  // Deleting a file being replaced removes the old file; the new one was
+  // never put in its place.
+  if (closeMode == kPkgDelete && !file->isTemporary && DiskDeleteFile(stream->info.name) != 0) failed = true;
   delete file;
   return failed ? -1 : 0;
 }
@@ -291,7 +291,7 @@ int FileClose(TPkgStream* stream, int deleteFlag) {
 const TPkgOps kFileOps = {nullptr, FileMap, nullptr, FileTruncate, FileClose};
 
 // A handle around an open file (fd -1 for a scratch stream).
-TPkgStream* NewFileStream(const TPkgInfo& info, int fd, int32_t size, bool isTemporary) {
+TPkgStream* NewFileStream(const TPkgInfo& info, int fd, int64_t size, bool isTemporary) {
   TDiskFile* file = new (std::nothrow) TDiskFile;
   if (!file) return nullptr;
   file->isTemporary = isTemporary;
@@ -313,29 +313,30 @@ TPkgStream* NewFileStream(const TPkgInfo& info, int fd, int32_t size, bool isTem
 }
 
 // Maps a read-only file whole; one block as large as the file then serves
-// every Map. An empty file cannot be mapped and keeps the ring.
+// every Map. An empty file cannot be mapped, and a file too large for one
+// block cannot be either: both keep the ring.
 void MapWhole(TPkgStream* stream) {
   TDiskFile* file = FileOf(stream);
-  if (stream->size <= 0) return;
+  if (stream->size <= 0 || stream->size > INT32_MAX) return;
   void* view = mmap(nullptr, stream->size, PROT_READ, MAP_PRIVATE, file->fd, 0);
   if (view == MAP_FAILED) return;
   file->view = static_cast<uint8_t*>(view);
   file->viewSize = stream->size;
-  file->blockSize = stream->size;
-  stream->info.blockSize = stream->size;
+  file->blockSize = static_cast<int32_t>(stream->size);
+  stream->info.blockSize = static_cast<uint32_t>(stream->size);
   stream->info.blockCount = 1;
 }
 
 // A handle around the open descriptor fd of a regular file, described by
 // info with the file's size and last-write time; nullptr (fd closed) when fd
-// is not a regular file or is too large.
+// is not a regular file.
 TPkgStream* StreamForDescriptor(const TPkgInfo& info, int fd) {
   struct stat status;
   TPkgStream* stream = nullptr;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= INT32_MAX) {
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
     TPkgInfo described = info;
     described.time = PkgDosRound(status.st_mtime);
-    stream = NewFileStream(described, fd, static_cast<int32_t>(status.st_size), false);
+    stream = NewFileStream(described, fd, status.st_size, false);
   }
   if (!stream) close(fd);
   return stream;

@@ -8,8 +8,8 @@
 // Opens the regular file info.name for a handle described by info: its mode
 // ('r' existing, 'w' created or truncated, '*' opened or created), its
 // access, and the block size and count of the request. Fills in size and the
-// file's last-write time. nullptr when the file cannot be opened, is not a
-// regular file, or holds 2 GiB or more (sizes and positions are 32-bit).
+// file's last-write time. nullptr when the file cannot be opened or is not a
+// regular file.
 // With mode 'w' the bytes are written to a hidden file in the same directory
 // that replaces info.name only when the handle is closed without the delete
 // flag after every write succeeded; until then info.name is left alone.

@@ -322,7 +322,7 @@ void ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
 
 // False when the headers reject the file; the picture is then left alone.
 bool ReadBitmap(TPkgStream* stream, TImage& image, const TProfile& options, TBmpLayout layout) {
-  const int32_t start = PkgTell(stream);
+  const int64_t start = PkgTell(stream);
   uint32_t dataOffset = 0;
   if (layout == TBmpLayout::File) {
     uint8_t fileHeader[kFileHeaderSize];
@@ -339,9 +339,8 @@ bool ReadBitmap(TPkgStream* stream, TImage& image, const TProfile& options, TBmp
   if (info.bitCount <= 8) image.SetPalette(info.palette);
 
   if (layout == TBmpLayout::File) {
-    const int64_t dataStart = int64_t{start} + dataOffset;
-    if (dataStart > INT32_MAX) return true;
-    if (PkgTell(stream) < dataStart && PkgSeek(stream, static_cast<int32_t>(dataStart), 0) != 0) return true;
+    const int64_t dataStart = start + dataOffset;
+    if (PkgTell(stream) < dataStart && PkgSeek(stream, dataStart, 0) != 0) return true;
   }
   ReadRows(stream, image, info);
   return true;

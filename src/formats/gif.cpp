@@ -460,6 +460,6 @@ int WriteGif(const char* path, TImage& image, const TProfile& options, TDither* 
                     options.Get(IntKey::GIFColors), writers);
   // A file that stopped short is deleted rather than left looking saved.
   const bool complete = result == TReduceResult::Ok && !w.failed;
-  const int closed = PkgClose(w.stream, complete ? 0 : 1);
+  const int closed = PkgClose(w.stream, complete ? kPkgKeep : kPkgAbandon);
   return complete && closed == 0 ? 0 : 1;
 }

@@ -261,9 +261,7 @@ void TJpegSource::SkipFile(int64_t count) {
   if (count == 0 || m_fileEnded) return;
   // The stream stands right after the consumed block, so a relative seek
   // skips the rest; a target beyond the end simply reads nothing.
-  const int32_t position = PkgTell(m_stream);
-  if (position < 0 || count > INT32_MAX - position || PkgSeek(m_stream, static_cast<int32_t>(count), 1) != 0)
-    m_fileEnded = true;
+  if (PkgSeek(m_stream, count, 1) != 0) m_fileEnded = true;
 }
 
 bool TJpegSource::SkipPast(uint8_t first, uint8_t second) {

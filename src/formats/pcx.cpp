@@ -185,10 +185,10 @@ void ReadRows(TPkgStream* stream, TImage& image, const TPcxHeader& header) {
 // last 769 bytes must start after the data and begin with 0C hex. A palette
 // of nothing but zeros stands for a grey ramp.
 bool ReadTrailingPalette(TPkgStream* stream, TLogPalette& palette) {
-  const int32_t dataEnd = PkgTell(stream);
+  const int64_t dataEnd = PkgTell(stream);
   if (PkgSeek(stream, 0, 2) != 0) return false;
-  const int64_t trailerStart = int64_t{PkgTell(stream)} - int64_t{kPaletteTrailerSize};
-  if (trailerStart < dataEnd || PkgSeek(stream, static_cast<int32_t>(trailerStart), 0) != 0) return false;
+  const int64_t trailerStart = PkgTell(stream) - kPaletteTrailerSize;
+  if (trailerStart < dataEnd || PkgSeek(stream, trailerStart, 0) != 0) return false;
   uint8_t trailer[kPaletteTrailerSize];
   if (!ReadExact(stream, trailer, kPaletteTrailerSize) || trailer[0] != kPaletteMarker) return false;
   const bool allZero = std::all_of(trailer + 1, trailer + kPaletteTrailerSize, [](uint8_t b) { return b == 0; });

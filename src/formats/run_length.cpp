@@ -130,7 +130,7 @@ int TCodecOutput::Finish(bool abandon) {
   if (!m_stream) return 1;
   Flush();
   const bool failed = m_failed || abandon;
-  const int closeResult = PkgClose(m_stream, failed ? 1 : 0);
+  const int closeResult = PkgClose(m_stream, failed ? kPkgAbandon : kPkgKeep);
   m_stream = nullptr;
   return failed || closeResult != 0 ? 1 : 0;
 }

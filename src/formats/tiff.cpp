@@ -75,12 +75,11 @@ tmsize_t ClientWrite(thandle_t handle, void* buffer, tmsize_t size) {
   return static_cast<tmsize_t>(written);
 }
 
-// Package streams are limited to 32-bit positions; a seek beyond them fails.
+// libtiff passes offsets unsigned; a relative seek backwards arrives as a
+// huge value that is negative when read as signed, as the package wants it.
 toff_t ClientSeek(thandle_t handle, toff_t offset, int whence) {
-  const auto signedOffset = static_cast<int64_t>(offset);
-  if (signedOffset > INT32_MAX || signedOffset < INT32_MIN) return static_cast<toff_t>(-1);
   TPkgStream* stream = StreamOf(handle);
-  if (PkgSeek(stream, static_cast<int32_t>(signedOffset), whence) != 0) return static_cast<toff_t>(-1);
+  if (PkgSeek(stream, static_cast<int64_t>(offset), whence) != 0) return static_cast<toff_t>(-1);
   return static_cast<toff_t>(PkgTell(stream));
 }
 
@@ -91,8 +90,8 @@ int ClientClose(thandle_t) { return 0; }
 // inflated) is completed first: a TIFF file may keep its data anywhere.
 toff_t ClientSize(thandle_t handle) {
   TPkgStream* stream = StreamOf(handle);
-  PkgFill(stream, INT32_MAX);
-  return static_cast<toff_t>(std::max(stream->size, 0));
+  PkgFill(stream, INT64_MAX);
+  return static_cast<toff_t>(std::max<int64_t>(stream->size, 0));
 }
 
 // libtiff then reads every strip through ClientRead.
@@ -698,6 +697,6 @@ int WriteTiff(const char* path, TImage& image, const TProfile& options, TDither*
   ok = ok && !client.writeFailed;
   // A file that was not written completely is deleted, so that no short file
   // is ever taken for a saved picture.
-  const int closed = PkgClose(stream, ok ? 0 : 1);
+  const int closed = PkgClose(stream, ok ? kPkgKeep : kPkgAbandon);
   return ok && closed == 0 ? 0 : 1;
 }

@@ -301,7 +301,7 @@ TEST(PkgBadNames, AFileRemovedWhileOpenStaysReadableAndCannotBeDeletedAgain) {
   EXPECT_EQ(ReadAll(mapped), Pattern(70000));
   EXPECT_EQ(ReadAll(ring), Pattern(70000));
   EXPECT_EQ(PkgClose(mapped, 0), 0);
-  EXPECT_EQ(PkgClose(ring, 1), -1) << "nothing was left to delete";
+  EXPECT_EQ(PkgClose(ring, kPkgDelete), -1) << "nothing was left to delete";
 }
 
 } // namespace

@@ -47,28 +47,34 @@ protected:
 };
 
 TEST_F(PkgRewrite, OnlyAGoodCloseReplacesTheFileAndNothingElseIsLeft) {
+  enum TAfter { Old, New, Gone };
   struct {
     bool existed;
-    int deleteFlag;
-  } cases[] = {{true, 0}, {true, 1}, {false, 0}, {false, 1}};
+    int closeMode;
+    TAfter after;
+    int closeResult;
+  } cases[] = {
+      {true, kPkgKeep, New, 0},    {false, kPkgKeep, New, 0},
+      {true, kPkgAbandon, Old, 0}, {false, kPkgAbandon, Gone, 0},
+      // Deleting removes the old file; with none there was nothing to delete.
+      {true, kPkgDelete, Gone, 0}, {false, kPkgDelete, Gone, -1},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "existed " << c.existed << ", delete flag " << c.deleteFlag);
+    SCOPED_TRACE(testing::Message() << "existed " << c.existed << ", close mode " << c.closeMode);
     std::filesystem::remove(m_path);
     if (c.existed) WriteFile(m_path, m_old);
-    const std::vector<std::string> before = Entries(m_dir.Path());
     TPkgStream* stream = PkgOpen(m_path.c_str(), "wb");
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(PkgWrite(m_new.data(), 1, m_new.size(), stream), m_new.size());
     EXPECT_EQ(ReadFile(m_path), c.existed ? m_old : std::vector<uint8_t>{}) << "the name is untouched while writing";
     EXPECT_EQ(IsFile(m_path), c.existed);
-    EXPECT_EQ(PkgClose(stream, c.deleteFlag), 0);
-    bool replaced = c.deleteFlag == 0;
-    EXPECT_EQ(IsFile(m_path), c.existed || replaced);
-    if (IsFile(m_path)) {
-      EXPECT_EQ(ReadFile(m_path), replaced ? m_new : m_old);
+    EXPECT_EQ(PkgClose(stream, c.closeMode), c.closeResult);
+    EXPECT_EQ(IsFile(m_path), c.after != Gone);
+    if (c.after != Gone) {
+      EXPECT_EQ(ReadFile(m_path), c.after == New ? m_new : m_old);
     }
-    std::vector<std::string> expected = before;
-    if (!c.existed && replaced) expected = {"pic.gif"};
+    std::vector<std::string> expected;
+    if (c.after != Gone) expected = {"pic.gif"};
     EXPECT_EQ(Entries(m_dir.Path()), expected);
   }
 }

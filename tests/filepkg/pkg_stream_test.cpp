@@ -225,22 +225,30 @@ TEST_F(PkgStream, MapWriteHandsOutTheRestOfABlockToFill) {
   EXPECT_EQ(ReadFile(m_path), expected);
 }
 
-TEST_F(PkgStream, SizesStayWithin32Bits) {
-  // Sparse files: no disk space is used for the holes.
-  auto makeFile = [&](off_t size) {
-    WriteFile(m_path, "");
-    return truncate(m_path.c_str(), size) == 0;
-  };
-  ASSERT_TRUE(makeFile(off_t{1} << 31));
-  EXPECT_EQ(PkgOpen(m_path.c_str(), "rb"), nullptr);
-  EXPECT_EQ(PkgOpen(m_path.c_str(), "rb+"), nullptr);
-  ASSERT_TRUE(makeFile(INT32_MAX));
+TEST_F(PkgStream, FilesBeyondTwoGigabytesAreReadAndWritten) {
+  // A sparse file of 3 GB: no disk space is used for the hole.
+  constexpr int64_t kSize = int64_t{3} << 30;
+  WriteFile(m_path, "");
+  ASSERT_EQ(truncate(m_path.c_str(), kSize), 0);
   TPkgStream* stream = PkgOpen(m_path.c_str(), "rb+");
   ASSERT_NE(stream, nullptr);
-  ASSERT_EQ(PkgSeek(stream, 0, 2), 0);
-  EXPECT_EQ(PkgTell(stream), INT32_MAX);
-  EXPECT_EQ(PkgWrite("x", 1, 1, stream), 0u) << "the file cannot grow past 2 GiB - 1";
-  EXPECT_EQ(PkgSeek(stream, 1, 1), -1);
+  ASSERT_EQ(PkgSeek(stream, -4, 2), 0);
+  EXPECT_EQ(PkgTell(stream), kSize - 4);
+  EXPECT_EQ(PkgWrite("tail", 1, 4, stream), 4u);
+  ASSERT_EQ(PkgSeek(stream, int64_t{5} << 29, 0), 0) << "a seek past 2 GB";
+  EXPECT_EQ(PkgWrite("mid", 1, 3, stream), 3u);
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+
+  stream = PkgOpen(m_path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  char bytes[5] = {};
+  ASSERT_EQ(PkgSeek(stream, -4, 2), 0);
+  EXPECT_EQ(PkgRead(bytes, 1, 4, stream), 4u);
+  EXPECT_STREQ(bytes, "tail");
+  EXPECT_EQ(PkgTell(stream), kSize);
+  ASSERT_EQ(PkgSeek(stream, int64_t{5} << 29, 0), 0);
+  EXPECT_EQ(PkgRead(bytes, 1, 3, stream), 3u);
+  EXPECT_EQ(std::string(bytes, 3), "mid");
   EXPECT_EQ(PkgClose(stream, 0), 0);
 }
 
