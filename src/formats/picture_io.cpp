@@ -184,16 +184,19 @@ void BlankPicture(TImage& image, int32_t width, int32_t height) {
   image.SetPalette(palette);
 }
 
-const char* ReadPicture(const char* path, TImage& image, const TProfile& options) {
+const char* ReadPicture(const char* path, TImage& image, const TProfile& options, TReadOutcome* outcome) {
   CommentChar(0);
   BlankPicture(image, 1, 1);
   ProgressBegin();
   PkgSetPtr("AbortProc", reinterpret_cast<const void*>(&AbortFromProgress));
   const char* result = "???";
+  TReadOutcome read = TReadOutcome::CannotOpen;
   if (TPkgStream* stream = PkgOpen(path, "rb")) {
     result = DetectAndRead(stream, path, image, options);
-    PkgClose(stream, 0);
+    read = std::strcmp(result, "???") == 0 ? TReadOutcome::NotPicture : TReadOutcome::Complete;
+    PkgClose(stream, kPkgKeep);
   }
+  if (outcome) *outcome = read;
   PkgSetPtr("AbortProc", nullptr);
   ProgressEnd();
   return result;
