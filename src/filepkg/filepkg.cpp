@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -73,21 +74,35 @@ bool BuildRequest(const char* name, const char* mode, TPkgRequest* request) {
   return true;
 }
 
+// Marks a name that no first-level layer recognised: every layer may try it.
+constexpr size_t kNoOwner = SIZE_MAX;
+
 // Lets the first-level layers bring the name into their canonical form; the
-// first one that recognises the name decides.
-bool Canonicalize(TPkgRequest* request) {
-  for (const TPkgFirstLevel& level : PkgFirstLevels()) {
-    if (!level.Canonical || !Enabled(level.enableName)) continue;
-    int answer = level.Canonical(request);
-    if (answer != 0) return answer > 0;
+// first one that recognises the name owns it. False when the name cannot be
+// used; *owner is the owning layer's index, or kNoOwner.
+bool Canonicalize(TPkgRequest* request, size_t* owner) {
+  *owner = kNoOwner;
+  const std::vector<TPkgFirstLevel>& levels = PkgFirstLevels();
+  for (size_t i = 0; i < levels.size(); ++i) {
+    if (!levels[i].Canonical || !Enabled(levels[i].enableName)) continue;
+    int answer = levels[i].Canonical(request);
+    if (answer == 0) continue;
+    *owner = i;
+    return answer > 0;
   }
   return true;
 }
 
-TPkgStream* OpenFirstLevel(TPkgRequest* request) {
+// Opens the first level of a name. A name that a layer recognised is opened
+// only by that layer and by those that may hold any name (the cache): a URL
+// that cannot be opened for writing must not turn into a disk path instead.
+TPkgStream* OpenFirstLevel(TPkgRequest* request, size_t owner) {
   request->type = '*';
-  for (const TPkgFirstLevel& level : PkgFirstLevels()) {
-    if (!Enabled(level.enableName)) continue;
+  const std::vector<TPkgFirstLevel>& levels = PkgFirstLevels();
+  for (size_t i = 0; i < levels.size(); ++i) {
+    const TPkgFirstLevel& level = levels[i];
+    if (!level.OpenFirst || !Enabled(level.enableName)) continue;
+    if (owner != kNoOwner && i != owner && !level.opensEveryName) continue;
     TPkgRequest attempt = *request;
     if (TPkgStream* stream = level.OpenFirst(&attempt)) {
       *request = attempt;
@@ -120,23 +135,32 @@ bool IsLastComponent(const char* rest) {
 // asked to be created keeps its type for its own component, so that it is
 // made as a directory, and an existing file of that name is refused instead
 // of being truncated by an open that is bound to fail.
-void PrepareLevel(TPkgRequest* request, const TPkgRequest& asked) {
+//
+// Returns true when a member being written names a container file followed
+// by more ("sub.zip/m.gif"): such a member is opened as a byte stream, so
+// that a missing one is created as a file for a container layer to claim,
+// never as a folder.
+bool PrepareLevel(TPkgRequest* request, const TPkgRequest& asked) {
   request->mode = asked.mode;
   request->type = asked.type;
   request->access = asked.access;
   const char* rest = request->name + request->parseIndex;
   bool createsDirectory = asked.type == 'd' && asked.mode != 'r' && IsLastComponent(rest);
   if (*rest && !createsDirectory) request->type = '*';
-  if (request->mode == 'w' && std::strchr(rest, '/')) {
-    request->mode = '*';
-    if (StartsWithContainerFile(rest)) request->type = 'b';
-  }
+  if (request->mode != 'w' || !std::strchr(rest, '/')) return false;
+  request->mode = '*';
+  return StartsWithContainerFile(rest);
 }
 
 // Opens the next level below current: through its own OpenMember when it has
 // one (a directory-like handle), else by letting a container layer claim it.
-TPkgStream* NextLevel(TPkgStream* current, TPkgRequest* request) {
-  if (current->ops->OpenMember) return current->ops->OpenMember(current, request);
+// The byte-stream rule for container files applies to member opens only; it
+// never keeps a claim from being asked.
+TPkgStream* NextLevel(TPkgStream* current, TPkgRequest* request, bool containerFileMember) {
+  if (current->ops->OpenMember) {
+    if (containerFileMember) request->type = 'b';
+    return current->ops->OpenMember(current, request);
+  }
   if (request->type == 'b') return nullptr;
   for (const TPkgClaimLayer& layer : PkgClaimLayers()) {
     if (!Enabled(layer.enableName)) continue;
@@ -211,13 +235,14 @@ bool PkgSetInfo(TPkgInfo* info, std::string_view name, char mode, char type, cha
 TPkgStream* PkgOpen(const char* name, const char* mode) {
   if (!name || !mode) return nullptr;
   TPkgRequest request;
-  if (!BuildRequest(name, mode, &request) || !Canonicalize(&request)) return nullptr;
+  size_t owner = kNoOwner;
+  if (!BuildRequest(name, mode, &request) || !Canonicalize(&request, &owner)) return nullptr;
   const TPkgRequest asked = request;
-  TPkgStream* current = OpenFirstLevel(&request);
+  TPkgStream* current = OpenFirstLevel(&request, owner);
   if (!current) return nullptr;
   for (int level = 0; level < kMaxLevels; ++level) {
-    PrepareLevel(&request, asked);
-    TPkgStream* next = NextLevel(current, &request);
+    bool containerFileMember = PrepareLevel(&request, asked);
+    TPkgStream* next = NextLevel(current, &request, containerFileMember);
     if (!next) {
       if (NameConsumed(request) && (asked.type == '*' || asked.type == current->info.type)) {
         current->position = 0;

@@ -213,8 +213,9 @@ TPkgStream* DirOpenMember(TPkgStream* dir, TPkgRequest* request) {
   int32_t nextIndex = request->parseIndex + static_cast<int32_t>(length) + (rest[length] == '/' ? 1 : 0);
   bool more = request->name[nextIndex] != '\0';
   std::string path = MemberPath(dir->info.name, component);
-  // Room for the '/' a directory's name ends with.
-  if (path.size() + 1 >= static_cast<size_t>(kPkgNameSize)) return nullptr;
+  // A directory's name also needs room for its trailing '/'; its handle
+  // refuses a name that does not fit.
+  if (path.size() >= static_cast<size_t>(kPkgNameSize)) return nullptr;
   TDiskEntry entry = Describe(path);
   TPkgStream* member = entry.kind == TDiskKind::Missing ? CreateMissing(path, component, *request, more)
                                                         : OpenExisting(entry, *request, more);

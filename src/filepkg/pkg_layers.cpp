@@ -1,15 +1,23 @@
 // The tables through which the package core reaches its layers.
 #include "filepkg/pkg_layers.h"
 
+#include <algorithm>
+
 #include "filepkg/pkg_disk.h"
+#include "filepkg/pkg_url.h"
+
+namespace {
 
 // Openers of a name's first components, in the order they are tried. The
 // open-file cache ("EnableMEMIO") and http URLs ("EnableURLIO") go ahead of
 // the disk, so that a cached stream is reused and a URL is never taken for a
 // relative disk name.
-const std::vector<TPkgFirstLevel>& PkgFirstLevels() {
-  static const std::vector<TPkgFirstLevel> levels = {
-      {"EnableFILIO", DiskMakeAbsolute, DiskOpenFirst, nullptr},
+std::vector<TPkgFirstLevel>& FirstLevels() {
+  static std::vector<TPkgFirstLevel> levels = {
+      // URLs are recognised, so that they never reach the disk, but only
+      // read through a download layer.
+      {"EnableURLIO", UrlCanonical, nullptr, nullptr, false},
+      {"EnableFILIO", DiskMakeAbsolute, DiskOpenFirst, nullptr, false},
   };
   return levels;
 }
@@ -19,9 +27,31 @@ const std::vector<TPkgFirstLevel>& PkgFirstLevels() {
 // archives ("EnablePWPIO"), TIFF pages ("EnableTIFIO"), slide lists
 // ("EnableSLIIO"), numbered parts ("EnableMULIO"), encoded files
 // ("EnableUUEIO") and HTML pages ("EnableHTMIO").
-const std::vector<TPkgClaimLayer>& PkgClaimLayers() {
-  static const std::vector<TPkgClaimLayer> layers = {};
+std::vector<TPkgClaimLayer>& ClaimLayers() {
+  static std::vector<TPkgClaimLayer> layers = {};
   return layers;
+}
+
+template <typename TEntry>
+void InsertAt(std::vector<TEntry>& table, size_t index, const TEntry& entry) {
+  table.insert(table.begin() + static_cast<std::ptrdiff_t>(std::min(index, table.size())), entry);
+}
+
+} // namespace
+
+const std::vector<TPkgFirstLevel>& PkgFirstLevels() { return FirstLevels(); }
+const std::vector<TPkgClaimLayer>& PkgClaimLayers() { return ClaimLayers(); }
+
+void PkgInsertFirstLevel(size_t index, const TPkgFirstLevel& level) { InsertAt(FirstLevels(), index, level); }
+
+void PkgRemoveFirstLevel(TPkgStream* (*openFirst)(TPkgRequest*)) {
+  std::erase_if(FirstLevels(), [&](const TPkgFirstLevel& level) { return level.OpenFirst == openFirst; });
+}
+
+void PkgInsertClaimLayer(size_t index, const TPkgClaimLayer& layer) { InsertAt(ClaimLayers(), index, layer); }
+
+void PkgRemoveClaimLayer(TPkgStream* (*claim)(TPkgStream*, TPkgRequest*)) {
+  std::erase_if(ClaimLayers(), [&](const TPkgClaimLayer& layer) { return layer.Claim == claim; });
 }
 
 void PkgFlushLayers() {

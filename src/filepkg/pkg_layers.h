@@ -2,6 +2,7 @@
 // What the package core knows about its layers, and the helpers every layer
 // uses to make handles. A layer plugs in by adding one entry to one of the two
 // tables in pkg_layers.cpp; the core never names a layer itself.
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -13,21 +14,26 @@
 struct TPkgFirstLevel {
   const char* enableName; // the named parameter that switches the layer on
   // Recognises a name of this layer and rewrites request->name into its
-  // canonical form. 1 = the name is this layer's (later entries are not
-  // asked), 0 = not this layer's, -1 = the name cannot be used at all.
-  // May be absent.
+  // canonical form. 1 = the name is this layer's: later entries are not
+  // asked, and only this layer and those that open every name may open it;
+  // 0 = not this layer's; -1 = the name cannot be used at all. May be absent.
   int (*Canonical)(TPkgRequest* request);
   // Opens the object the first components stand for and moves parseIndex past
   // them and one following '/'. nullptr when this layer has no such object.
+  // May be absent: the layer then only recognises its names.
   TPkgStream* (*OpenFirst)(TPkgRequest* request);
   // Closes every stream the layer keeps open between opens (the cache does,
   // when its size or lifetime settings change). May be absent.
   void (*Flush)();
+  // True for a layer that may hold a stream under any name (the open-file
+  // cache keeps finished downloads as well as disk files).
+  bool opensEveryName;
 };
 
 // A container layer asked to claim a stream whose name goes on past it. It
 // answers with a directory-like handle that wraps the stream (and owns it
-// from then on), or with nullptr; it does not consume a name component.
+// from then on), or with a byte stream made from it under the same name, or
+// with nullptr; it does not consume a name component.
 struct TPkgClaimLayer {
   const char* enableName;
   TPkgStream* (*Claim)(TPkgStream* stream, TPkgRequest* request);
@@ -35,6 +41,14 @@ struct TPkgClaimLayer {
 
 const std::vector<TPkgFirstLevel>& PkgFirstLevels();
 const std::vector<TPkgClaimLayer>& PkgClaimLayers();
+
+// Adds a layer at run time, at index (or at the end when index is past it),
+// and takes it out again; tests use these to try the core with layers of
+// their own. A layer is named by its opener or claim function.
+void PkgInsertFirstLevel(size_t index, const TPkgFirstLevel& level);
+void PkgRemoveFirstLevel(TPkgStream* (*openFirst)(TPkgRequest*));
+void PkgInsertClaimLayer(size_t index, const TPkgClaimLayer& layer);
+void PkgRemoveClaimLayer(TPkgStream* (*claim)(TPkgStream*, TPkgRequest*));
 
 // Calls the Flush of every first-level layer that has one.
 void PkgFlushLayers();

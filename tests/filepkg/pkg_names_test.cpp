@@ -276,17 +276,21 @@ TEST(PkgBadNames, MissingEmptyAndOverlongNamesFail) {
   EXPECT_EQ(OpenedName(withNul.c_str(), "rd"), dir / "d/");
 }
 
-TEST(PkgBadNames, EntriesWhoseNamesDoNotFitARecordAreNotListed) {
+TEST(PkgBadNames, EntriesWhoseNamesDoNotFitARecordAreNotListedAndListedOnesOpen) {
   TTempDir dir;
   std::string deep = dir.Path();
   while (deep.size() < 470) {
     deep += "/" + std::string(40, 'd');
     mkdir(deep.c_str(), 0777);
   }
-  std::string fits = std::string(510 - deep.size() - 1, 'f');
-  WriteFile(deep + "/" + fits, "x");
-  WriteFile(deep + "/" + fits + "toolong", "x");
-  EXPECT_EQ(ListNames(deep), std::vector<std::string>{deep + "/" + fits});
+  // A name of exactly 511 characters: the longest a package name can be.
+  std::string fits = deep + "/" + std::string(511 - deep.size() - 1, 'f');
+  WriteFile(fits, "x");
+  WriteFile(fits + "toolong", "x");
+  EXPECT_EQ(ListNames(deep), std::vector<std::string>{fits});
+  TPkgStream* stream = PkgOpen(fits.c_str(), "rb");
+  ASSERT_NE(stream, nullptr) << "every listed name opens";
+  PkgClose(stream, kPkgKeep);
 }
 
 TEST(PkgBadNames, AFileRemovedWhileOpenStaysReadableAndCannotBeDeletedAgain) {
