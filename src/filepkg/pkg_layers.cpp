@@ -5,6 +5,7 @@
 
 #include "filepkg/pkg_disk.h"
 #include "filepkg/pkg_url.h"
+#include "filepkg/pkg_zip.h"
 
 namespace {
 
@@ -28,7 +29,9 @@ std::vector<TPkgFirstLevel>& FirstLevels() {
 // ("EnableSLIIO"), numbered parts ("EnableMULIO"), encoded files
 // ("EnableUUEIO") and HTML pages ("EnableHTMIO").
 std::vector<TPkgClaimLayer>& ClaimLayers() {
-  static std::vector<TPkgClaimLayer> layers = {};
+  static std::vector<TPkgClaimLayer> layers = {
+      {"EnableZIPIO", ZipClaim},
+  };
   return layers;
 }
 
