@@ -131,7 +131,9 @@ bool IsLastComponent(const char* rest) {
 
 // Sets mode, type and access of the request for the next level: the caller's
 // own values on the last level, any type while the name goes on, and
-// creation of the intermediate levels of a name being written. A directory
+// creation of the intermediate levels of a name being written. A level that
+// is written below is read as well: a container must be read to be changed.
+// A directory
 // asked to be created keeps its type for its own component, so that it is
 // made as a directory, and an existing file of that name is refused instead
 // of being truncated by an open that is bound to fail.
@@ -147,7 +149,9 @@ bool PrepareLevel(TPkgRequest* request, const TPkgRequest& asked) {
   const char* rest = request->name + request->parseIndex;
   bool createsDirectory = asked.type == 'd' && asked.mode != 'r' && IsLastComponent(rest);
   if (*rest && !createsDirectory) request->type = '*';
-  if (request->mode != 'w' || !std::strchr(rest, '/')) return false;
+  if (!std::strchr(rest, '/')) return false;
+  if (request->access == 'w') request->access = '*';
+  if (request->mode != 'w') return false;
   request->mode = '*';
   return StartsWithContainerFile(rest);
 }

@@ -109,11 +109,13 @@ TEST_F(PkgNames, WritingCreatesMissingDirectories) {
 }
 
 TEST_F(PkgNames, AComponentWithADotBecomesAFileForTheLayerAbove) {
-  // No layer reads the new archive yet, so the open itself fails, but the
-  // directory and the container file it would fill are there.
-  EXPECT_EQ(PkgOpen((m_dir / "new/sub.zip/m.gif").c_str(), "wb"), nullptr);
+  TPkgStream* stream = PkgOpen((m_dir / "new/sub.zip/m.gif").c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(PkgWrite("GIF", 1, 3, stream), 3u);
+  EXPECT_EQ(PkgClose(stream, kPkgKeep), 0);
   EXPECT_TRUE(IsDirectory(m_dir / "new"));
-  EXPECT_TRUE(IsFile(m_dir / "new/sub.zip"));
+  EXPECT_TRUE(IsFile(m_dir / "new/sub.zip")) << "the archive, for the ZIP layer to fill";
+  EXPECT_EQ(ListNames(m_dir / "new/sub.zip"), std::vector<std::string>{m_dir / "new/sub.zip/m.gif"});
 }
 
 TEST_F(PkgNames, WritingBelowAnExistingFileLeavesItAlone) {

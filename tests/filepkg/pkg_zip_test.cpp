@@ -2,6 +2,7 @@
 // Python's zipfile, and the archives of libarchive's test suite, listed and
 // read like unzip lists and reads them.
 #include <algorithm>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -18,6 +19,10 @@ using testsupport::RunOutput;
 
 namespace {
 
+// unzip and zipinfo give names flagged as UTF-8 as they are only in a
+// UTF-8 locale.
+const std::string kUtf8 = "LC_ALL=C.UTF-8 ";
+
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // The bytes of a package name, or "(none)" when it does not open.
@@ -27,6 +32,23 @@ std::string ReadName(const std::string& name) {
   std::string bytes = Text(ReadAll(stream));
   PkgClose(stream, kPkgKeep);
   return bytes;
+}
+
+// Writes bytes to a package name; the close result, or -2 when the name
+// does not open.
+int WriteName(const std::string& name, const std::string& bytes, int closeMode = kPkgKeep, int32_t time = 0) {
+  TPkgStream* stream = PkgOpen(name.c_str(), "wb");
+  if (!stream) return -2;
+  bool written = PkgWrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  if (time) PkgSetTime(stream, time);
+  int closed = PkgClose(stream, closeMode);
+  return written ? closed : -1;
+}
+
+// unzip's test of every member: 0 when all are sound.
+int UnzipTest(const std::string& archive, const std::string& password = "") {
+  std::string options = password.empty() ? "" : "-P '" + password + "' ";
+  return testsupport::Run(kUtf8 + "unzip -tq " + options + "'" + archive + "' >/dev/null 2>&1");
 }
 
 // The members of an archive after "archive/", as our listing gives them.
@@ -46,10 +68,10 @@ std::vector<std::string> UnzipMembers(const std::string& archive) {
       result.push_back(text.substr(start, end - start));
     return result;
   };
-  std::vector<std::string> names = lines(RunOutput("zipinfo -1 '" + archive + "' 2>/dev/null"));
+  std::vector<std::string> names = lines(RunOutput(kUtf8 + "zipinfo -1 '" + archive + "' 2>/dev/null"));
   // The short listing has a line per member between two lines of heading
   // and one of totals.
-  std::vector<std::string> details = lines(RunOutput("zipinfo -s '" + archive + "' 2>/dev/null"));
+  std::vector<std::string> details = lines(RunOutput(kUtf8 + "zipinfo -s '" + archive + "' 2>/dev/null"));
   std::vector<std::string> files;
   for (size_t i = 0; i < names.size(); ++i) {
     bool folder = names[i].back() == '/' || (i + 2 < details.size() && details[i + 2][0] == 'd');
@@ -60,7 +82,7 @@ std::vector<std::string> UnzipMembers(const std::string& archive) {
 
 std::string UnzipBytes(const std::string& archive, const std::string& member, const std::string& password = "") {
   std::string options = password.empty() ? "" : "-P '" + password + "' ";
-  return RunOutput("unzip -p " + options + "'" + archive + "' '" + member + "' 2>/dev/null");
+  return RunOutput(kUtf8 + "unzip -p " + options + "'" + archive + "' '" + member + "' 2>/dev/null");
 }
 
 class PkgZip : public testing::Test {
@@ -172,6 +194,102 @@ TEST_F(PkgZip, BrokenArchivesEndWithoutHarm) {
     Members(m_dir / "bad.zip");
     ReadName(m_dir / "bad.zip/noise.bin");
   }
+}
+
+TEST_F(PkgZip, WrittenMembersMakeArchivesThatUnzipReads) {
+  const std::string archive = m_dir / "new.zip";
+  const std::string text = Text(ReadFile(m_dir / "text.txt"));
+  // 2 March 2021, 10:20:30 local time.
+  std::tm local{};
+  local.tm_year = 121;
+  local.tm_mon = 2;
+  local.tm_mday = 2;
+  local.tm_hour = 10;
+  local.tm_min = 20;
+  local.tm_sec = 30;
+  local.tm_isdst = -1;
+  ASSERT_EQ(WriteName(archive + "/a.txt", text, kPkgKeep, static_cast<int32_t>(std::mktime(&local))), 0);
+  ASSERT_EQ(WriteName(archive + "/dir/\xC3\xA9t\xC3\xA9.bin", "summer"), 0);
+  EXPECT_EQ(UnzipTest(archive), 0);
+  EXPECT_EQ(UnzipMembers(archive), (std::vector<std::string>{"a.txt", "dir/\xC3\xA9t\xC3\xA9.bin"}));
+  EXPECT_EQ(UnzipBytes(archive, "a.txt"), text);
+  EXPECT_NE(RunOutput("zipinfo -T '" + archive + "' a.txt").find("20210302.102030"), std::string::npos)
+      << "the member keeps the time it was given";
+  // Replacing a member keeps the other one as it was.
+  const std::string before = UnzipBytes(archive, "dir/\xC3\xA9t\xC3\xA9.bin");
+  ASSERT_EQ(WriteName(archive + "/A.TXT", "replaced"), 0);
+  EXPECT_EQ(UnzipTest(archive), 0);
+  EXPECT_EQ(UnzipBytes(archive, "a.txt"), "replaced");
+  EXPECT_EQ(UnzipBytes(archive, "dir/\xC3\xA9t\xC3\xA9.bin"), before);
+  // Deleting the members one by one leaves an empty file.
+  EXPECT_EQ(PkgDelete((archive + "/a.txt").c_str()), 0);
+  EXPECT_EQ(UnzipMembers(archive), std::vector<std::string>{"dir/\xC3\xA9t\xC3\xA9.bin"});
+  EXPECT_EQ(PkgDelete((archive + "/dir/\xC3\xA9t\xC3\xA9.bin").c_str()), 0);
+  EXPECT_TRUE(IsFile(archive));
+  EXPECT_TRUE(ReadFile(archive).empty());
+}
+
+TEST_F(PkgZip, ChangingOtherToolsArchivesKeepsTheirMembers) {
+  Make("zip -q -r info.zip text.txt noise.bin sub && printf stored > stored.txt && zip -q -0 info.zip stored.txt && "
+       "python3 -c \"import sys, zipfile\n"
+       "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+       "    z.write('text.txt'); z.write('noise.bin')\" > stream.zip");
+  for (const char* name : {"info.zip", "stream.zip"}) {
+    const std::string archive = m_dir / name;
+    SCOPED_TRACE(archive);
+    std::vector<std::string> members = UnzipMembers(archive);
+    std::vector<std::string> contents;
+    for (const std::string& member : members) contents.push_back(UnzipBytes(archive, member));
+    ASSERT_EQ(WriteName(archive + "/added.txt", "added"), 0);
+    EXPECT_EQ(UnzipTest(archive), 0);
+    for (size_t i = 0; i < members.size(); ++i) EXPECT_EQ(UnzipBytes(archive, members[i]), contents[i]);
+    EXPECT_EQ(UnzipBytes(archive, "added.txt"), "added");
+  }
+}
+
+TEST_F(PkgZip, EncryptedAndNestedWrites) {
+  PkgSetPtr("ZipPassword", "open sesame");
+  ASSERT_EQ(WriteName(m_dir / "locked.zip/secret.txt", "hidden words"), 0);
+  EXPECT_EQ(UnzipTest(m_dir / "locked.zip", "open sesame"), 0);
+  EXPECT_EQ(UnzipBytes(m_dir / "locked.zip", "secret.txt", "open sesame"), "hidden words");
+  EXPECT_EQ(ReadName(m_dir / "locked.zip/secret.txt"), "hidden words");
+  PkgSetPtr("ZipPassword", "");
+
+  Make("zip -q inner.zip text.txt && zip -q outer.zip inner.zip noise.bin");
+  ASSERT_EQ(WriteName(m_dir / "outer.zip/inner.zip/deep.txt", "deep"), 0);
+  ASSERT_EQ(WriteName(m_dir / "outer.zip/fresh.zip/new.txt", "new"), 0);
+  EXPECT_EQ(UnzipTest(m_dir / "outer.zip"), 0);
+  EXPECT_EQ(ReadName(m_dir / "outer.zip/inner.zip/deep.txt"), "deep");
+  EXPECT_EQ(ReadName(m_dir / "outer.zip/inner.zip/text.txt"), Text(ReadFile(m_dir / "text.txt")));
+  EXPECT_EQ(ReadName(m_dir / "outer.zip/fresh.zip/new.txt"), "new");
+  EXPECT_EQ(ReadName(m_dir / "outer.zip/noise.bin"), Text(ReadFile(m_dir / "noise.bin")));
+}
+
+TEST_F(PkgZip, AWriteThatIsGivenUpOrFailsLeavesTheArchive) {
+  Make("zip -q keep.zip text.txt noise.bin");
+  const std::vector<uint8_t> before = ReadFile(m_dir / "keep.zip");
+  EXPECT_EQ(WriteName(m_dir / "keep.zip/text.txt", "abandoned", kPkgAbandon), 0);
+  EXPECT_EQ(ReadFile(m_dir / "keep.zip"), before);
+  // The new archive cannot grow as large as the old one.
+  int status = testsupport::RunWithFileSizeLimit(before.size() / 2, [&] {
+    return WriteName(m_dir / "keep.zip/more.txt", "more") != 0 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0) << "a failed rebuild was reported as success";
+  EXPECT_EQ(ReadFile(m_dir / "keep.zip"), before);
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) files += entry.path().filename() != "";
+  EXPECT_EQ(files, 4u) << "text.txt, noise.bin, sub and keep.zip; no file of the rebuild is left";
+}
+
+TEST_F(PkgZip, ArchivesOfManyMembersAreWrittenWithZip64Records) {
+  Make("python3 -c \"import zipfile\n"
+       "with zipfile.ZipFile('many.zip', 'w') as z:\n"
+       "    [z.writestr('m%05d.txt' % i, str(i)) for i in range(70000)]\"");
+  ASSERT_EQ(WriteName(m_dir / "many.zip/last.txt", "last"), 0);
+  EXPECT_EQ(UnzipTest(m_dir / "many.zip"), 0);
+  EXPECT_EQ(Members(m_dir / "many.zip").size(), 70001u);
+  EXPECT_EQ(ReadName(m_dir / "many.zip/m69999.txt"), "69999");
+  EXPECT_EQ(ReadName(m_dir / "many.zip/last.txt"), "last");
 }
 
 // libarchive's archives: every member that unzip reads, we read alike
