@@ -194,6 +194,20 @@ void ApplyExtra(const uint8_t* extra, size_t size, std::string_view rawName, TZi
   });
 }
 
+// The fields local and central headers share, in the same order: flags,
+// method, DOS time and date, CRC-32, compressed and uncompressed size.
+TZipEntry EntryFromFields(const uint8_t* fields) {
+  TZipEntry entry;
+  entry.flags = Le16(fields);
+  entry.method = Le16(fields + 2);
+  entry.dosTime = Le16(fields + 4);
+  entry.dosDate = Le16(fields + 6);
+  entry.crc = Le32(fields + 8);
+  entry.compressedSize = Le32(fields + 12);
+  entry.uncompressedSize = Le32(fields + 16);
+  return entry;
+}
+
 // Where the central directory is, from the end record (and the ZIP64 end
 // record when the end record says so), with the offsets of a
 // self-extracting archive corrected.
@@ -270,14 +284,7 @@ bool ReadDirectory(TPkgStream* source, const TDirectory& directory, std::vector<
     if (at + kCentralHeaderSize + nameLength + extraLength + commentLength > bytes.size()) break;
     const uint8_t* name = header + kCentralHeaderSize;
     std::string_view rawName(reinterpret_cast<const char*>(name), nameLength);
-    TZipEntry entry;
-    entry.flags = Le16(header + 8);
-    entry.method = Le16(header + 10);
-    entry.dosTime = Le16(header + 12);
-    entry.dosDate = Le16(header + 14);
-    entry.crc = Le32(header + 16);
-    entry.compressedSize = Le32(header + 20);
-    entry.uncompressedSize = Le32(header + 24);
+    TZipEntry entry = EntryFromFields(header + 8);
     entry.name = ZipMemberName(rawName, entry.flags);
     entry.rawName = rawName;
     entry.madeBy = Le16(header + 4);
@@ -319,14 +326,7 @@ void WalkLocalHeaders(TPkgStream* source, bool search, std::vector<TZipEntry>& e
   int64_t offset = FirstLocalHeader(source, search);
   uint8_t header[kLocalHeaderSize];
   while (offset >= 0 && ReadAt(source, offset, header, sizeof header) && Le32(header) == kLocalSignature) {
-    TZipEntry entry;
-    entry.flags = Le16(header + 6);
-    entry.method = Le16(header + 8);
-    entry.dosTime = Le16(header + 10);
-    entry.dosDate = Le16(header + 12);
-    entry.crc = Le32(header + 14);
-    entry.compressedSize = Le32(header + 18);
-    entry.uncompressedSize = Le32(header + 22);
+    TZipEntry entry = EntryFromFields(header + 6);
     size_t nameLength = Le16(header + 26);
     size_t extraLength = Le16(header + 28);
     std::vector<uint8_t> rest(nameLength + extraLength);
