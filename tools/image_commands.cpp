@@ -49,30 +49,21 @@ bool WritePpm(const char* path, const TImage& image) {
   return PkgClose(out, written ? kPkgKeep : kPkgAbandon) == 0 && written;
 }
 
-// Says whether a picture the reader entry left may be saved: one read
-// completely or in part (which is said on standard error). Otherwise says why
-// not.
-bool MaySave(const char* path, TReadOutcome outcome) {
+// The message, with one %s for the name, for a read that left no picture
+// worth saving; nullptr after a complete or partial read.
+const char* ReadFailure(TReadOutcome outcome) {
   switch (outcome) {
-  case TReadOutcome::Complete:
-    return true;
-  case TReadOutcome::Partial:
-    ToolNote("%s: only part of the picture could be read", path);
-    return true;
   case TReadOutcome::Stopped:
-    ToolFail("reading %s was stopped", path);
-    return false;
+    return "reading %s was stopped";
   case TReadOutcome::Failed:
-    ToolFail("%s: the picture could not be read", path);
-    return false;
+    return "%s: the picture could not be read";
   case TReadOutcome::NotPicture:
-    ToolFail("%s: not a picture this program reads", path);
-    return false;
+    return "%s: not a picture this program reads";
   case TReadOutcome::CannotOpen:
-    ToolFail("cannot open %s", path);
-    return false;
+    return "cannot open %s";
+  default:
+    return nullptr;
   }
-  return false;
 }
 
 // The picture named by the first of a command's two operands IN and OUT, read
@@ -87,8 +78,13 @@ std::unique_ptr<TImage> ReadInput(int argc, char** argv, TCommandStart& start, c
   }
   std::unique_ptr<TImage> image = NewImageFor(start.settings);
   TReadOutcome outcome;
-  format = ReadPicture(start.operands[0], *image, start.settings, &outcome);
-  if (!MaySave(start.operands[0], outcome)) return nullptr;
+  const char* name = start.operands[0];
+  format = ReadPicture(name, *image, start.settings, &outcome);
+  if (const char* failure = ReadFailure(outcome)) {
+    ToolFail(failure, name);
+    return nullptr;
+  }
+  if (outcome == TReadOutcome::Partial) ToolNote("%s: only part of the picture could be read", name);
   return image;
 }
 
@@ -128,7 +124,7 @@ int RunConvert(int argc, char** argv) {
   case kSaveWritten:
     return 0;
   case kSaveStopped:
-    return ToolFail("saving %s was stopped; nothing was written", out);
+    return ToolFail("saving %s was stopped; the file is as it was", out);
   default:
     return ToolFail("cannot save %s", out);
   }
