@@ -9,6 +9,10 @@ struct TToolCommand {
   TToolCommand(std::string_view name, std::string_view usage, TToolCommandFn run);
 };
 
+// Prints "zerbalin-tool: <message>" on standard error.
+void ToolNote(const char* format, ...);
 // Prints "zerbalin-tool: <message>" on standard error and returns 1, the exit
 // status of every failed command.
 int ToolFail(const char* format, ...);
+// Prints "zerbalin-tool: usage: <the command's usage>" and returns 1.
+int CommandUsage(const char* command);

@@ -1,13 +1,11 @@
 // zerbalin-tool decode and convert: the reader entry and the writer entry
 // from the command line.
-#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "settings/profile.h"
+#include "command_setup.h"
 #include "commands.h"
 #include "core/display_palette.h"
 #include "core/dither.h"
@@ -51,56 +49,66 @@ bool WritePpm(const char* path, const TImage& image) {
   return PkgClose(out, written ? kPkgKeep : kPkgAbandon) == 0 && written;
 }
 
+// The message, with one %s for the name, for a read that left no picture
+// worth saving; nullptr after a complete or partial read.
+const char* ReadFailure(TReadOutcome outcome) {
+  switch (outcome) {
+  case TReadOutcome::Stopped:
+    return "reading %s was stopped";
+  case TReadOutcome::Failed:
+    return "%s: the picture could not be read";
+  case TReadOutcome::NotPicture:
+    return "%s: not a picture this program reads";
+  case TReadOutcome::CannotOpen:
+    return "cannot open %s";
+  default:
+    return nullptr;
+  }
+}
+
+// The picture named by the first of a command's two operands IN and OUT, read
+// with the command's settings. nullptr after a message when the arguments are
+// not right or there is no picture worth saving; format then still receives
+// the reader's format word once a read was tried.
+std::unique_ptr<TImage> ReadInput(int argc, char** argv, TCommandStart& start, const char*& format) {
+  if (!StartCommand(argc, argv, start)) return nullptr;
+  if (start.operands.size() != 2) {
+    CommandUsage(argv[0]);
+    return nullptr;
+  }
+  std::unique_ptr<TImage> image = NewImageFor(start.settings);
+  TReadOutcome outcome;
+  const char* name = start.operands[0];
+  format = ReadPicture(name, *image, start.settings, &outcome);
+  if (const char* failure = ReadFailure(outcome)) {
+    ToolFail(failure, name);
+    return nullptr;
+  }
+  if (outcome == TReadOutcome::Partial) ToolNote("%s: only part of the picture could be read", name);
+  return image;
+}
+
 // decode NAME OUT.ppm: prints the format the reader entry found and writes
-// the picture it left.
+// the picture it read. OUT is left alone when nothing was read.
 int RunDecode(int argc, char** argv) {
-  if (argc != 3) return ToolFail("usage: decode NAME OUT.ppm");
-  TProfile options;
-  std::unique_ptr<TImage> image = NewImageFor(options);
-  const char* result = ReadPicture(argv[1], *image, options);
-  std::printf("%s\n", result);
-  if (!WritePpm(argv[2], *image)) return ToolFail("cannot write %s", argv[2]);
-  if (std::strcmp(result, "???") == 0) return ToolFail("%s: not a picture this program reads", argv[1]);
+  TCommandStart start;
+  const char* format = nullptr;
+  std::unique_ptr<TImage> image = ReadInput(argc, argv, start, format);
+  if (format) std::printf("%s\n", format);
+  if (!image) return 1;
+  if (!WritePpm(start.operands[1], *image)) return ToolFail("cannot write %s", start.operands[1]);
   return 0;
 }
 
-// A settings switch is '-' or '/' followed by a name of letters and digits
-// that begins with a letter, then optionally '=' and a value: -Name,
-// /Name=value. Anything else, such as /home/me/a.gif, is a file name.
-bool IsSwitch(const char* argument) {
-  if ((argument[0] != '-' && argument[0] != '/') || !std::isalpha(static_cast<unsigned char>(argument[1])))
-    return false;
-  const char* end = argument + 1;
-  while (std::isalnum(static_cast<unsigned char>(*end))) ++end;
-  return *end == '\0' || *end == '=';
-}
-
-// Applies one switch; false when it names no setting.
-bool ApplySwitch(TProfile& options, const char* argument) {
-  std::string name = argument + 1;
-  std::string value;
-  if (const size_t equals = name.find('='); equals != std::string::npos) {
-    value = name.substr(equals + 1);
-    name.resize(equals);
-  }
-  return options.SetByName(name.c_str(), value.c_str());
-}
-
 // convert IN OUT [-Key=Value ...]: reads IN and saves OUT in the format its
-// extension names, else the one SaveAsIndex names.
+// extension names, else the one SaveAsIndex names. OUT is left alone when
+// nothing was read, so converting an unreadable file onto itself keeps it.
 int RunConvert(int argc, char** argv) {
-  TProfile options;
-  std::vector<const char*> files;
-  for (int i = 1; i < argc; ++i) {
-    if (!IsSwitch(argv[i]))
-      files.push_back(argv[i]);
-    else if (!ApplySwitch(options, argv[i]))
-      return ToolFail("no setting matches %s", argv[i]);
-  }
-  if (files.size() != 2) return ToolFail("usage: convert IN OUT [-Key=Value ...]");
-  std::unique_ptr<TImage> image = NewImageFor(options);
-  if (std::strcmp(ReadPicture(files[0], *image, options), "???") == 0)
-    return ToolFail("%s: not a picture this program reads", files[0]);
+  TCommandStart start;
+  const char* format = nullptr;
+  std::unique_ptr<TImage> image = ReadInput(argc, argv, start, format);
+  if (!image) return 1;
+  const TProfile& options = start.settings;
   PrepareLoadedPicture(*image, options.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
   // The writers take the picture's colours from the ditherer, after the tone
   // settings, as they do when saving what the viewer shows.
@@ -111,12 +119,18 @@ int RunConvert(int argc, char** argv) {
                            options.Get(IntKey::Invert), options.Get(IntKey::EnableColorInvert)};
   ditherer.SetSourcePalette(image->BytesPerPixel() == 1 ? &palette : nullptr, TDitherTarget::Display,
                             options.Get(IntKey::DisplayInColor) ? TColourMode::Colour : TColourMode::Grey, tone);
-  if (SavePicture(files[1], options.Get(IntKey::SaveAsIndex), *image, options, &ditherer) != 0)
-    return ToolFail("cannot save %s", files[1]);
-  return 0;
+  const char* out = start.operands[1];
+  switch (SavePicture(out, options.Get(IntKey::SaveAsIndex), *image, options, &ditherer)) {
+  case kSaveWritten:
+    return 0;
+  case kSaveStopped:
+    return ToolFail("saving %s was stopped; the file is as it was", out);
+  default:
+    return ToolFail("cannot save %s", out);
+  }
 }
 
-const TToolCommand kDecode("decode", "decode NAME OUT.ppm", RunDecode);
+const TToolCommand kDecode("decode", "decode NAME OUT.ppm [-Key=Value ...]", RunDecode);
 const TToolCommand kConvert("convert", "convert IN OUT [-Key=Value ...]", RunConvert);
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "platform/process_start.h"
 
 namespace {
 
@@ -33,19 +34,51 @@ TToolCommand::TToolCommand(std::string_view name, std::string_view usage, TToolC
   Commands().push_back({name, usage, run});
 }
 
-int ToolFail(const char* format, ...) {
+namespace {
+
+void PrintNote(const char* format, va_list args) {
   std::fputs("zerbalin-tool: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+}
+
+} // namespace
+
+void ToolNote(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  PrintNote(format, args);
   va_end(args);
-  std::fputc('\n', stderr);
+}
+
+int ToolFail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  PrintNote(format, args);
+  va_end(args);
   return 1;
 }
 
-int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+int CommandUsage(const char* command) {
   for (const TEntry& entry : Commands())
-    if (entry.name == argv[1]) return entry.run(argc - 1, argv + 1);
+    if (entry.name == command)
+      return ToolFail("usage: %.*s", static_cast<int>(entry.usage.size()), entry.usage.data());
+  return Usage();
+}
+
+int main(int argc, char** argv) {
+  // Nothing may be opened before the standard descriptors are safe; without
+  // /dev/null there is not even a way to say so.
+  if (!SecureStandardDescriptors()) return 1;
+  IgnoreFileSizeSignal();
+  if (argc < 2) return Usage();
+  for (const TEntry& entry : Commands()) {
+    if (entry.name != argv[1]) continue;
+    const int status = entry.run(argc - 1, argv + 1);
+    // Output that never reached its file (a full disk behind a redirection)
+    // fails the command even when its own work succeeded.
+    if (std::fflush(stdout) != 0 && status == 0) return ToolFail("cannot write to standard output");
+    return status;
+  }
   return Usage();
 }

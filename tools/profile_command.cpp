@@ -3,47 +3,34 @@
 #include <cstdio>
 #include <cstring>
 
-#include "settings/profile.h"
-#include "settings/profile_tables.h"
+#include "command_setup.h"
 #include "commands.h"
 #include "platform/headless_host.h"
+#include "settings/profile.h"
+#include "settings/profile_tables.h"
 
 namespace {
 
 constexpr const char* kUsage = "profile [--saver] [--write] [-Key=Value ...]";
 
-// "-Name=value" or "-Name"; false for anything else.
-bool ParseSwitch(const char* argument, TSwitch& option) {
-  if (argument[0] != '-' || argument[1] == '\0' || argument[1] == '-') return false;
-  const char* equals = std::strchr(argument, '=');
-  option.name = equals ? std::string(argument + 1, equals) : std::string(argument + 1);
-  option.value = equals ? equals + 1 : "";
-  return !option.name.empty();
-}
-
 int RunProfile(int argc, char** argv) {
   TProfileStart start;
   bool write = false;
-  std::vector<TSwitch> switches;
-  for (int i = 1; i < argc; ++i) {
-    TSwitch option;
-    if (std::strcmp(argv[i], "--saver") == 0) {
+  const TCommandArguments arguments = SplitArguments(argc, argv);
+  for (const char* operand : arguments.operands) {
+    if (std::strcmp(operand, "--saver") == 0) {
       start.mode = StartMode::Saver;
       start.programName = "zersav32";
-    } else if (std::strcmp(argv[i], "--write") == 0) {
+    } else if (std::strcmp(operand, "--write") == 0) {
       write = true;
-    } else if (ParseSwitch(argv[i], option)) {
-      switches.push_back(option);
     } else {
-      return ToolFail("unknown argument %s (usage: %s)", argv[i], kUsage);
+      return ToolFail("unknown argument %s (usage: %s)", operand, kUsage);
     }
   }
 
   THeadlessHost host;
   TProfile profile(start, host);
-  for (const TSwitch& option : switches)
-    if (!profile.SetByName(option.name.c_str(), option.value.c_str()))
-      return ToolFail("no setting matches %s", option.name.c_str());
+  if (!ApplySwitches(arguments.switches, profile)) return 1;
 
   for (int i = 0; i < kIntSettingCount; ++i)
     std::printf("%s=%d\n", kIntSettings[i].name, profile.Get(static_cast<IntKey>(i)));

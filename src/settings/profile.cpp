@@ -1,6 +1,7 @@
 #include "settings/profile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +36,15 @@ bool LeadingPartOf(const char* name, const char* settingName) {
   return length > 0 && length <= std::strlen(settingName) && strncasecmp(name, settingName, length) == 0;
 }
 
+// The first setting of a table whose name the given name is a leading part
+// of, or -1.
+template <typename TSetting, size_t count>
+int FindSetting(const TSetting (&table)[count], const char* name) {
+  for (size_t i = 0; i < count; ++i)
+    if (LeadingPartOf(name, table[i].name)) return static_cast<int>(i);
+  return -1;
+}
+
 // The leading decimal number of a text (blanks and a sign allowed), or
 // nothing when it does not begin with one. Overflow saturates.
 bool LeadingNumber(const char* text, long long& value) {
@@ -49,6 +59,12 @@ long long IntFromText(const char* text) {
   long long value = 1;
   if (*text == '\0' || !LeadingNumber(text, value)) return 1;
   return value;
+}
+
+// An optional sign and decimal digits, nothing before or after them.
+bool IsWholeNumber(const std::string& text) {
+  const size_t digits = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  return digits < text.size() && text.find_first_not_of("0123456789", digits) == std::string::npos;
 }
 
 std::string ProgramStem(const std::string& programName) {
@@ -113,17 +129,36 @@ void TProfile::Set(IntKey key, int32_t value) { m_values[static_cast<int>(key)] 
 void TProfile::SetString(StrKey key, const std::string& value) { m_strings[static_cast<int>(key)] = value; }
 
 bool TProfile::SetByName(const char* name, const char* value) {
-  for (int i = 0; i < kIntSettingCount; ++i) {
-    if (!LeadingPartOf(name, kIntSettings[i].name)) continue;
-    m_values[i] = Clamp(kIntSettings[i], IntFromText(value));
+  if (const int index = FindSetting(kIntSettings, name); index >= 0) {
+    m_values[index] = Clamp(kIntSettings[index], IntFromText(value));
     return true;
   }
-  for (int i = 0; i < kStrSettingCount; ++i) {
-    if (!LeadingPartOf(name, kStrSettings[i].name)) continue;
-    m_strings[i] = value;
+  if (const int index = FindSetting(kStrSettings, name); index >= 0) {
+    m_strings[index] = value;
     return true;
   }
   return false;
+}
+
+TSwitchResult TProfile::ApplySwitch(const TSwitch& option) {
+  const char* name = option.name.c_str();
+  if (FindSetting(kIntSettings, name) >= 0) {
+    if (!option.value.empty() && !IsWholeNumber(option.value)) return TSwitchResult::NotANumber;
+  } else if (FindSetting(kStrSettings, name) < 0) {
+    return TSwitchResult::NoSuchSetting;
+  }
+  SetByName(name, option.value.c_str());
+  return TSwitchResult::Applied;
+}
+
+bool ParseSwitch(const char* argument, TSwitch& option) {
+  if (argument[0] != '-' || !std::isalpha(static_cast<unsigned char>(argument[1]))) return false;
+  const char* end = argument + 1;
+  while (std::isalnum(static_cast<unsigned char>(*end))) ++end;
+  if (*end != '\0' && *end != '=') return false;
+  option.name.assign(argument + 1, end);
+  option.value = *end == '=' ? end + 1 : "";
+  return true;
 }
 
 void TProfile::Read() {

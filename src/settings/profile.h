@@ -24,6 +24,16 @@ struct TSwitch {
   std::string value;
 };
 
+// Reads a settings switch: '-', a name of letters and digits that begins with
+// a letter, then optionally '=' and a value ("-Rand", "-OutputWidth=640").
+// Anything else is not a switch: on Linux "/home/me/a.gif" is an absolute
+// file name, "-" stands for standard input or output, and "--write" is a
+// keyword of the command that takes it.
+bool ParseSwitch(const char* argument, TSwitch& option);
+
+// What applying a command-line switch came to.
+enum class TSwitchResult { Applied, NoSuchSetting, NotANumber };
+
 // What loading the settings depends on.
 struct TProfileStart {
   StartMode mode = StartMode::Viewer;
@@ -66,6 +76,11 @@ public:
 
   // Leading-part match, integers first; false when no setting matches.
   bool SetByName(const char* name, const char* value);
+  // A switch typed by the user, matched as SetByName matches, but an integer
+  // setting takes only a whole decimal number (or no value, meaning 1): a
+  // mistyped "-OutputWidth=abc" is refused instead of quietly becoming 1.
+  // Values read from the settings file keep SetByName's lenient reading.
+  TSwitchResult ApplySwitch(const TSwitch& option);
 
   // Applies every key of the settings section with SetByName, then (in the
   // viewer) the command-line switches. Keys matching no setting are left

@@ -91,6 +91,64 @@ TEST(ProfileSetByName, LeadingPartIntegersFirstThenStrings) {
   EXPECT_EQ(profile.Get(IntKey::OpenIndex), 8);
 }
 
+// On Linux only '-' begins a switch; '/' begins an absolute file name.
+TEST(ProfileSwitches, ParseTellsSwitchesFromNames) {
+  const struct {
+    const char* argument;
+    bool isSwitch;
+    const char* name;
+    const char* value;
+  } kCases[] = {
+      {"-Rand", true, "Rand", ""},
+      {"-OutputWidth=640", true, "OutputWidth", "640"},
+      {"-CopyImageTo=/a=b", true, "CopyImageTo", "/a=b"},
+      {"-GIFExt1=", true, "GIFExt1", ""},
+      {"/Invert", false, "", ""},
+      {"/SaveAs=2", false, "", ""},
+      {"/home/me/a.gif", false, "", ""},
+      {"-", false, "", ""},
+      {"--write", false, "", ""},
+      {"-1.gif", false, "", ""},
+      {"-old.gif", false, "", ""},
+      {"a.gif", false, "", ""},
+  };
+  for (const auto& c : kCases) {
+    TSwitch option;
+    EXPECT_EQ(ParseSwitch(c.argument, option), c.isSwitch) << c.argument;
+    if (!c.isSwitch) continue;
+    EXPECT_EQ(option.name, c.name) << c.argument;
+    EXPECT_EQ(option.value, c.value) << c.argument;
+  }
+}
+
+// A typed switch gives an integer setting a whole number or nothing (1);
+// anything else is refused and leaves the setting as it was.
+TEST(ProfileSwitches, IntegerSettingsRefuseWhatIsNotANumber) {
+  const struct {
+    TSwitch option;
+    TSwitchResult result;
+    int32_t outputWidth;
+  } kCases[] = {
+      {{"OutputWidth", "640"}, TSwitchResult::Applied, 640},
+      {{"OutputW", "+7"}, TSwitchResult::Applied, 7},
+      {{"OutputWidth", "-5"}, TSwitchResult::Applied, 0}, // clamped to the range
+      {{"OutputWidth", ""}, TSwitchResult::Applied, 1},
+      {{"OutputWidth", "abc"}, TSwitchResult::NotANumber, 0},
+      {{"OutputWidth", "12px"}, TSwitchResult::NotANumber, 0},
+      {{"OutputWidth", " 12"}, TSwitchResult::NotANumber, 0},
+      {{"OutputWidth", "-"}, TSwitchResult::NotANumber, 0},
+      {{"OutputWidthX", "1"}, TSwitchResult::NoSuchSetting, 0},
+  };
+  for (const auto& c : kCases) {
+    TProfile profile;
+    EXPECT_EQ(profile.ApplySwitch(c.option), c.result) << c.option.name << "=" << c.option.value;
+    EXPECT_EQ(profile.Get(IntKey::OutputWidth), c.outputWidth) << c.option.name << "=" << c.option.value;
+  }
+  TProfile profile;
+  EXPECT_EQ(profile.ApplySwitch({"CopyImageTo", "abc"}), TSwitchResult::Applied) << "strings take any text";
+  EXPECT_EQ(profile.GetString(StrKey::CopyImageTo), "abc");
+}
+
 } // namespace
 
 namespace {

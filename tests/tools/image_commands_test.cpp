@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "support/peer.h"
+#include "tools/tool_runner.h"
 
 using namespace testsupport;
 
 namespace {
-
-std::string Tool(const std::string& arguments) { return std::string(ZER_TOOL) + " " + arguments; }
 
 class ImageCommandsTest : public ::testing::Test {
 protected:
@@ -28,6 +27,9 @@ protected:
     ASSERT_EQ(m_expected.width, 37);
   }
 
+  std::string Tool(const std::string& arguments) const { return m_user.Command(arguments); }
+
+  tooltest::TToolUser m_user;
   TTempDir m_dir;
   std::string m_source;
   TRgbPicture m_expected;
@@ -46,6 +48,34 @@ TEST_F(ImageCommandsTest, DecodeFailsOnUnknownContent) {
   EXPECT_EQ(RunOutput(Tool("decode '" + text + "' '" + out + "' 2>/dev/null")), "???\n");
   EXPECT_EQ(testsupport::Run(Tool("decode '" + text + "' '" + out + "' 2>/dev/null")), 1);
   EXPECT_EQ(testsupport::Run(Tool("decode '" + (m_dir / "missing.gif") + "' '" + out + "' 2>/dev/null")), 1);
+}
+
+// A read that gives no picture writes nothing: an existing OUT keeps its
+// bytes, an unreadable file converted onto itself stays as it was, and the
+// message says what went wrong.
+TEST_F(ImageCommandsTest, NothingReadLeavesTheOutputAsItWas) {
+  const std::string missing = m_dir / "missing.gif";
+  const std::string text = m_dir / "notes.bmp";
+  const std::string out = m_dir / "out.ppm";
+  const std::string kText(300, 'x');
+  WriteFileBytes(text, kText);
+  const struct {
+    std::string arguments;
+    std::string message;
+  } kCases[] = {
+      {"decode '" + missing + "' '" + out + "'", "cannot open " + missing},
+      {"decode '" + text + "' '" + out + "'", text + ": not a picture this program reads"},
+      {"convert '" + missing + "' '" + out + "'", "cannot open " + missing},
+      {"convert '" + text + "' '" + text + "'", text + ": not a picture this program reads"},
+  };
+  for (const auto& c : kCases) {
+    WriteFileBytes(out, "kept");
+    EXPECT_NE(RunOutput(Tool(c.arguments + " 2>&1")).find("zerbalin-tool: " + c.message + "\n"), std::string::npos)
+        << c.arguments;
+    EXPECT_EQ(testsupport::Run(Tool(c.arguments + " 2>/dev/null >/dev/null")), 1) << c.arguments;
+    EXPECT_EQ(ReadFileBytes(out), std::vector<uint8_t>({'k', 'e', 'p', 't'})) << c.arguments;
+    EXPECT_EQ(ReadFileBytes(text), std::vector<uint8_t>(kText.begin(), kText.end())) << c.arguments;
+  }
 }
 
 // Every written format, read back by ImageMagick. Lossless formats must give
@@ -110,7 +140,7 @@ TEST_F(ImageCommandsTest, ConvertAppliesSettingsSwitches) {
   // No extension: SaveAsIndex 2 picks BMP. A bare -Rotate means 1, which
   // exchanges rows and columns; the output size then doubles the picture.
   const std::string out = m_dir / "plain";
-  ASSERT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + out + "' /SaveAs=2 -Rotate -OutputWidth=46 -OutputHeight=74")),
+  ASSERT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + out + "' -SaveAs=2 -Rotate -OutputWidth=46 -OutputHeight=74")),
             0);
   const TRgbPicture back = PeerDecode(out);
   EXPECT_EQ(back.width, 46);
@@ -123,10 +153,22 @@ TEST_F(ImageCommandsTest, ConvertAppliesSettingsSwitches) {
   const std::vector<uint8_t> bytes = ReadFileBytes(png);
   ASSERT_FALSE(bytes.empty());
   EXPECT_EQ(bytes[0], 0x0A);
+
+  // The viewer's settings file counts as well, and switches come after it.
+  m_user.WriteSettings("SaveAsIndex=3\n");
+  const std::string fromFile = m_dir / "from-file";
+  ASSERT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + fromFile + "'")), 0);
+  EXPECT_EQ(RunOutput("identify -format %m '" + fromFile + "'"), "PCX");
+  const std::string overridden = m_dir / "overridden";
+  ASSERT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + overridden + "' -SaveAs=4")), 0);
+  // TGA files carry no signature: ImageMagick must be told the format.
+  EXPECT_EQ(CompareRgb(m_expected, PeerDecode("tga:" + overridden)), "");
 }
 
 TEST_F(ImageCommandsTest, ConvertFailures) {
   EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + (m_dir / "x.bmp") + "' -NoSuchSetting=3 2>/dev/null")), 1);
+  EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' '" + (m_dir / "x.bmp") + "' -OutputWidth=abc 2>/dev/null")), 1);
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "x.bmp"));
   EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' /proc/no/such/dir/x.bmp 2>/dev/null")), 1);
   EXPECT_EQ(testsupport::Run(Tool("convert '" + m_source + "' 2>/dev/null")), 1);
 }

@@ -2,29 +2,18 @@
 // configuration folder.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "support/peer.h"
 #include "support/text_file.h"
+#include "tools/tool_runner.h"
 
 namespace {
 
-using testsupport::RunOutput;
-using testsupport::TTempDir;
-using testsupport::WriteFileBytes;
+using tooltest::TToolUser;
 
-// ZER_TOOL names the test program's folder, but the tool is built one level
-// up, at the top of the build tree; take whichever exists.
-std::string ToolPath() {
-  std::filesystem::path named = ZER_TOOL;
-  if (std::filesystem::exists(named)) return named.string();
-  return (named.parent_path().parent_path() / named.filename()).string();
-}
-
-std::string Tool(const TTempDir& home, const std::string& arguments) {
-  return RunOutput("ZERBALIN_HOME='" + home.Path().string() + "' '" + ToolPath() + "' profile " + arguments +
-                   " 2>&1");
+std::string Profile(const TToolUser& user, const std::string& arguments) {
+  return user.Output("profile " + arguments);
 }
 
 int CountLines(const std::string& text) {
@@ -34,30 +23,31 @@ int CountLines(const std::string& text) {
 }
 
 TEST(ProfileCommand, PrintsEverySettingAndWritesWhatDiffers) {
-  TTempDir home;
-  WriteFileBytes(home / "zerbalin.ini", "[Zerbalin]\nThumbnailsAcross=5000\n");
-  std::string out = Tool(home, "-Delay=6 -Rand -CopyImageTo=/tmp/x");
+  TToolUser user;
+  user.WriteSettings("ThumbnailsAcross=5000\n");
+  std::string out = Profile(user, "-Delay=6 -Rand -CopyImageTo=/tmp/x");
   EXPECT_EQ(CountLines(out), 243 + 119);
   EXPECT_EQ(out.rfind("OpenIndex=8\nDeleteIndex=8\n", 0), 0u);
   for (const char* line : {"\nDelayBetweenImages=6\n", "\nRandomOrder=1\n", "\nThumbnailsAcross=999\n",
                            "\nCopyImageTo=/tmp/x\n", "\nProgManAddItem=[AddItem(%s,%s Vexo/32)]\n"})
     EXPECT_NE(out.find(line), std::string::npos) << line;
 
-  Tool(home, "--write -Delay=6");
-  EXPECT_EQ(ReadText(home / "zerbalin.ini"), "[Zerbalin]\nThumbnailsAcross=999\nDelayBetweenImages=6\n");
+  Profile(user, "--write -Delay=6");
+  EXPECT_EQ(ReadText(user.ConfigFile()), "[Zerbalin]\nThumbnailsAcross=999\nDelayBetweenImages=6\n");
 }
 
 TEST(ProfileCommand, SaverUsesItsOwnDefaultsAndFile) {
-  TTempDir home;
-  std::string out = Tool(home, "--saver --write");
+  TToolUser user;
+  std::string out = Profile(user, "--saver --write");
   EXPECT_NE(out.find("\nDelayBetweenImages=15\n"), std::string::npos);
   EXPECT_NE(out.find("\nRunSlideshow=1\n"), std::string::npos);
-  EXPECT_EQ(ReadText(home / "zersav32.ini"), "[Zerbalin]\n");
+  EXPECT_EQ(ReadText(user.ConfigFile("zersav32.ini")), "[Zerbalin]\n");
 }
 
-TEST(ProfileCommand, RejectsUnknownSettings) {
-  TTempDir home;
-  EXPECT_NE(Tool(home, "-NoSuchKey=1").find("no setting matches NoSuchKey"), std::string::npos);
+TEST(ProfileCommand, RejectsUnknownSettingsAndWordsForNumbers) {
+  TToolUser user;
+  EXPECT_NE(Profile(user, "-NoSuchKey=1").find("no setting matches NoSuchKey"), std::string::npos);
+  EXPECT_NE(Profile(user, "-Delay=soon").find("-Delay=soon: the setting takes a whole number"), std::string::npos);
 }
 
 } // namespace

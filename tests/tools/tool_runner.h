@@ -1,0 +1,42 @@
+#pragma once
+// Runs zerbalin-tool as a user would, with a configuration folder and a data
+// folder (where the Trash lives) of the test's own, so that neither the
+// settings nor the Trash of whoever runs the tests is ever used.
+#include <filesystem>
+#include <string>
+
+#include "support/peer.h"
+
+namespace tooltest {
+
+inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+class TToolUser {
+public:
+  TToolUser() { std::filesystem::create_directory(m_home / "config"); }
+
+  // The shell command line "zerbalin-tool ARGUMENTS" run with this user's
+  // folders; arguments may carry redirections.
+  std::string Command(const std::string& arguments) const {
+    return "ZERBALIN_HOME=" + Quoted(m_home / "config") + " XDG_DATA_HOME=" + Quoted(m_home / "data") + " " +
+           Quoted(ZER_TOOL) + " " + arguments;
+  }
+  int Run(const std::string& arguments) const { return testsupport::Run(Command(arguments)); }
+  // Standard output and standard error, in that order of arrival.
+  std::string Output(const std::string& arguments) const {
+    return testsupport::RunOutput(Command(arguments) + " 2>&1");
+  }
+
+  // A file of the configuration folder; the viewer's settings file, which
+  // the tool shares, by default.
+  std::string ConfigFile(const std::string& name = "zerbalin.ini") const { return m_home / ("config/" + name); }
+  void WriteSettings(const std::string& lines) const {
+    testsupport::WriteFileBytes(ConfigFile(), "[Zerbalin]\n" + lines);
+  }
+  std::string TrashFile(const std::string& name) const { return m_home / ("data/Trash/files/" + name); }
+
+private:
+  testsupport::TTempDir m_home;
+};
+
+} // namespace tooltest
