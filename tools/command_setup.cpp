@@ -49,7 +49,7 @@ bool ApplySwitches(const std::vector<TSwitch>& switches, TProfile& profile) {
   return true;
 }
 
-bool StartCommand(int argc, char** argv, TCommandStart& start) {
+bool StartCommand(int argc, char** argv, size_t operandCount, TCommandStart& start) {
   TCommandArguments arguments = SplitArguments(argc, argv);
   std::vector<TSwitch> settingSwitches;
   std::optional<std::string> zipPassword;
@@ -64,5 +64,7 @@ bool StartCommand(int argc, char** argv, TCommandStart& start) {
   if (!ApplySwitches(settingSwitches, start.settings)) return false;
   HandSettingsToPackage(start.settings, kWindowlessUserProcess, zipPassword ? zipPassword->c_str() : nullptr);
   start.operands = std::move(arguments.operands);
-  return true;
+  if (start.operands.size() == operandCount) return true;
+  CommandUsage(argv[0]);
+  return false;
 }

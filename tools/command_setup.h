@@ -4,6 +4,7 @@
 // the "-Key=Value" switches of its command line and hands the result to the
 // file package as the viewer does, so that the tool deletes, lists and reads
 // exactly as the program would.
+#include <cstddef>
 #include <vector>
 
 #include "settings/profile.h"
@@ -33,5 +34,6 @@ struct TCommandStart {
 // applies the switches and hands the settings to the package. A switch whose
 // name is a leading part of "ZipPassword" is the program's keyword of that
 // name: its value becomes the package's ZIP password. False after a message
-// when a switch is refused.
-bool StartCommand(int argc, char** argv, TCommandStart& start);
+// when a switch is refused or the command was not given operandCount
+// operands.
+bool StartCommand(int argc, char** argv, size_t operandCount, TCommandStart& start);

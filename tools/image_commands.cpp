@@ -71,11 +71,7 @@ const char* ReadFailure(TReadOutcome outcome) {
 // not right or there is no picture worth saving; format then still receives
 // the reader's format word once a read was tried.
 std::unique_ptr<TImage> ReadInput(int argc, char** argv, TCommandStart& start, const char*& format) {
-  if (!StartCommand(argc, argv, start)) return nullptr;
-  if (start.operands.size() != 2) {
-    CommandUsage(argv[0]);
-    return nullptr;
-  }
+  if (!StartCommand(argc, argv, 2, start)) return nullptr;
   std::unique_ptr<TImage> image = NewImageFor(start.settings);
   TReadOutcome outcome;
   const char* name = start.operands[0];

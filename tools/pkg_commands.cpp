@@ -20,10 +20,7 @@ constexpr int32_t kCopyBlock = 32768;
 // nullptr after a message when the arguments are not right.
 const char* NameArgument(int argc, char** argv) {
   TCommandStart start;
-  if (!StartCommand(argc, argv, start)) return nullptr;
-  if (start.operands.size() == 1) return start.operands[0];
-  CommandUsage(argv[0]);
-  return nullptr;
+  return StartCommand(argc, argv, 1, start) ? start.operands[0] : nullptr;
 }
 
 // A disk folder the user may not read still opens as a listing, which then

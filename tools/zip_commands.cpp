@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/zip_commands.h"
+#include "command_setup.h"
 #include "commands.h"
 
 namespace {
@@ -11,16 +12,18 @@ namespace {
 void PrintLine(const std::string& line) { std::printf("%s\n", line.c_str()); }
 
 int RunUnzip(int argc, char** argv) {
-  if (argc != 3) return ToolFail("usage: unzip ARCHIVE DIR");
-  return UnzipArchive(argv[1], argv[2], PrintLine) ? 0 : 1;
+  TCommandStart start;
+  if (!StartCommand(argc, argv, 2, start)) return 1;
+  return UnzipArchive(start.operands[0], start.operands[1], PrintLine) ? 0 : 1;
 }
 
 int RunZipInfo(int argc, char** argv) {
-  if (argc != 2) return ToolFail("usage: zipinfo ARCHIVE");
-  return ZipInfo(argv[1], PrintLine) ? 0 : 1;
+  TCommandStart start;
+  if (!StartCommand(argc, argv, 1, start)) return 1;
+  return ZipInfo(start.operands[0], PrintLine) ? 0 : 1;
 }
 
-const TToolCommand kUnzip("unzip", "unzip ARCHIVE DIR", RunUnzip);
-const TToolCommand kZipInfo("zipinfo", "zipinfo ARCHIVE", RunZipInfo);
+const TToolCommand kUnzip("unzip", "unzip ARCHIVE DIR [-Key=Value ...]", RunUnzip);
+const TToolCommand kZipInfo("zipinfo", "zipinfo ARCHIVE [-Key=Value ...]", RunZipInfo);
 
 } // namespace

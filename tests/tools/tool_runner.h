@@ -2,6 +2,9 @@
 // Runs zerbalin-tool as a user would, with a configuration folder and a data
 // folder (where the Trash lives) of the test's own, so that neither the
 // settings nor the Trash of whoever runs the tests is ever used.
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -25,6 +28,21 @@ public:
   // Standard output and standard error, in that order of arrival.
   std::string Output(const std::string& arguments) const {
     return testsupport::RunOutput(Command(arguments) + " 2>&1");
+  }
+  // The exit status and the output together.
+  struct TRun {
+    int status = -1;
+    std::string output;
+  };
+  TRun Invoke(const std::string& arguments) const {
+    TRun run;
+    FILE* pipe = popen((Command(arguments) + " 2>&1").c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) run.output.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
   }
 
   // A file of the configuration folder; the viewer's settings file, which

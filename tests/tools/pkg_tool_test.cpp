@@ -1,6 +1,4 @@
 // The package commands of zerbalin-tool, run as a user would run them.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -8,37 +6,20 @@
 #include <gtest/gtest.h>
 
 #include "filepkg/pkg_test_support.h"
+#include "tools/tool_runner.h"
 
 using namespace pkgtest;
 
 namespace {
 
-// The tool is built beside the test programs or one folder above them.
-std::string ToolPath() {
-  std::filesystem::path tool = ZER_TOOL;
-  if (std::filesystem::exists(tool)) return tool.string();
-  return (tool.parent_path().parent_path() / tool.filename()).string();
+// The package commands as a user with folders of the test's own runs them,
+// so that rm never reaches the Trash of whoever runs the tests.
+tooltest::TToolUser::TRun Tool(const std::string& arguments) {
+  static const tooltest::TToolUser user;
+  return user.Invoke(arguments);
 }
 
-struct TRun {
-  int status = -1;
-  std::string output; // standard output and standard error, in that order
-};
-
-// Runs "zerbalin-tool arguments" through the shell.
-TRun Tool(const std::string& arguments) {
-  TRun run;
-  std::string command = "'" + ToolPath() + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  while (size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) run.output.append(buffer, n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+using tooltest::Quoted;
 
 TEST(PkgTool, PutCatLsInfoRm) {
   TTempDir dir;
@@ -46,26 +27,26 @@ TEST(PkgTool, PutCatLsInfoRm) {
   WriteFile(source, Pattern(100000));
   std::string target = dir / "new/copy.bin";
 
-  TRun put = Tool("put " + Quoted(target) + " < " + Quoted(source));
+  auto put = Tool("put " + Quoted(target) + " < " + Quoted(source));
   EXPECT_EQ(put.status, 0) << put.output;
   EXPECT_EQ(ReadFile(target), Pattern(100000));
 
-  TRun cat = Tool("cat " + Quoted(target));
+  auto cat = Tool("cat " + Quoted(target));
   EXPECT_EQ(cat.status, 0);
   EXPECT_EQ(std::vector<uint8_t>(cat.output.begin(), cat.output.end()), Pattern(100000));
 
-  TRun ls = Tool("ls " + Quoted(dir.Path()));
+  auto ls = Tool("ls " + Quoted(dir.Path()));
   EXPECT_EQ(ls.status, 0);
   EXPECT_NE(ls.output.find(dir / "new/\n"), std::string::npos) << ls.output;
   EXPECT_NE(ls.output.find(dir / "source.bin\n"), std::string::npos) << ls.output;
 
-  TRun info = Tool("info " + Quoted(target));
+  auto info = Tool("info " + Quoted(target));
   EXPECT_EQ(info.status, 0);
   EXPECT_EQ(info.output.rfind("name=" + target + "\nmode=r\ntype=b\naccess=r\nlayer=fil\ntime=", 0), 0u)
       << info.output;
   EXPECT_NE(info.output.find("\nblockSize=100000\nblockCount=1\n"), std::string::npos) << info.output;
 
-  TRun rm = Tool("rm " + Quoted(target));
+  auto rm = Tool("rm " + Quoted(target));
   EXPECT_EQ(rm.status, 0) << rm.output;
   EXPECT_FALSE(IsFile(target));
 }
@@ -74,14 +55,14 @@ TEST(PkgTool, AMissingNameExitsWithOneAndSaysWhy) {
   TTempDir dir;
   std::string missing = dir / "missing.gif";
   for (const char* command : {"cat", "ls", "info", "rm"}) {
-    TRun run = Tool(std::string(command) + " " + Quoted(missing));
+    auto run = Tool(std::string(command) + " " + Quoted(missing));
     EXPECT_EQ(run.status, 1) << command;
     EXPECT_EQ(run.output.rfind("zerbalin-tool: ", 0), 0u) << run.output;
     EXPECT_NE(run.output.find(missing), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line: " << run.output;
   }
   WriteFile(dir / "file", "x");
-  TRun put = Tool("put " + Quoted(dir / "file/below") + " < /dev/null");
+  auto put = Tool("put " + Quoted(dir / "file/below") + " < /dev/null");
   EXPECT_EQ(put.status, 1) << put.output;
 }
 
