@@ -4,6 +4,10 @@
 #include <algorithm>
 
 #include "filepkg/pkg_disk.h"
+#include "filepkg/pkg_gif_frames.h"
+#include "filepkg/pkg_pwp.h"
+#include "filepkg/pkg_slide_list.h"
+#include "filepkg/pkg_tiff_pages.h"
 #include "filepkg/pkg_url.h"
 #include "filepkg/pkg_zip.h"
 
@@ -30,7 +34,8 @@ std::vector<TPkgFirstLevel>& FirstLevels() {
 // ("EnableUUEIO") and HTML pages ("EnableHTMIO").
 std::vector<TPkgClaimLayer>& ClaimLayers() {
   static std::vector<TPkgClaimLayer> layers = {
-      {"EnableZIPIO", ZipClaim},
+      {"EnableZIPIO", ZipClaim},       {"EnableGIFIO", GifFramesClaim}, {"EnablePWPIO", PwpClaim},
+      {"EnableTIFIO", TiffPagesClaim}, {"EnableSLIIO", SlideListClaim},
   };
   return layers;
 }

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "filepkg/pkg_layers.h"
+
 namespace {
 
 TPkgListing* ListingOf(TPkgStream* stream) { return static_cast<TPkgListing*>(stream->layerData); }
@@ -48,4 +50,32 @@ int TPkgListing::Fill(TPkgStream* stream) {
   if (next >= INT32_MAX / kPkgRecordSize || !ListingOf(stream)->StepTo(next)) return 1;
   stream->size = (next + 1) * kPkgRecordSize;
   return 0;
+}
+
+bool TPkgIndexedListing::Rewind() {
+  m_next = 0;
+  return true;
+}
+
+bool TPkgIndexedListing::NextEntry(char* record) {
+  while (m_next < EntryCount()) {
+    std::string name = EntryName(m_next++);
+    if (name.empty() || name.size() >= static_cast<size_t>(kPkgRecordSize)) continue;
+    std::memcpy(record, name.data(), name.size());
+    return true;
+  }
+  return false;
+}
+
+TPkgStream* PkgNewContainerHandle(const TPkgOps* ops, TPkgListing* listing, const TPkgStream& container,
+                                  const char* layerId) {
+  TPkgStream* stream = PkgNewStream(ops, listing);
+  const TPkgInfo& info = container.info;
+  if (!stream || !PkgSetInfo(&stream->info, std::string(info.name) + "/", info.mode, 'd', info.access, layerId,
+                             info.time, kPkgRecordSize, 1)) {
+    delete listing;
+    PkgFreeStream(stream);
+    return nullptr;
+  }
+  return stream;
 }

@@ -3,7 +3,9 @@
 // kPkgRecordSize bytes per entry. A layer derives from TPkgListing, says how
 // to start over and how to produce the next entry, and puts Map and Fill
 // below into its handle's operations; the handle's layerData is the listing.
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "filepkg/filepkg.h"
 
@@ -33,3 +35,26 @@ private:
   int32_t m_index = -1; // entry held in m_record, -1 before the first
   bool m_ended = false;
 };
+
+// A listing whose entries are known by number once the container is read:
+// the layer says how many there are and names each.
+class TPkgIndexedListing : public TPkgListing {
+protected:
+  virtual size_t EntryCount() const = 0;
+  // The full package name of the entry; one that does not fit a record is
+  // left out (cut short, it would name something else).
+  virtual std::string EntryName(size_t index) const = 0;
+
+  bool Rewind() override;
+  bool NextEntry(char* record) override;
+
+private:
+  size_t m_next = 0;
+};
+
+// The directory-like handle a container layer makes when it claims
+// container: named after it with a '/' added, with its mode, access and
+// time, and the listing as its layer state (taken over, also when the
+// handle cannot be made: nullptr then).
+TPkgStream* PkgNewContainerHandle(const TPkgOps* ops, TPkgListing* listing, const TPkgStream& container,
+                                  const char* layerId);
