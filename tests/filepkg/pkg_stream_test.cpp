@@ -100,13 +100,13 @@ TEST_F(PkgStream, EveryOperationEmptiesTheReadWindow) {
     EXPECT_EQ(stream->windowPtr, nullptr);
     PkgClose(stream, 0);
   }
-  TPkgStream* mapped = OpenFile(100000, "rb");
-  ASSERT_EQ(PkgGetByte(mapped), 0);
-  EXPECT_EQ(mapped->windowCount, 99999) << "a mapped file is one window";
-  PkgClose(mapped, 0);
+  TPkgStream* readOnly = OpenFile(100000, "rb");
+  ASSERT_EQ(PkgGetByte(readOnly), 0);
+  EXPECT_EQ(readOnly->windowCount, 99999) << "a small file opened read only is one window";
+  PkgClose(readOnly, 0);
 }
 
-TEST_F(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
+TEST_F(PkgStream, MapReadOfASmallReadOnlyFileServesTheWholeFileAtOnce) {
   TPkgStream* stream = OpenFile(100000, "rb");
   ASSERT_NE(stream, nullptr);
   uint8_t* data = nullptr;
