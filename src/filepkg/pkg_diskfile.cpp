@@ -343,6 +343,19 @@ void RemoveIfStill(const std::string& path, int fd) {
     unlink(path.c_str());
 }
 
+// Ends a save of a new or existing file: a file written that is not kept is
+// removed, and a replacement that is kept takes its target's name. This is
+// done while the handle still holds the file open (and a replacement's
+// lock), so that no cleanup by another save can take it away meanwhile.
+// False when a file to be kept could not take its name.
+bool SettleSave(const TDiskFile& file, bool kept) {
+  if (file.save == TSaveKind::NewFile && !kept) RemoveIfStill(file.targetPath, file.fd);
+  if (file.save != TSaveKind::Replacement) return true;
+  if (kept && rename(file.siblingPath.c_str(), file.targetPath.c_str()) == 0) return true;
+  unlink(file.siblingPath.c_str());
+  return !kept;
+}
+
 int FileClose(TPkgStream* stream, int closeMode) {
   TDiskFile* file = FileOf(stream);
   // Bytes of an abandoned write stay unwritten, and so do the bytes of an
@@ -350,17 +363,9 @@ int FileClose(TPkgStream* stream, int closeMode) {
   bool kept = closeMode == kPkgKeep && Finish(stream) && !file->writeFailed;
   bool failed = closeMode == kPkgKeep ? !kept : file->writeFailed;
   file->slots.reset();
-  if (file->fd >= 0) {
-    if (file->save == TSaveKind::NewFile && !kept) RemoveIfStill(file->targetPath, file->fd);
-    if (close(file->fd) != 0 && stream->info.access != 'r' && kept) failed = true;
-  }
+  if (!SettleSave(*file, kept)) failed = true;
+  if (file->fd >= 0 && close(file->fd) != 0 && stream->info.access != 'r' && kept) failed = true;
   if (file->targetFd >= 0 && close(file->targetFd) != 0 && kept) failed = true;
-  if (file->save == TSaveKind::Replacement) {
-    if (!kept || failed || rename(file->siblingPath.c_str(), file->targetPath.c_str()) != 0) {
-      unlink(file->siblingPath.c_str());
-      if (kept) failed = true;
-    }
-  }
   // Deleting removes the file the handle was opened on; a new file the
   // handle made was removed above, as it is for any close that does not keep.
   if (closeMode == kPkgDelete && file->save != TSaveKind::Scratch && file->save != TSaveKind::NewFile &&
