@@ -58,8 +58,8 @@ constexpr int32_t kMaxBlockSize = 1 << 20;
 constexpr int32_t kMaxBlockCount = 64;
 // The largest block of a file opened read only: large enough that the cost
 // of each read call vanishes beside the copy out of the page cache (with
-// 128 KiB blocks a reader took 1.3 times as long as cat, with these as long),
-// small enough that the ring stays in the processor's cache.
+// 128 KiB blocks a reader took 1.3 times as long as cat, with these about as
+// long), small enough that the ring stays in the processor's cache.
 constexpr int32_t kReadBlock = 512 * 1024;
 // A file name may have at most this many bytes; the hidden file of a save
 // keeps as much of its target's name as fits.
