@@ -4,12 +4,13 @@
 //
 // Without FILE a 200 MB file is made in $TMPDIR (else /tmp) and removed
 // afterwards. The file is read once to bring it into the page cache, then
-// each reader runs three times and its best time counts: `cat FILE >
-// /dev/null`, PkgMapRead in blocks of 32768 bytes (or whatever Map gives)
-// touching every byte, and the byte reader PkgGetByte summing every byte.
-// Times are processor time (user and system) of the reading process, so that
-// other work on a busy machine does not skew the ratios; wall time is shown
-// beside it. Prints MB/s for each and its time as a multiple of cat's.
+// the readers take turns for several rounds and each one's best time counts:
+// `cat FILE > /dev/null`, PkgMapRead in blocks of 32768 bytes (or whatever
+// Map gives) touching every byte, and the byte reader PkgGetByte summing
+// every byte. Taking turns lets a burst of other work on a busy machine hit
+// every reader alike. Times are processor time (user and system) of the
+// reading process, so that other work does not skew the ratios; wall time is
+// shown beside it. Prints MB/s for each and its time as a multiple of cat's.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -30,7 +31,7 @@
 namespace {
 
 constexpr size_t kFileSize = 200u << 20;
-constexpr int kRuns = 3;
+constexpr int kRounds = 7;
 
 std::string MakeFile() {
   const char* directory = std::getenv("TMPDIR");
@@ -63,19 +64,15 @@ double CpuSeconds(int who) {
   return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
-// Best times of kRuns runs of a reader in this process (who = RUSAGE_SELF)
-// or in child processes (RUSAGE_CHILDREN).
-TTimes BestTimes(int who, const std::function<void()>& run) {
-  TTimes best;
-  for (int i = 0; i < kRuns; ++i) {
-    double cpuStart = CpuSeconds(who);
-    auto wallStart = std::chrono::steady_clock::now();
-    run();
-    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart;
-    best.cpu = std::min(best.cpu, CpuSeconds(who) - cpuStart);
-    best.wall = std::min(best.wall, wall.count());
-  }
-  return best;
+// One run of a reader in this process (who = RUSAGE_SELF) or in child
+// processes (RUSAGE_CHILDREN), kept in best when it was faster.
+void TimeRun(int who, const std::function<void()>& run, TTimes* best) {
+  double cpuStart = CpuSeconds(who);
+  auto wallStart = std::chrono::steady_clock::now();
+  run();
+  std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart;
+  best->cpu = std::min(best->cpu, CpuSeconds(who) - cpuStart);
+  best->wall = std::min(best->wall, wall.count());
 }
 
 // Runs cat on the file with its output going to /dev/null; false on failure.
@@ -149,9 +146,12 @@ int main(int argc, char** argv) {
 
   bool catOk = RunCat(path);
   volatile uint64_t sink = 0;
-  TTimes cat = BestTimes(RUSAGE_CHILDREN, [&] { catOk = RunCat(path) && catOk; });
-  TTimes map = BestTimes(RUSAGE_SELF, [&] { sink = sink + ReadByMap(path); });
-  TTimes byte = BestTimes(RUSAGE_SELF, [&] { sink = sink + ReadByByte(path); });
+  TTimes cat, map, byte;
+  for (int round = 0; round < kRounds; ++round) {
+    TimeRun(RUSAGE_CHILDREN, [&] { catOk = RunCat(path) && catOk; }, &cat);
+    TimeRun(RUSAGE_SELF, [&] { sink = sink + ReadByMap(path); }, &map);
+    TimeRun(RUSAGE_SELF, [&] { sink = sink + ReadByByte(path); }, &byte);
+  }
 
   std::printf("file %s, %.1f MB%s\n", path.c_str(), megabytes, catOk ? "" : " (cat failed)");
   Report("cat", megabytes, cat, cat);

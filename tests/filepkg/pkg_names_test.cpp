@@ -84,7 +84,8 @@ TEST_F(PkgNames, DescribesTheOpenedObject) {
   EXPECT_EQ(info.type, 'b');
   EXPECT_EQ(info.access, 'r');
   EXPECT_STREQ(info.layerId, "fil");
-  EXPECT_EQ(info.blockSize, 6u) << "a mapped file is one block";
+  EXPECT_EQ(info.blockSize, 6u) << "a small file opened read only is one block";
+  EXPECT_EQ(info.blockCount, 1u);
   info = InfoOf(m_dir / "x/z.gif", "rb+");
   EXPECT_EQ(info.access, '*');
   EXPECT_EQ(info.blockSize, 32768u);
@@ -299,14 +300,14 @@ TEST(PkgBadNames, AFileRemovedWhileOpenStaysReadableAndCannotBeDeletedAgain) {
   TTempDir dir;
   std::string path = dir / "f.bin";
   WriteFile(path, Pattern(70000));
-  TPkgStream* mapped = PkgOpen(path.c_str(), "rb");
+  TPkgStream* readOnly = PkgOpen(path.c_str(), "rb");
   TPkgStream* ring = PkgOpen(path.c_str(), "rb+");
-  ASSERT_NE(mapped, nullptr);
+  ASSERT_NE(readOnly, nullptr);
   ASSERT_NE(ring, nullptr);
   ASSERT_EQ(unlink(path.c_str()), 0);
-  EXPECT_EQ(ReadAll(mapped), Pattern(70000));
+  EXPECT_EQ(ReadAll(readOnly), Pattern(70000));
   EXPECT_EQ(ReadAll(ring), Pattern(70000));
-  EXPECT_EQ(PkgClose(mapped, 0), 0);
+  EXPECT_EQ(PkgClose(readOnly, 0), 0);
   EXPECT_EQ(PkgClose(ring, kPkgDelete), -1) << "nothing was left to delete";
 }
 

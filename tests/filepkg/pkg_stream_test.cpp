@@ -1,9 +1,12 @@
 // Reading and writing disk files and scratch streams through package handles.
 #include <dirent.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -97,13 +100,13 @@ TEST_F(PkgStream, EveryOperationEmptiesTheReadWindow) {
     EXPECT_EQ(stream->windowPtr, nullptr);
     PkgClose(stream, 0);
   }
-  TPkgStream* mapped = OpenFile(100000, "rb");
-  ASSERT_EQ(PkgGetByte(mapped), 0);
-  EXPECT_EQ(mapped->windowCount, 99999) << "a mapped file is one window";
-  PkgClose(mapped, 0);
+  TPkgStream* readOnly = OpenFile(100000, "rb");
+  ASSERT_EQ(PkgGetByte(readOnly), 0);
+  EXPECT_EQ(readOnly->windowCount, 99999) << "a small file opened read only is one window";
+  PkgClose(readOnly, 0);
 }
 
-TEST_F(PkgStream, MapReadOfReadOnlyFileServesTheWholeFileAtOnce) {
+TEST_F(PkgStream, MapReadOfASmallReadOnlyFileServesTheWholeFileAtOnce) {
   TPkgStream* stream = OpenFile(100000, "rb");
   ASSERT_NE(stream, nullptr);
   uint8_t* data = nullptr;
@@ -250,6 +253,61 @@ TEST_F(PkgStream, FilesBeyondTwoGigabytesAreReadAndWritten) {
   EXPECT_EQ(PkgRead(bytes, 1, 3, stream), 3u);
   EXPECT_EQ(std::string(bytes, 3), "mid");
   EXPECT_EQ(PkgClose(stream, 0), 0);
+}
+
+TEST_F(PkgStream, AFileCutShortWhileReadEndsAtItsNewEnd) {
+  // A file of four read blocks, cut inside its third block, at a block
+  // boundary and in its last block, after the first bytes were read.
+  constexpr size_t kSize = 2 << 20;
+  for (const char* mode : {"rb", "rb+"}) {
+    for (size_t cut : {size_t{1100000}, size_t{1} << 20, size_t{2000000}}) {
+      SCOPED_TRACE(testing::Message() << mode << ", cut at " << cut);
+      TPkgStream* stream = OpenFile(kSize, mode);
+      ASSERT_NE(stream, nullptr);
+      uint8_t first[100];
+      ASSERT_EQ(PkgRead(first, 1, sizeof(first), stream), sizeof(first));
+      ASSERT_EQ(truncate(m_path.c_str(), cut), 0);
+      std::vector<uint8_t> expected = Pattern(cut);
+      expected.erase(expected.begin(), expected.begin() + sizeof(first));
+      EXPECT_EQ(ReadAll(stream), expected);
+      EXPECT_EQ(PkgGetByte(stream), -1);
+      EXPECT_EQ(PkgSeek(stream, 0, 2), 0);
+      EXPECT_EQ(PkgTell(stream), static_cast<int64_t>(cut));
+      PkgClose(stream, 0);
+    }
+  }
+}
+
+// Files of procfs and of some FUSE file systems report a size of 0 however
+// much they hold.
+TEST(PkgProcFiles, AFileThatReportsNoSizeIsReadToItsEnd) {
+  TPkgStream* stream = PkgOpen("/proc/self/status", "rb");
+  ASSERT_NE(stream, nullptr);
+  std::vector<uint8_t> bytes = ReadAll(stream);
+  std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text.rfind("Name:", 0), 0u) << text;
+  EXPECT_NE(text.find("\nPid:\t" + std::to_string(getpid()) + "\n"), std::string::npos) << text;
+  EXPECT_EQ(PkgSeek(stream, 0, 2), 0);
+  EXPECT_EQ(PkgTell(stream), static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(PkgClose(stream, 0), 0);
+
+  // The memory map of this process describes every mapping in about a
+  // kilobyte; with every other page of a region made readable it fills
+  // several blocks of the ring. Read byte by byte, it ends with its last line.
+  constexpr size_t kPages = 128;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* region = mmap(nullptr, kPages * page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(region, MAP_FAILED);
+  for (size_t i = 0; i < kPages; i += 2) mprotect(static_cast<char*>(region) + i * page, page, PROT_READ);
+  stream = PkgOpen("/proc/self/smaps", "rb");
+  ASSERT_NE(stream, nullptr);
+  std::string smaps;
+  for (int c; (c = PkgGetByte(stream)) >= 0;) smaps += static_cast<char>(c);
+  EXPECT_GT(smaps.size(), 65536u);
+  EXPECT_NE(smaps.find("VmFlags:"), std::string::npos);
+  EXPECT_EQ(smaps.back(), '\n');
+  PkgClose(stream, 0);
+  munmap(region, kPages * page);
 }
 
 int OpenDescriptors() {

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers of the package tests: a real temporary directory removed with its
 // contents afterwards, whole-file reads and writes that bypass the package,
-// and a guard that puts named parameters back.
+// and guards that put named parameters and environment variables back.
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -107,6 +107,29 @@ public:
 private:
   const char* m_name;
   int32_t m_saved;
+};
+
+// Sets an environment variable for the scope of a test and restores it
+// after (or removes it again when it was not set).
+class TEnvGuard {
+public:
+  TEnvGuard(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_saved = old, m_had = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~TEnvGuard() {
+    if (m_had)
+      setenv(m_name, m_saved.c_str(), 1);
+    else
+      unsetenv(m_name);
+  }
+  TEnvGuard(const TEnvGuard&) = delete;
+  TEnvGuard& operator=(const TEnvGuard&) = delete;
+
+private:
+  const char* m_name;
+  std::string m_saved;
+  bool m_had = false;
 };
 
 // The exit status of a child that found no way to be a user whom file
