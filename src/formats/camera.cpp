@@ -268,7 +268,8 @@ void FinishSensorPicture(TImage& image, const TProfile& options, const TFamilyKe
 
 // A thumbnail of red, green, blue pixels at offset, or counted back from the
 // end of the file, where its rows go bottom to top.
-void ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int32_t height, int32_t offset, bool fromEnd) {
+TReadOutcome ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int32_t height, int32_t offset,
+                           bool fromEnd) {
   StartPicture(image, width, height, 1, 1);
   const bool found = PkgSeek(stream, fromEnd ? -offset : offset, fromEnd ? SEEK_END : SEEK_SET) == 0;
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * 3, kEndByte);
@@ -276,15 +277,16 @@ void ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int32_t hei
     if (found) ReadOrEnd(stream, pixels.data(), pixels.size());
     const int32_t y = fromEnd ? height - 1 - r : r;
     uint8_t* row = image.RowBuffer(0, y, width);
-    if (!row) return;
+    if (!row) return TReadOutcome::Partial;
     for (int32_t x = 0; x < width; ++x) {
       row[3 * x] = pixels[3 * x + 2];
       row[3 * x + 1] = pixels[3 * x + 1];
       row[3 * x + 2] = pixels[3 * x];
     }
     image.PutRow(0, y, row, width);
-    if (!RowDone(r, height)) return;
+    if (!RowDone(r, height)) return TReadOutcome::Stopped;
   }
+  return TReadOutcome::Complete;
 }
 
 constexpr int32_t kSensorDataOffset = 15680;
@@ -333,24 +335,26 @@ void Dc120Mosaic(TImage& image) {
   image.m_fileType = kFileTypeTiff;
 }
 
-void ReadDc120(TPkgStream* stream, const uint8_t* head, const char* path, TImage& image, const TProfile& options) {
-  if (options.Get(IntKey::QuickLook)) {
-    ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1280, false);
-    return;
-  }
+TReadOutcome ReadDc120(TPkgStream* stream, const uint8_t* head, const char* path, TImage& image,
+                       const TProfile& options) {
+  if (options.Get(IntKey::QuickLook)) return ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1280, false);
+  // The identification lies in the first kSensorDataOffset bytes, so the
+  // seek fails only when the package cannot go on (a stop or a read error).
   if (PkgSeek(stream, kSensorDataOffset, SEEK_SET) != 0) {
     StartPicture(image, kDc120Width, kDc120Height, 100, 150);
-    return;
+    return TReadOutcome::Failed;
   }
+  TReadOutcome outcome = TReadOutcome::Complete;
   if (head[kDc120RawFlagOffset] == 1) {
-    if (!ReadDc120Raw(stream, image)) return;
+    if (!ReadDc120Raw(stream, image)) return TReadOutcome::Stopped;
   } else {
     // Should the JPEG data not even start, the blank camera picture stays.
     StartPicture(image, kDc120Width, kDc120Height, 100, 150);
-    ReadJpeg(stream, path, image, options);
+    outcome = ReadJpeg(stream, path, image, options);
     Dc120Mosaic(image);
   }
   FinishSensorPicture(image, options, kKdcKeys, kDc120Sensor);
+  return outcome;
 }
 
 constexpr int32_t kDc25Width = 500;
@@ -422,11 +426,8 @@ void ReconstructDc25(TImage& image, bool colour) {
   }
 }
 
-void ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, const TProfile& options) {
-  if (options.Get(IntKey::QuickLook)) {
-    ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1024, false);
-    return;
-  }
+TReadOutcome ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, const TProfile& options) {
+  if (options.Get(IntKey::QuickLook)) return ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1024, false);
   const bool highResolution = head[kDc25LayoutOffset] == 0x40;
   StartPicture(image, kDc25Width, kDc25Height, 75, 48);
   const bool found = PkgSeek(stream, highResolution ? kSensorDataOffset : 15936, SEEK_SET) == 0;
@@ -440,11 +441,12 @@ void ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, const TPro
     else
       std::copy_n(values.begin(), produced.size(), produced.begin());
     PutGreyRow(image, y, produced.data() + kDc25FirstPixel, kDc25Width);
-    if (!RowDone(y, kDc25Height)) return;
+    if (!RowDone(y, kDc25Height)) return TReadOutcome::Stopped;
   }
   if (options.Get(kK25Keys.histogram)) StretchHistogram(image);
   ReconstructDc25(image, options.Get(kK25Keys.colour) != 0);
   ApplyGamma(image, options.Get(kK25Keys.gamma));
+  return TReadOutcome::Complete;
 }
 
 constexpr int32_t kCrwDataOffset = 26;
@@ -500,9 +502,11 @@ bool ReadCrwRows(TPkgStream* stream, TImage& image) {
   return true;
 }
 
-void ReadCrw(TPkgStream* stream, TImage& image, const TProfile& options) {
+TReadOutcome ReadCrw(TPkgStream* stream, TImage& image, const TProfile& options) {
   StartPicture(image, kCrwWidth, kCrwHeight, 1, 1);
-  if (ReadCrwRows(stream, image)) FinishSensorPicture(image, options, kCrwKeys, kCrwSensor);
+  if (!ReadCrwRows(stream, image)) return TReadOutcome::Stopped;
+  FinishSensorPicture(image, options, kCrwKeys, kCrwSensor);
+  return TReadOutcome::Complete;
 }
 
 } // namespace
@@ -515,16 +519,17 @@ TCameraKind IdentifyCamera(const uint8_t* head, size_t count) {
   return TCameraKind::None;
 }
 
-bool ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
+std::optional<TReadOutcome> ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
   std::vector<uint8_t> head(kCameraHeaderSize);
-  if (PkgSeek(stream, 0, SEEK_SET) != 0 || PkgRead(head.data(), 1, head.size(), stream) != head.size()) return false;
+  if (PkgSeek(stream, 0, SEEK_SET) != 0 || PkgRead(head.data(), 1, head.size(), stream) != head.size())
+    return std::nullopt;
   switch (IdentifyCamera(head.data(), head.size())) {
-  case TCameraKind::None: return false;
-  case TCameraKind::Dc120: ReadDc120(stream, head.data(), path, image, options); break;
-  case TCameraKind::Dc50: ReadThumbnail(stream, image, 96, 64, 1280, false); break;
-  case TCameraKind::Dc40: ReadThumbnail(stream, image, 96, 64, 18432, true); break;
-  case TCameraKind::Dc25: ReadDc25(stream, head.data(), image, options); break;
-  case TCameraKind::Crw: ReadCrw(stream, image, options); break;
+  case TCameraKind::None: return std::nullopt;
+  case TCameraKind::Dc120: return ReadDc120(stream, head.data(), path, image, options);
+  case TCameraKind::Dc50: return ReadThumbnail(stream, image, 96, 64, 1280, false);
+  case TCameraKind::Dc40: return ReadThumbnail(stream, image, 96, 64, 18432, true);
+  case TCameraKind::Dc25: return ReadDc25(stream, head.data(), image, options);
+  case TCameraKind::Crw: return ReadCrw(stream, image, options);
   }
-  return true;
+  return std::nullopt;
 }
