@@ -34,7 +34,6 @@ constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kCoreHeaderSize = 12;
 constexpr size_t kShortestOs2HeaderSize = 16;
 constexpr size_t kInfoHeaderSize = 40;
-constexpr size_t kOs2HeaderSize = 64;
 constexpr size_t kMasksSize = 12;
 constexpr size_t kLargestHeaderSize = 124;
 constexpr int32_t kFileTypeBmp = 1;

@@ -43,7 +43,12 @@ void BlankPicture(TImage& image, int32_t width, int32_t height);
 // user stops it. Clears the comment text first and runs inside ProgressBegin /
 // ProgressEnd with the package's AbortProc bound to the progress hook, so slow
 // package layers can be interrupted too. outcome, when given, receives how
-// much was read. Not re-entrant.
+// much was read: CannotOpen and NotPicture go with "???"; an "art" picture,
+// a metafile without a player and a file whose reader refused its header are
+// Failed; a stop, whether a reader or a package layer saw it, makes an
+// unfinished read Stopped. Icon and cursor files, whose first bytes look
+// like a TGA header, are refused with a log line as NotPicture. Not
+// re-entrant.
 const char* ReadPicture(const char* path, TImage& image, const TProfile& options,
                         TReadOutcome* outcome = nullptr);
 
