@@ -49,6 +49,9 @@ constexpr uint64_t kMaxExpansion = 8192;
 // The largest block libtiff may allocate at once for a file (strip buffers,
 // tag arrays); damaged files that ask for more are refused by libtiff.
 constexpr tmsize_t kMaxLibraryAllocation = tmsize_t{256} << 20;
+// The largest set of strips, one of every plane, that the reader holds at
+// once for a picture stored in separate planes.
+constexpr tmsize_t kMaxStripBand = tmsize_t{64} << 20;
 constexpr int32_t kMaxResolution = 1 << 20;
 // Rows per strip are chosen so that a strip stays below this many bytes.
 constexpr tmsize_t kStripBytes = 32767;
@@ -383,7 +386,8 @@ TRowConverter::TRowConverter(TIFF* tif, const TLayout& layout) : m_tif(tif), m_l
   m_planeBytes = std::max(ourBytes, static_cast<size_t>(libraryBytes));
   m_line.resize(m_planeBytes * (separate ? layout.samples : 1));
   m_scanlineBytes = static_cast<size_t>(libraryBytes);
-  if (separate) {
+  const tmsize_t stripBytes = TIFFStripSize(tif);
+  if (separate && stripBytes > 0 && stripBytes <= kMaxStripBand / layout.samples) {
     m_strips.resize(layout.samples);
     if (!TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &m_stripRows)) m_stripRows = layout.height;
     m_stripRows = std::clamp<uint32_t>(m_stripRows, 1, layout.height);
@@ -461,6 +465,11 @@ bool TRowConverter::Read(uint32_t y) {
   const TLayout& layout = m_layout;
   if (layout.planar != PLANARCONFIG_SEPARATE || layout.samples == 1)
     return TIFFReadScanline(m_tif, m_line.data(), y, 0) == 1;
+  if (m_strips.empty()) {
+    for (uint16_t s = 0; s < layout.samples; ++s)
+      if (TIFFReadScanline(m_tif, m_line.data() + s * m_planeBytes, y, s) != 1) return false;
+    return true;
+  }
   const uint32_t first = y - y % m_stripRows;
   if (first != m_stripFirst && !LoadStrips(first)) return false;
   const size_t offset = size_t{y - first} * m_scanlineBytes;
@@ -476,7 +485,7 @@ bool TRowConverter::Read(uint32_t y) {
 // their scanlines row by row would go back and forth between the planes'
 // strips, which libtiff refuses for compressions that cannot restart inside
 // a strip (PackBits among them). A strip that ends early is kept as far as
-// it goes.
+// it goes. Strips too large to hold are read by scanlines after all.
 bool TRowConverter::LoadStrips(uint32_t first) {
   m_stripFirst = first;
   const tmsize_t stripBytes = TIFFStripSize(m_tif);
