@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -84,6 +86,20 @@ TBytes Le16Values(std::initializer_list<uint16_t> values) {
   }
   return bytes;
 }
+
+// 32-bit floating-point samples in the machine's byte order, as libtiff
+// writes them.
+TBytes FloatValues(std::initializer_list<float> values) {
+  TBytes bytes;
+  for (float v : values) {
+    uint8_t raw[4];
+    std::memcpy(raw, &v, 4);
+    bytes.insert(bytes.end(), raw, raw + 4);
+  }
+  return bytes;
+}
+
+void FloatSamples(TIFF* tif) { TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }
 
 class TiffTest : public peerfiles::TPeerFilesTest<TiffTest> {
 public:
@@ -291,6 +307,25 @@ TEST_F(TiffTest, SampleValuesBecomePictureBytes) {
           TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue);
         }},
        {{128, 128, 127}, {0, 0, 255}, {18, 255, 0}}},
+      // Floating-point samples are scaled from the range the file declares,
+      // else from their own lowest to their highest value; not a number is 0.
+      {"float-declared-range",
+       {4, 1, 32, 1, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, FloatValues({0.5f, 1.0f, 2.0f, 0.0f}),
+        [](TIFF* tif) {
+          FloatSamples(tif);
+          TIFFSetField(tif, TIFFTAG_SMINSAMPLEVALUE, 0.5);
+          TIFFSetField(tif, TIFFTAG_SMAXSAMPLEVALUE, 1.5);
+        }},
+       {{0, 0, 0}, {127, 127, 127}, {255, 255, 255}, {0, 0, 0}}},
+      {"float-own-range",
+       {3, 1, 32, 1, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, FloatValues({-2.0f, 6.0f, NAN}), FloatSamples},
+       {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}}},
+      {"grey-alpha", {2, 1, 8, 2, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, {10, 255, 20, 0},
+                      [](TIFF* tif) {
+                        const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+                        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+                      }},
+       {{10, 10, 10}, {20, 20, 20}}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
