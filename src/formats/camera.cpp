@@ -69,10 +69,15 @@ constexpr TFamilyKeys kCrwKeys = {IntKey::EnableCRWColor, IntKey::EnableCRWHisto
 // ------------------------------------------------------------ common steps
 
 // Reads count bytes; those past the end of the data read as the end value.
-void ReadOrEnd(TPkgStream* stream, uint8_t* buffer, size_t count) {
+// False when bytes were missing.
+bool ReadOrEnd(TPkgStream* stream, uint8_t* buffer, size_t count) {
   const size_t got = PkgRead(buffer, 1, count, stream);
   std::fill(buffer + got, buffer + count, kEndByte);
+  return got == count;
 }
+
+// A picture whose data ran short was read in part.
+TReadOutcome RowsOutcome(bool whole) { return whole ? TReadOutcome::Complete : TReadOutcome::Partial; }
 
 void StartPicture(TImage& image, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi) {
   CommentChar(0);
@@ -272,9 +277,10 @@ TReadOutcome ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int
                            bool fromEnd) {
   StartPicture(image, width, height, 1, 1);
   const bool found = PkgSeek(stream, fromEnd ? -offset : offset, fromEnd ? SEEK_END : SEEK_SET) == 0;
+  bool whole = found;
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * 3, kEndByte);
   for (int32_t r = 0; r < height; ++r) {
-    if (found) ReadOrEnd(stream, pixels.data(), pixels.size());
+    if (found) whole = ReadOrEnd(stream, pixels.data(), pixels.size()) && whole;
     const int32_t y = fromEnd ? height - 1 - r : r;
     uint8_t* row = image.RowBuffer(0, y, width);
     if (!row) return TReadOutcome::Partial;
@@ -286,7 +292,7 @@ TReadOutcome ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int
     image.PutRow(0, y, row, width);
     if (!RowDone(r, height)) return TReadOutcome::Stopped;
   }
-  return TReadOutcome::Complete;
+  return RowsOutcome(whole);
 }
 
 constexpr int32_t kSensorDataOffset = 15680;
@@ -305,18 +311,19 @@ int32_t Dc120RowOffset(int32_t row) {
   return (row * kMultiplier[row & 3] + kAddend[row & 3]) % kDc120Width;
 }
 
-bool ReadDc120Raw(TPkgStream* stream, TImage& image) {
+TReadOutcome ReadDc120Raw(TPkgStream* stream, TImage& image) {
   StartPicture(image, kDc120Width, kDc120Height, 100, 150);
   std::vector<uint8_t> samples(kDc120Width);
   std::vector<uint8_t> values(kDc120Width);
+  bool whole = true;
   for (int32_t i = 0; i < kDc120Height; ++i) {
-    ReadOrEnd(stream, samples.data(), samples.size());
+    whole = ReadOrEnd(stream, samples.data(), samples.size()) && whole;
     const int32_t offset = Dc120RowOffset(i);
     for (int32_t j = 0; j < kDc120Width; ++j) values[(j + kDc120Width - offset) % kDc120Width] = samples[j];
     PutGreyRow(image, i, values.data(), kDc120Width);
-    if (!RowDone(i, kDc120Height)) return false;
+    if (!RowDone(i, kDc120Height)) return TReadOutcome::Stopped;
   }
-  return true;
+  return RowsOutcome(whole);
 }
 
 // The compressed data decodes to a colour picture of every other sensor
@@ -346,7 +353,8 @@ TReadOutcome ReadDc120(TPkgStream* stream, const uint8_t* head, const char* path
   }
   TReadOutcome outcome = TReadOutcome::Complete;
   if (head[kDc120RawFlagOffset] == 1) {
-    if (!ReadDc120Raw(stream, image)) return TReadOutcome::Stopped;
+    outcome = ReadDc120Raw(stream, image);
+    if (outcome == TReadOutcome::Stopped) return outcome;
   } else {
     // Should the JPEG data not even start, the blank camera picture stays.
     StartPicture(image, kDc120Width, kDc120Height, 100, 150);
@@ -431,11 +439,12 @@ TReadOutcome ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, co
   const bool highResolution = head[kDc25LayoutOffset] == 0x40;
   StartPicture(image, kDc25Width, kDc25Height, 75, 48);
   const bool found = PkgSeek(stream, highResolution ? kSensorDataOffset : 15936, SEEK_SET) == 0;
+  bool whole = found;
   const size_t rowBytes = highResolution ? 256 : 512;
   std::vector<uint8_t> values(rowBytes, kEndByte);
   std::vector<uint8_t> produced(kDc25FirstPixel + kDc25Width);
   for (int32_t y = 0; y < kDc25Height; ++y) {
-    if (found) ReadOrEnd(stream, values.data(), rowBytes);
+    if (found) whole = ReadOrEnd(stream, values.data(), rowBytes) && whole;
     if (highResolution)
       ExpandDc25Row(values.data(), produced.data());
     else
@@ -446,7 +455,7 @@ TReadOutcome ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, co
   if (options.Get(kK25Keys.histogram)) StretchHistogram(image);
   ReconstructDc25(image, options.Get(kK25Keys.colour) != 0);
   ApplyGamma(image, options.Get(kK25Keys.gamma));
-  return TReadOutcome::Complete;
+  return RowsOutcome(whole);
 }
 
 constexpr int32_t kCrwDataOffset = 26;
@@ -474,17 +483,19 @@ void UnpackCrwRow(const uint8_t* in, uint16_t* out) {
 
 // Two passes over the sensor data: the first finds the white point in a
 // histogram of the 8-bit values, the second scales the samples to it.
-bool ReadCrwRows(TPkgStream* stream, TImage& image) {
+TReadOutcome ReadCrwRows(TPkgStream* stream, TImage& image) {
   std::vector<uint8_t> bytes(kCrwRowBytes);
   std::vector<uint16_t> samples(kCrwRowSamples);
   std::vector<uint8_t> values(kCrwWidth);
   int32_t white = 0;
+  bool whole = true;
   for (int32_t pass = 0; pass < 2; ++pass) {
     const bool found = PkgSeek(stream, kCrwDataOffset, SEEK_SET) == 0;
+    whole = whole && found;
     THistogram count{};
     for (int32_t r = 0; r < kCrwHeight; ++r) {
       if (found)
-        ReadOrEnd(stream, bytes.data(), bytes.size());
+        whole = ReadOrEnd(stream, bytes.data(), bytes.size()) && whole;
       else
         std::fill(bytes.begin(), bytes.end(), kEndByte);
       UnpackCrwRow(bytes.data(), samples.data());
@@ -495,18 +506,18 @@ bool ReadCrwRows(TPkgStream* stream, TImage& image) {
         const int32_t y = r <= (kCrwHeight - 1) / 2 ? 2 * r : 2 * (r - (kCrwHeight + 1) / 2) + 1;
         PutGreyRow(image, y, values.data(), kCrwWidth);
       }
-      if (!RowDone(r, kCrwHeight, 50 * pass, 50)) return false;
+      if (!RowDone(r, kCrwHeight, 50 * pass, 50)) return TReadOutcome::Stopped;
     }
     if (pass == 0) white = BrightPoint(count, int64_t{kCrwWidth} * kCrwHeight);
   }
-  return true;
+  return RowsOutcome(whole);
 }
 
 TReadOutcome ReadCrw(TPkgStream* stream, TImage& image, const TProfile& options) {
   StartPicture(image, kCrwWidth, kCrwHeight, 1, 1);
-  if (!ReadCrwRows(stream, image)) return TReadOutcome::Stopped;
-  FinishSensorPicture(image, options, kCrwKeys, kCrwSensor);
-  return TReadOutcome::Complete;
+  const TReadOutcome outcome = ReadCrwRows(stream, image);
+  if (outcome != TReadOutcome::Stopped) FinishSensorPicture(image, options, kCrwKeys, kCrwSensor);
+  return outcome;
 }
 
 } // namespace

@@ -24,7 +24,8 @@ TCameraKind IdentifyCamera(const uint8_t* head, size_t count);
 
 // Reads the file in the stream (positioned anywhere; camera offsets count
 // from its first byte) when it is a camera file and answers how much was
-// read: Complete (short data decodes as far as it goes), Stopped, or the
-// answer of the JPEG adapter for compressed DC120 data. Answers nothing,
-// having made no picture, for any other file.
+// read: Complete, Partial when the data ran short (bytes past its end read
+// as the end value), Stopped, or the answer of the JPEG adapter for
+// compressed DC120 data. Answers nothing, having made no picture, for any
+// other file.
 std::optional<TReadOutcome> ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options);
