@@ -17,6 +17,7 @@
 #include "settings/profile.h"
 #include "core/image.h"
 #include "filepkg/filepkg.h"
+#include "formats/codec_results.h"
 
 namespace bench {
 
@@ -159,16 +160,16 @@ inline TPpm PhotoLikeFromArguments(int argc, char** argv, const TScratchDir& dir
   return picture;
 }
 
-using TPathReader = void (*)(TPkgStream*, const char*, TImage&, const TProfile&);
+using TPathReader = TReadOutcome (*)(TPkgStream*, const char*, TImage&, const TProfile&);
 
 // Reads the file at path with a reader that takes the path too; false when
-// the file could not be opened or no picture was made.
+// the file could not be opened or the picture was not read completely.
 inline bool DecodeFile(TPathReader reader, const std::string& path, TImage& image, const TProfile& options) {
   TPkgStream* stream = PkgOpen(path.c_str(), "rb");
   if (!stream) return false;
-  reader(stream, path.c_str(), image, options);
+  const TReadOutcome outcome = reader(stream, path.c_str(), image, options);
   PkgClose(stream, 0);
-  return image.Width() > 1;
+  return outcome == TReadOutcome::Complete;
 }
 
 } // namespace bench

@@ -21,7 +21,7 @@
 
 namespace {
 
-using TReader = void (*)(TPkgStream*, TImage&, const TProfile&);
+using TReader = TReadOutcome (*)(TPkgStream*, TImage&, const TProfile&);
 
 // Our side: open through the file package, read, and write the picture as
 // PPM, expanding indices through the palette.

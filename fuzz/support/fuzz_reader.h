@@ -13,12 +13,13 @@
 
 namespace fuzzsupport {
 
-using TStreamReader = void (*)(TPkgStream*, TImage&, const TProfile&);
-
 // Larger inputs add nothing the readers have not seen in smaller ones.
 inline constexpr size_t kMaxInput = 1 << 20;
 
-inline int ReadThroughStream(const uint8_t* data, size_t size, TStreamReader reader) {
+// reader is called as reader(stream, image, options); what it answers is
+// left aside.
+template <class TStreamReader>
+int ReadThroughStream(const uint8_t* data, size_t size, TStreamReader reader) {
   if (size > kMaxInput) return 0;
   TPkgStream* stream = PkgTempStream(32768, 2);
   if (!stream) return 0;

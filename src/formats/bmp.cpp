@@ -10,7 +10,11 @@
 // longer Windows headers of 52, 56, 108 and 124 bytes that today's tools
 // write. Those only add fields after the first 40 bytes (masks, colour space,
 // profile), so they are read like the 40-byte header, with their masks taken
-// from the header itself.
+// from the header itself. OS/2 2.x headers have the Windows 3 fields in the
+// same places but may stop after any of them (16 to 64 bytes, the fields
+// left out being 0) and continue with fields of their own instead of masks;
+// they are read like the 40-byte header as far as they go, as are other
+// sizes up to 124 bytes that some writers produce.
 #include "formats/bmp.h"
 
 #include <algorithm>
@@ -28,12 +32,16 @@ namespace {
 
 constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kCoreHeaderSize = 12;
+constexpr size_t kShortestOs2HeaderSize = 16;
 constexpr size_t kInfoHeaderSize = 40;
 constexpr size_t kMasksSize = 12;
 constexpr size_t kLargestHeaderSize = 124;
 constexpr int32_t kFileTypeBmp = 1;
 constexpr uint32_t kCompressionNone = 0;
 constexpr uint32_t kCompressionBitFields = 3;
+// In OS/2 2.x headers compression 3 is Huffman-coded 1-bit data and 4 is
+// 24-bit run-length data; this reader decodes neither.
+constexpr uint32_t kFirstOs2OnlyCompression = 3;
 constexpr uint32_t kPelsPerMetreScale = 10000;
 // A packed bitmap handed over by the image may be larger than a file the
 // reader accepts; the image stores it reduced.
@@ -85,8 +93,13 @@ struct TBmpInfo {
 };
 
 bool KnownHeaderSize(uint32_t size) {
-  return size == kCoreHeaderSize || size == kInfoHeaderSize || size == 52 || size == 56 || size == 108 ||
-         size == kLargestHeaderSize;
+  return size == kCoreHeaderSize || (size >= kShortestOs2HeaderSize && size <= kLargestHeaderSize);
+}
+
+// The Windows headers longer than 40 bytes hold the three masks after their
+// first 40 bytes; OS/2 2.x headers and the odd sizes hold no masks.
+bool WindowsHeaderSize(uint32_t size) {
+  return size == kInfoHeaderSize || size == 52 || size == 56 || size == 108 || size == kLargestHeaderSize;
 }
 
 bool KnownBitCount(int32_t bitCount) {
@@ -102,7 +115,7 @@ int32_t DpiFromPelsPerMetre(uint32_t field) {
 // the header is of an unknown kind, describes no readable picture, or ends
 // early.
 bool ReadInfo(TPkgStream* stream, TBmpLayout layout, TBmpInfo& info) {
-  uint8_t header[kLargestHeaderSize];
+  uint8_t header[kLargestHeaderSize] = {};
   if (!ReadExact(stream, header, 4)) return false;
   info.headerSize = Le32(header);
   if (!KnownHeaderSize(info.headerSize) || !ReadExact(stream, header + 4, info.headerSize - 4)) return false;
@@ -126,6 +139,9 @@ bool ReadInfo(TPkgStream* stream, TBmpLayout layout, TBmpInfo& info) {
   if (info.width < 1 || info.width > maxSide || height < 1 || height > maxSide) return false;
   info.height = static_cast<int32_t>(height);
   if (!KnownBitCount(info.bitCount)) return false;
+  const bool windows = WindowsHeaderSize(info.headerSize);
+  if (info.headerSize != kCoreHeaderSize && !windows && info.compression >= kFirstOs2OnlyCompression)
+    return false;
 
   if (info.bitCount == 16) {
     info.masks[0] = 0x7C00;
@@ -134,7 +150,7 @@ bool ReadInfo(TPkgStream* stream, TBmpLayout layout, TBmpInfo& info) {
   }
   if (info.compression == kCompressionBitFields) {
     uint8_t masks[kMasksSize];
-    if (info.headerSize > kInfoHeaderSize) {
+    if (info.headerSize > kInfoHeaderSize && windows) {
       std::memcpy(masks, header + kInfoHeaderSize, kMasksSize);
     } else if (!ReadExact(stream, masks, kMasksSize)) {
       return false;
@@ -297,8 +313,8 @@ bool ReadPlainRow(TPkgStream* stream, const TBmpInfo& info, const TChannel* chan
 }
 
 // Decodes every row into the picture, in file order. Stops at the first row
-// the data does not complete, or when the user asks to stop.
-void ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
+// the data does not complete (Partial), or when the user asks to stop.
+TReadOutcome ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
   const bool runLength = info.compression != kCompressionNone && (info.bitCount == 8 || info.bitCount == 4);
   TBmpRunLength decoder(stream, info.width, info.bitCount == 4);
   const TChannel channels[3] = {MakeChannel(info.masks[0]), MakeChannel(info.masks[1]),
@@ -307,30 +323,31 @@ void ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
   for (int32_t done = 0; done < info.height; ++done) {
     const int32_t y = info.topDown ? done : info.height - 1 - done;
     uint8_t* row = image.RowBuffer(0, y, info.width);
-    if (!row) return;
+    if (!row) return TReadOutcome::Partial;
     if (runLength) {
       const bool complete = decoder.DecodeRow(row);
       image.PutRow(0, y, row, info.width);
-      if (!complete) return;
+      if (!complete) return TReadOutcome::Partial;
     } else {
-      if (!ReadPlainRow(stream, info, channels, fileRow, row)) return;
+      if (!ReadPlainRow(stream, info, channels, fileRow, row)) return TReadOutcome::Partial;
       image.PutRow(0, y, row, info.width);
     }
-    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / info.height)) != 0) return;
+    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / info.height)) != 0) return TReadOutcome::Stopped;
   }
+  return TReadOutcome::Complete;
 }
 
-// False when the headers reject the file; the picture is then left alone.
-bool ReadBitmap(TPkgStream* stream, TImage& image, const TProfile& options, TBmpLayout layout) {
+// Failed when the headers reject the file; the picture is then left alone.
+TReadOutcome ReadBitmap(TPkgStream* stream, TImage& image, const TProfile& options, TBmpLayout layout) {
   const int64_t start = PkgTell(stream);
   uint32_t dataOffset = 0;
   if (layout == TBmpLayout::File) {
     uint8_t fileHeader[kFileHeaderSize];
-    if (!ReadExact(stream, fileHeader, kFileHeaderSize)) return false;
+    if (!ReadExact(stream, fileHeader, kFileHeaderSize)) return TReadOutcome::Failed;
     dataOffset = Le32(fileHeader + 10);
   }
   TBmpInfo info;
-  if (!ReadInfo(stream, layout, info)) return false;
+  if (!ReadInfo(stream, layout, info)) return TReadOutcome::Failed;
 
   const int32_t bytesPerPixel = info.bitCount > 8 ? 3 : 1;
   image.Create(kFileTypeBmp, info.width, info.height, info.xDpi, info.yDpi, bytesPerPixel,
@@ -340,10 +357,9 @@ bool ReadBitmap(TPkgStream* stream, TImage& image, const TProfile& options, TBmp
 
   if (layout == TBmpLayout::File) {
     const int64_t dataStart = start + dataOffset;
-    if (PkgTell(stream) < dataStart && PkgSeek(stream, dataStart, 0) != 0) return true;
+    if (PkgTell(stream) < dataStart && PkgSeek(stream, dataStart, 0) != 0) return TReadOutcome::Partial;
   }
-  ReadRows(stream, image, info);
-  return true;
+  return ReadRows(stream, image, info);
 }
 
 TProfile PackedBitmapOptions() {
@@ -427,12 +443,12 @@ constexpr size_t kStrideAlign = 4;
 
 } // namespace
 
-void ReadBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
-  ReadBitmap(stream, image, options, TBmpLayout::File);
+TReadOutcome ReadBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
+  return ReadBitmap(stream, image, options, TBmpLayout::File);
 }
 
-void ReadPackedBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
-  ReadBitmap(stream, image, options, TBmpLayout::Packed);
+TReadOutcome ReadPackedBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
+  return ReadBitmap(stream, image, options, TBmpLayout::Packed);
 }
 
 bool DecodeDib(const TDib& dib, TImage& image) {
@@ -440,7 +456,7 @@ bool DecodeDib(const TDib& dib, TImage& image) {
   TPkgStream* stream = PkgTempStream(kTempBlockSize, kTempBlockCount);
   if (!stream) return false;
   const bool decoded = WritePackedDib(dib, stream) && PkgSeek(stream, 0, 0) == 0 &&
-                       ReadBitmap(stream, image, PackedBitmapOptions(), TBmpLayout::Packed);
+                       ReadBitmap(stream, image, PackedBitmapOptions(), TBmpLayout::Packed) != TReadOutcome::Failed;
   PkgClose(stream, 0);
   return decoded;
 }

@@ -69,10 +69,15 @@ constexpr TFamilyKeys kCrwKeys = {IntKey::EnableCRWColor, IntKey::EnableCRWHisto
 // ------------------------------------------------------------ common steps
 
 // Reads count bytes; those past the end of the data read as the end value.
-void ReadOrEnd(TPkgStream* stream, uint8_t* buffer, size_t count) {
+// False when bytes were missing.
+bool ReadOrEnd(TPkgStream* stream, uint8_t* buffer, size_t count) {
   const size_t got = PkgRead(buffer, 1, count, stream);
   std::fill(buffer + got, buffer + count, kEndByte);
+  return got == count;
 }
+
+// A picture whose data ran short was read in part.
+TReadOutcome RowsOutcome(bool whole) { return whole ? TReadOutcome::Complete : TReadOutcome::Partial; }
 
 void StartPicture(TImage& image, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi) {
   CommentChar(0);
@@ -268,23 +273,26 @@ void FinishSensorPicture(TImage& image, const TProfile& options, const TFamilyKe
 
 // A thumbnail of red, green, blue pixels at offset, or counted back from the
 // end of the file, where its rows go bottom to top.
-void ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int32_t height, int32_t offset, bool fromEnd) {
+TReadOutcome ReadThumbnail(TPkgStream* stream, TImage& image, int32_t width, int32_t height, int32_t offset,
+                           bool fromEnd) {
   StartPicture(image, width, height, 1, 1);
   const bool found = PkgSeek(stream, fromEnd ? -offset : offset, fromEnd ? SEEK_END : SEEK_SET) == 0;
+  bool whole = found;
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * 3, kEndByte);
   for (int32_t r = 0; r < height; ++r) {
-    if (found) ReadOrEnd(stream, pixels.data(), pixels.size());
+    if (found) whole = ReadOrEnd(stream, pixels.data(), pixels.size()) && whole;
     const int32_t y = fromEnd ? height - 1 - r : r;
     uint8_t* row = image.RowBuffer(0, y, width);
-    if (!row) return;
+    if (!row) return TReadOutcome::Partial;
     for (int32_t x = 0; x < width; ++x) {
       row[3 * x] = pixels[3 * x + 2];
       row[3 * x + 1] = pixels[3 * x + 1];
       row[3 * x + 2] = pixels[3 * x];
     }
     image.PutRow(0, y, row, width);
-    if (!RowDone(r, height)) return;
+    if (!RowDone(r, height)) return TReadOutcome::Stopped;
   }
+  return RowsOutcome(whole);
 }
 
 constexpr int32_t kSensorDataOffset = 15680;
@@ -303,18 +311,19 @@ int32_t Dc120RowOffset(int32_t row) {
   return (row * kMultiplier[row & 3] + kAddend[row & 3]) % kDc120Width;
 }
 
-bool ReadDc120Raw(TPkgStream* stream, TImage& image) {
+TReadOutcome ReadDc120Raw(TPkgStream* stream, TImage& image) {
   StartPicture(image, kDc120Width, kDc120Height, 100, 150);
   std::vector<uint8_t> samples(kDc120Width);
   std::vector<uint8_t> values(kDc120Width);
+  bool whole = true;
   for (int32_t i = 0; i < kDc120Height; ++i) {
-    ReadOrEnd(stream, samples.data(), samples.size());
+    whole = ReadOrEnd(stream, samples.data(), samples.size()) && whole;
     const int32_t offset = Dc120RowOffset(i);
     for (int32_t j = 0; j < kDc120Width; ++j) values[(j + kDc120Width - offset) % kDc120Width] = samples[j];
     PutGreyRow(image, i, values.data(), kDc120Width);
-    if (!RowDone(i, kDc120Height)) return false;
+    if (!RowDone(i, kDc120Height)) return TReadOutcome::Stopped;
   }
-  return true;
+  return RowsOutcome(whole);
 }
 
 // The compressed data decodes to a colour picture of every other sensor
@@ -333,24 +342,27 @@ void Dc120Mosaic(TImage& image) {
   image.m_fileType = kFileTypeTiff;
 }
 
-void ReadDc120(TPkgStream* stream, const uint8_t* head, const char* path, TImage& image, const TProfile& options) {
-  if (options.Get(IntKey::QuickLook)) {
-    ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1280, false);
-    return;
-  }
+TReadOutcome ReadDc120(TPkgStream* stream, const uint8_t* head, const char* path, TImage& image,
+                       const TProfile& options) {
+  if (options.Get(IntKey::QuickLook)) return ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1280, false);
+  // The identification lies in the first kSensorDataOffset bytes, so the
+  // seek fails only when the package cannot go on (a stop or a read error).
   if (PkgSeek(stream, kSensorDataOffset, SEEK_SET) != 0) {
     StartPicture(image, kDc120Width, kDc120Height, 100, 150);
-    return;
+    return TReadOutcome::Failed;
   }
+  TReadOutcome outcome = TReadOutcome::Complete;
   if (head[kDc120RawFlagOffset] == 1) {
-    if (!ReadDc120Raw(stream, image)) return;
+    outcome = ReadDc120Raw(stream, image);
+    if (outcome == TReadOutcome::Stopped) return outcome;
   } else {
     // Should the JPEG data not even start, the blank camera picture stays.
     StartPicture(image, kDc120Width, kDc120Height, 100, 150);
-    ReadJpeg(stream, path, image, options);
+    outcome = ReadJpeg(stream, path, image, options);
     Dc120Mosaic(image);
   }
   FinishSensorPicture(image, options, kKdcKeys, kDc120Sensor);
+  return outcome;
 }
 
 constexpr int32_t kDc25Width = 500;
@@ -422,29 +434,28 @@ void ReconstructDc25(TImage& image, bool colour) {
   }
 }
 
-void ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, const TProfile& options) {
-  if (options.Get(IntKey::QuickLook)) {
-    ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1024, false);
-    return;
-  }
+TReadOutcome ReadDc25(TPkgStream* stream, const uint8_t* head, TImage& image, const TProfile& options) {
+  if (options.Get(IntKey::QuickLook)) return ReadThumbnail(stream, image, kThumbnailWidth, kThumbnailHeight, 1024, false);
   const bool highResolution = head[kDc25LayoutOffset] == 0x40;
   StartPicture(image, kDc25Width, kDc25Height, 75, 48);
   const bool found = PkgSeek(stream, highResolution ? kSensorDataOffset : 15936, SEEK_SET) == 0;
+  bool whole = found;
   const size_t rowBytes = highResolution ? 256 : 512;
   std::vector<uint8_t> values(rowBytes, kEndByte);
   std::vector<uint8_t> produced(kDc25FirstPixel + kDc25Width);
   for (int32_t y = 0; y < kDc25Height; ++y) {
-    if (found) ReadOrEnd(stream, values.data(), rowBytes);
+    if (found) whole = ReadOrEnd(stream, values.data(), rowBytes) && whole;
     if (highResolution)
       ExpandDc25Row(values.data(), produced.data());
     else
       std::copy_n(values.begin(), produced.size(), produced.begin());
     PutGreyRow(image, y, produced.data() + kDc25FirstPixel, kDc25Width);
-    if (!RowDone(y, kDc25Height)) return;
+    if (!RowDone(y, kDc25Height)) return TReadOutcome::Stopped;
   }
   if (options.Get(kK25Keys.histogram)) StretchHistogram(image);
   ReconstructDc25(image, options.Get(kK25Keys.colour) != 0);
   ApplyGamma(image, options.Get(kK25Keys.gamma));
+  return RowsOutcome(whole);
 }
 
 constexpr int32_t kCrwDataOffset = 26;
@@ -472,17 +483,19 @@ void UnpackCrwRow(const uint8_t* in, uint16_t* out) {
 
 // Two passes over the sensor data: the first finds the white point in a
 // histogram of the 8-bit values, the second scales the samples to it.
-bool ReadCrwRows(TPkgStream* stream, TImage& image) {
+TReadOutcome ReadCrwRows(TPkgStream* stream, TImage& image) {
   std::vector<uint8_t> bytes(kCrwRowBytes);
   std::vector<uint16_t> samples(kCrwRowSamples);
   std::vector<uint8_t> values(kCrwWidth);
   int32_t white = 0;
+  bool whole = true;
   for (int32_t pass = 0; pass < 2; ++pass) {
     const bool found = PkgSeek(stream, kCrwDataOffset, SEEK_SET) == 0;
+    whole = whole && found;
     THistogram count{};
     for (int32_t r = 0; r < kCrwHeight; ++r) {
       if (found)
-        ReadOrEnd(stream, bytes.data(), bytes.size());
+        whole = ReadOrEnd(stream, bytes.data(), bytes.size()) && whole;
       else
         std::fill(bytes.begin(), bytes.end(), kEndByte);
       UnpackCrwRow(bytes.data(), samples.data());
@@ -493,16 +506,18 @@ bool ReadCrwRows(TPkgStream* stream, TImage& image) {
         const int32_t y = r <= (kCrwHeight - 1) / 2 ? 2 * r : 2 * (r - (kCrwHeight + 1) / 2) + 1;
         PutGreyRow(image, y, values.data(), kCrwWidth);
       }
-      if (!RowDone(r, kCrwHeight, 50 * pass, 50)) return false;
+      if (!RowDone(r, kCrwHeight, 50 * pass, 50)) return TReadOutcome::Stopped;
     }
     if (pass == 0) white = BrightPoint(count, int64_t{kCrwWidth} * kCrwHeight);
   }
-  return true;
+  return RowsOutcome(whole);
 }
 
-void ReadCrw(TPkgStream* stream, TImage& image, const TProfile& options) {
+TReadOutcome ReadCrw(TPkgStream* stream, TImage& image, const TProfile& options) {
   StartPicture(image, kCrwWidth, kCrwHeight, 1, 1);
-  if (ReadCrwRows(stream, image)) FinishSensorPicture(image, options, kCrwKeys, kCrwSensor);
+  const TReadOutcome outcome = ReadCrwRows(stream, image);
+  if (outcome != TReadOutcome::Stopped) FinishSensorPicture(image, options, kCrwKeys, kCrwSensor);
+  return outcome;
 }
 
 } // namespace
@@ -515,16 +530,17 @@ TCameraKind IdentifyCamera(const uint8_t* head, size_t count) {
   return TCameraKind::None;
 }
 
-bool ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
+std::optional<TReadOutcome> ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
   std::vector<uint8_t> head(kCameraHeaderSize);
-  if (PkgSeek(stream, 0, SEEK_SET) != 0 || PkgRead(head.data(), 1, head.size(), stream) != head.size()) return false;
+  if (PkgSeek(stream, 0, SEEK_SET) != 0 || PkgRead(head.data(), 1, head.size(), stream) != head.size())
+    return std::nullopt;
   switch (IdentifyCamera(head.data(), head.size())) {
-  case TCameraKind::None: return false;
-  case TCameraKind::Dc120: ReadDc120(stream, head.data(), path, image, options); break;
-  case TCameraKind::Dc50: ReadThumbnail(stream, image, 96, 64, 1280, false); break;
-  case TCameraKind::Dc40: ReadThumbnail(stream, image, 96, 64, 18432, true); break;
-  case TCameraKind::Dc25: ReadDc25(stream, head.data(), image, options); break;
-  case TCameraKind::Crw: ReadCrw(stream, image, options); break;
+  case TCameraKind::None: return std::nullopt;
+  case TCameraKind::Dc120: return ReadDc120(stream, head.data(), path, image, options);
+  case TCameraKind::Dc50: return ReadThumbnail(stream, image, 96, 64, 1280, false);
+  case TCameraKind::Dc40: return ReadThumbnail(stream, image, 96, 64, 18432, true);
+  case TCameraKind::Dc25: return ReadDc25(stream, head.data(), image, options);
+  case TCameraKind::Crw: return ReadCrw(stream, image, options);
   }
-  return true;
+  return std::nullopt;
 }

@@ -5,6 +5,9 @@
 // from raw sensor data or from an embedded thumbnail into 24-bit pictures.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "formats/codec_results.h"
 
 struct TPkgStream;
 class TImage;
@@ -20,7 +23,9 @@ inline constexpr size_t kCameraHeaderSize = 15680;
 TCameraKind IdentifyCamera(const uint8_t* head, size_t count);
 
 // Reads the file in the stream (positioned anywhere; camera offsets count
-// from its first byte) when it is a camera file and returns true; returns
-// false, having made no picture, for any other file. Short data decodes as
-// far as it goes.
-bool ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options);
+// from its first byte) when it is a camera file and answers how much was
+// read: Complete, Partial when the data ran short (bytes past its end read
+// as the end value), Stopped, or the answer of the JPEG adapter for
+// compressed DC120 data. Answers nothing, having made no picture, for any
+// other file.
+std::optional<TReadOutcome> ReadCamera(TPkgStream* stream, const char* path, TImage& image, const TProfile& options);

@@ -83,7 +83,9 @@ struct TGifReader {
   TLogPalette globalPalette;
   int32_t pendingTransparent = kNoTransparency;
   int32_t imageCount = 0;
-  bool stop = false;
+  bool stop = false;      // reading ends: bad or missing data, or a stop
+  bool stopped = false;   // the user asked to stop
+  bool shortFrame = false; // a frame's data ended before its last pixel
 
   // The data sub-blocks of the frame being decoded.
   uint8_t block[255] = {};
@@ -192,14 +194,17 @@ void PutOpaquePixels(TImage& image, uint8_t* buffer, const TFrame& frame, int32_
   if (!inPlace) image.PutRow(frame.left, y, buffer, count);
 }
 
-bool ReportStreamProgress(TPkgStream* stream) {
-  const int64_t size = std::max<int64_t>(stream->size, 1);
-  const auto percent = static_cast<int>(std::clamp<int64_t>(int64_t{stream->position} * 100 / size, 0, 100));
-  return ProgressReport(percent) == 0;
+bool ReportStreamProgress(TGifReader& reader) {
+  const int64_t size = std::max<int64_t>(reader.stream->size, 1);
+  const auto percent =
+      static_cast<int>(std::clamp<int64_t>(int64_t{reader.stream->position} * 100 / size, 0, 100));
+  reader.stopped = ProgressReport(percent) != 0;
+  return !reader.stopped;
 }
 
 // Decodes the frame's rows in pass order. Returns false when reading must
-// end: corrupt data or a user abort.
+// end: corrupt data or a user abort. A frame whose data ends early keeps its
+// rows so far and reading goes on.
 bool DecodeRows(TGifReader& reader, const TFrame& frame) {
   const bool transparent = frame.transparent != kNoTransparency;
   if (transparent) reader.frameRow.resize(frame.width);
@@ -219,8 +224,11 @@ bool DecodeRows(TGifReader& reader, const TFrame& frame) {
         decoded = reader.decoder.Read(buffer, frame.width);
         reader.image.PutRow(frame.left, y, buffer, decoded);
       }
-      if (!ReportStreamProgress(reader.stream)) return false;
-      if (decoded < frame.width) return reader.decoder.Status() != TLzwStatus::Corrupt;
+      if (!ReportStreamProgress(reader)) return false;
+      if (decoded < frame.width) {
+        reader.shortFrame = true;
+        return reader.decoder.Status() != TLzwStatus::Corrupt;
+      }
     }
   }
   return true;
@@ -321,9 +329,11 @@ bool ReadHeader(TGifReader& reader) {
 
 } // namespace
 
-void ReadGif(TPkgStream* stream, TImage& image, const TProfile& options) {
+// A file without a single frame has no picture to show (Failed); one whose
+// reading ended on bad or missing data keeps what its frames drew (Partial).
+TReadOutcome ReadGif(TPkgStream* stream, TImage& image, const TProfile& options) {
   auto reader = std::make_unique<TGifReader>(stream, image, options);
-  if (!ReadHeader(*reader)) return;
+  if (!ReadHeader(*reader)) return TReadOutcome::Failed;
   while (!reader->stop) {
     const int introducer = PkgGetByte(stream);
     if (introducer == kExtensionIntroducer)
@@ -333,6 +343,9 @@ void ReadGif(TPkgStream* stream, TImage& image, const TProfile& options) {
     else
       break; // the trailer, the end of the stream or anything unknown
   }
+  if (reader->stopped) return TReadOutcome::Stopped;
+  if (reader->imageCount == 0) return TReadOutcome::Failed;
+  return reader->stop || reader->shortFrame ? TReadOutcome::Partial : TReadOutcome::Complete;
 }
 
 namespace {
@@ -444,7 +457,7 @@ int WriteGif(const char* path, TImage& image, const TProfile& options, TDither* 
   writer->mode = options.Get(IntKey::GIFLZWEnable) != 0 ? TLzwMode::Compress : TLzwMode::Literal;
 
   writer->stream = PkgOpen(path, "wb");
-  if (!writer->stream) return 1;
+  if (!writer->stream) return kSaveFailed;
   TGifWriter& w = *writer;
   TReductionWriters writers;
   writers.header = [&w](int32_t width, int32_t height, int32_t colourCount, const uint8_t* bgrPalette) {
@@ -458,8 +471,9 @@ int WriteGif(const char* path, TImage& image, const TProfile& options, TDither* 
   const TReduceResult result =
       ReduceColours(image, ditherer, w.interlaced ? TRowOrder::Interlaced : TRowOrder::Sequential,
                     options.Get(IntKey::GIFColors), writers);
-  // A file that stopped short is deleted rather than left looking saved.
+  // A file that stopped short is abandoned rather than left looking saved.
   const bool complete = result == TReduceResult::Ok && !w.failed;
   const int closed = PkgClose(w.stream, complete ? kPkgKeep : kPkgAbandon);
-  return complete && closed == 0 ? 0 : 1;
+  if (result == TReduceResult::Aborted) return kSaveStopped;
+  return complete && closed == 0 ? kSaveWritten : kSaveFailed;
 }

@@ -63,6 +63,7 @@ struct TJpegHooks {
   jpeg_progress_mgr progress;
   std::jmp_buf unwind;
   int lastPercent;
+  bool stopped; // the jump back was a stop asked for through the progress hook
 };
 
 TJpegHooks& HooksOf(j_common_ptr info) { return *reinterpret_cast<TJpegHooks*>(info->err); }
@@ -93,7 +94,10 @@ void ProgressMonitor(j_common_ptr info) {
   }
   if (percent == hooks.lastPercent) return;
   hooks.lastPercent = percent;
-  if (ProgressReport(percent) != 0) std::longjmp(hooks.unwind, 1);
+  if (ProgressReport(percent) != 0) {
+    hooks.stopped = true;
+    std::longjmp(hooks.unwind, 1);
+  }
 }
 
 // Runs step with the unwind target set: true when it completed, false when
@@ -116,6 +120,7 @@ jpeg_error_mgr* PrepareHooks(TJpegHooks& hooks, const TProfile& options) {
   errors->trace_level = options.Get(IntKey::JPEGTraceLevel);
   hooks.progress.progress_monitor = ProgressMonitor;
   hooks.lastPercent = -1;
+  hooks.stopped = false;
   return errors;
 }
 
@@ -128,6 +133,8 @@ struct TJpegReader {
   TJpegSource source;
   int scaleDenominator = 1;
   bool quantise = false;
+  bool created = false;  // the picture has been made
+  bool rowsDone = false; // every row was decoded and the data closed
 };
 
 // COM markers, and APP12 markers when asked for, are the file's comment: the
@@ -208,6 +215,7 @@ void CreatePicture(TJpegReader& reader, TImage& image) {
   PictureResolution(reader, xDpi, yDpi);
   image.Create(kImageTypeJpeg, width, height, xDpi, yDpi, info.output_components == 1 ? 1 : 3, 1, 0);
   image.GreyPalette();
+  reader.created = true;
   if (!reader.quantise) return;
   TLogPalette palette;
   palette.count = static_cast<uint16_t>(std::clamp(info.actual_number_of_colors, 0, 256));
@@ -271,7 +279,15 @@ void DecodePicture(TJpegReader& reader, TImage& image, const TProfile& options) 
   ConfigureOutput(reader, options);
   jpeg_start_decompress(&info);
   CreatePicture(reader, image);
-  if (TransferRows(reader, image)) jpeg_finish_decompress(&info);
+  if (TransferRows(reader, image)) reader.rowsDone = jpeg_finish_decompress(&info) == TRUE;
+}
+
+// A file whose data ended before the library was done counts as read in
+// part, even when the library filled the last rows by itself.
+TReadOutcome ReadOutcome(const TJpegReader& reader) {
+  if (reader.hooks.stopped) return TReadOutcome::Stopped;
+  if (!reader.created) return TReadOutcome::Failed;
+  return reader.rowsDone && !reader.source.DataEnded() ? TReadOutcome::Complete : TReadOutcome::Partial;
 }
 
 // ---------------------------------------------------------------- writing
@@ -358,8 +374,10 @@ void EncodePicture(TJpegWriter& writer, const TImage& image, const TSaveSize& ar
 } // namespace
 
 // The path serves readers that select pages by name; JPEG files have one
-// picture.
-void ReadJpeg(TPkgStream* stream, const char* /*path*/, TImage& image, const TProfile& options) {
+// picture. Files with samples of more than 8 bits are refused by the library
+// ("Unsupported JPEG data precision 12" in the log) before any picture is
+// made.
+TReadOutcome ReadJpeg(TPkgStream* stream, const char* /*path*/, TImage& image, const TProfile& options) {
   const auto owner = std::make_unique<TJpegReader>(stream);
   TJpegReader& reader = *owner;
   reader.info.err = PrepareHooks(reader.hooks, options);
@@ -368,14 +386,15 @@ void ReadJpeg(TPkgStream* stream, const char* /*path*/, TImage& image, const TPr
     DecodePicture(reader, image, options);
   });
   jpeg_destroy_decompress(&reader.info);
+  return ReadOutcome(reader);
 }
 
 int WriteJpeg(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
   const TSaveSize area = PrepareSaveOutput(image, options);
-  if (area.width <= 0 || area.height <= 0) return 1;
+  if (area.width <= 0 || area.height <= 0) return kSaveFailed;
   const auto owner = std::make_unique<TJpegWriter>(path);
   TJpegWriter& writer = *owner;
-  if (!writer.output.IsOpen()) return 1;
+  if (!writer.output.IsOpen()) return kSaveFailed;
   // Without the caller's ditherer, rows are converted with the picture's own
   // palette and neutral tone.
   writer.converter = ditherer;
@@ -395,5 +414,6 @@ int WriteJpeg(const char* path, TImage& image, const TProfile& options, TDither*
     EncodePicture(writer, image, area, options);
   });
   jpeg_destroy_compress(&writer.info);
-  return writer.output.Finish(!completed);
+  if (!completed && !writer.hooks.stopped) writer.output.Fail();
+  return writer.output.Finish(writer.hooks.stopped);
 }

@@ -33,6 +33,9 @@ public:
   // The wrapper holds every other row of a sensor picture: output row t
   // stands for picture rows 2t and 2t + 1.
   bool HalfHeight() const { return m_halfHeight; }
+  // True once the data ended before the library had read its end marker:
+  // the library was handed a substitute one.
+  bool DataEnded() const { return m_endReached; }
 
   // The next byte of the data handed to the library, for marker processors;
   // -1 once the data has ended.

@@ -83,6 +83,8 @@ public:
   explicit TPcxDecoder(TPkgStream* stream) : m_stream(stream) {}
 
   void Decode(uint8_t* out, size_t count);
+  // True once the data has ended before the picture did.
+  bool DataEnded() const { return m_atEnd; }
 
 private:
   TPkgStream* m_stream;
@@ -142,8 +144,9 @@ void TPcxDecoder::Decode(uint8_t* out, size_t count) {
 }
 
 // Decodes all rows, top to bottom, until the picture is complete or the user
-// asks to stop.
-void ReadRows(TPkgStream* stream, TImage& image, const TPcxHeader& header) {
+// asks to stop. Rows past the end of the data are decoded as zeros, and the
+// picture then counts as read in part.
+TReadOutcome ReadRows(TPkgStream* stream, TImage& image, const TPcxHeader& header) {
   TPcxDecoder decoder(stream);
   const int32_t width = header.width;
   const size_t lineBytes = static_cast<size_t>(header.bytesPerLine);
@@ -152,7 +155,7 @@ void ReadRows(TPkgStream* stream, TImage& image, const TPcxHeader& header) {
   std::vector<uint8_t> plane(std::max(lineBytes, neededBytes), 0);
   for (int32_t y = 0; y < header.height; ++y) {
     uint8_t* row = image.RowBuffer(0, y, width);
-    if (!row) return;
+    if (!row) return TReadOutcome::Partial;
     if (header.planes == 1) {
       decoder.Decode(plane.data(), lineBytes);
       if (header.bitsPerPlane == 8) {
@@ -177,8 +180,9 @@ void ReadRows(TPkgStream* stream, TImage& image, const TPcxHeader& header) {
       }
     }
     image.PutRow(0, y, row, width);
-    if (ProgressReport(static_cast<int>((y + 1) * int64_t{100} / header.height)) != 0) return;
+    if (ProgressReport(static_cast<int>((y + 1) * int64_t{100} / header.height)) != 0) return TReadOutcome::Stopped;
   }
+  return decoder.DataEnded() ? TReadOutcome::Partial : TReadOutcome::Complete;
 }
 
 // The 256-entry palette behind the image data, when the file has one: the
@@ -233,14 +237,15 @@ constexpr uint8_t kEncodingRunLength = 1;
 
 } // namespace
 
-void ReadPcx(TPkgStream* stream, TImage& image, const TProfile& options) {
+TReadOutcome ReadPcx(TPkgStream* stream, TImage& image, const TProfile& options) {
   TPcxHeader header;
-  if (!ReadHeader(stream, header)) return;
+  if (!ReadHeader(stream, header)) return TReadOutcome::Failed;
   const int32_t bytesPerPixel = header.bitsPerPlane * header.planes > 23 ? 3 : 1;
   image.Create(kFileTypePcx, header.width, header.height, header.xDpi, header.yDpi, bytesPerPixel,
                ReaderReduction(options, header.width, header.height), 0);
-  ReadRows(stream, image, header);
+  const TReadOutcome outcome = ReadRows(stream, image, header);
   SetPcxPalette(stream, image, header);
+  return outcome;
 }
 
 int WritePcx(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {

@@ -7,6 +7,7 @@
 
 #include "settings/profile.h"
 #include "core/image.h"
+#include "core/log_sink.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"
 #include "formats/bmp.h"
@@ -37,13 +38,28 @@ constexpr int32_t kImageTypeBmp = 1;
 
 TMetafileRenderer g_metafileRenderer = nullptr;
 
-enum class TFormat { None, Gif, Jpeg, Tiff, Bmp, Pcx, Tga, Metafile, Art };
+// Set when a package layer, asking through AbortProc, was told to stop
+// during the current read.
+bool g_stopSeen = false;
+
+// Icon and cursor files are recognised only to be refused: their first bytes
+// would otherwise pass the TGA test.
+enum class TFormat { None, Gif, Jpeg, Tiff, Bmp, Pcx, Tga, Metafile, Art, Icon };
 
 bool Starts(const uint8_t* window, std::initializer_list<uint8_t> bytes) {
   return std::equal(bytes.begin(), bytes.end(), window);
 }
 
 uint16_t Little16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+
+// An icon or cursor file: a reserved 0, the type (1 icon, 2 cursor) and the
+// number of pictures, then one 16-byte entry per picture whose fourth byte is
+// reserved (0). As a TGA header these bytes would describe a colour-mapped
+// or true-colour picture with a colour map of count entries that the header
+// says is absent, which no TGA writer produces.
+bool IsIconDirectory(const uint8_t* w) {
+  return (Starts(w, {0, 0, 1, 0}) || Starts(w, {0, 0, 2, 0})) && Little16(w + 4) != 0 && w[9] == 0;
+}
 
 // The tests in their order; the first match decides. atStart is true only
 // for the window at offset 0.
@@ -66,6 +82,7 @@ TFormat Classify(const uint8_t* w, bool atStart) {
   if (Starts(w, {'I', 'I'}) && std::memcmp(&w[6], "HEAPCCDR", 8) == 0) return TFormat::Tiff;
   if (bmpHeader) return TFormat::Bmp;
   if (w[0] == 0x0A && (w[1] == 0 || (w[1] >= 2 && w[1] <= 5))) return TFormat::Pcx;
+  if (IsIconDirectory(w)) return TFormat::Icon;
   // TGA has no signature: a colour-map type of 0, 1 or 128 and up, and one of
   // the six image types this program reads.
   const uint8_t tgaType = w[2];
@@ -92,9 +109,10 @@ bool CopyMetafileData(TPkgStream* stream, TMetafile& metafile) {
 }
 
 // Hands the metafile to the installed player; the image adopts what it
-// draws. Without a player, or when it draws nothing, the blank picture stays.
-void ReadMetafile(TPkgStream* stream, bool placeable, TImage& image) {
-  if (!g_metafileRenderer) return;
+// draws. Without a player, or when it draws nothing, the blank picture stays
+// and the metafile counts as not read.
+TReadOutcome ReadMetafile(TPkgStream* stream, bool placeable, TImage& image) {
+  if (!g_metafileRenderer) return TReadOutcome::Failed;
   TMetafile metafile;
   if (placeable) {
     // Placeable header: key (4), handle (2), bounding box left, top, right,
@@ -102,52 +120,64 @@ void ReadMetafile(TPkgStream* stream, bool placeable, TImage& image) {
     // checksum (2); the metafile itself follows.
     uint8_t header[kPlaceableHeaderSize];
     if (PkgSeek(stream, 0, SEEK_SET) != 0 || PkgRead(header, 1, sizeof header, stream) != sizeof header)
-      return;
+      return TReadOutcome::Failed;
     metafile.left = static_cast<int16_t>(Little16(header + 6));
     metafile.top = static_cast<int16_t>(Little16(header + 8));
     metafile.right = static_cast<int16_t>(Little16(header + 10));
     metafile.bottom = static_cast<int16_t>(Little16(header + 12));
     metafile.unitsPerInch = Little16(header + 14);
   } else if (PkgSeek(stream, 0, SEEK_SET) != 0) {
-    return;
+    return TReadOutcome::Failed;
   }
-  ProgressReport(0);
-  if (!CopyMetafileData(stream, metafile)) return;
-  if (std::unique_ptr<TDib> dib = g_metafileRenderer(metafile)) image.AdoptBitmap(std::move(dib));
+  if (ProgressReport(0) != 0) return TReadOutcome::Stopped;
+  if (!CopyMetafileData(stream, metafile)) return TReadOutcome::Failed;
+  std::unique_ptr<TDib> dib = g_metafileRenderer(metafile);
+  if (!dib) return TReadOutcome::Failed;
+  image.AdoptBitmap(std::move(dib));
+  return TReadOutcome::Complete;
 }
 
+// The format word of a reading and how much was read.
+struct TReading {
+  const char* result;
+  TReadOutcome outcome;
+};
+
+constexpr TReading kNoFormat = {"???", TReadOutcome::NotPicture};
+
 // Runs the reader of a detected format over the stream, positioned at the
-// format's first byte (offset, where the window matched). Returns the result
-// text.
-const char* ReadDetected(TFormat format, TPkgStream* stream, int32_t offset, const uint8_t* window,
-                         const char* path, TImage& image, const TProfile& options) {
-  if (format == TFormat::Art) {
+// format's first byte (offset, where the window matched).
+TReading ReadDetected(TFormat format, TPkgStream* stream, int32_t offset, const uint8_t* window,
+                      const char* path, TImage& image, const TProfile& options) {
+  switch (format) {
+  case TFormat::Art:
     // An "art" file's picture cannot be decoded; a white picture of its size
-    // stands in for it.
+    // stands in for it, shown but not counted as read.
     BlankPicture(image, Little16(window + 14), Little16(window + 12));
-    return "art";
-  }
-  if (format == TFormat::Metafile) {
-    ReadMetafile(stream, window[0] == 0xD7, image);
-    return "wmf";
+    return {"art", TReadOutcome::Failed};
+  case TFormat::Metafile: return {"wmf", ReadMetafile(stream, window[0] == 0xD7, image)};
+  case TFormat::Icon:
+    LogMessage("Icon and cursor files are not read: %s", path);
+    return kNoFormat;
+  default: break;
   }
   // TIFF offsets count from the file's first byte, so its reader always
   // starts there.
-  if (PkgSeek(stream, format == TFormat::Tiff ? 0 : offset, SEEK_SET) != 0) return "???";
+  if (PkgSeek(stream, format == TFormat::Tiff ? 0 : offset, SEEK_SET) != 0) return kNoFormat;
   switch (format) {
-  case TFormat::Gif: ReadGif(stream, image, options); return "gif";
-  case TFormat::Jpeg: ReadJpeg(stream, path, image, options); return "jpg";
-  case TFormat::Tiff: ReadTiff(stream, path, image, options); return "tif";
-  case TFormat::Bmp: ReadBmp(stream, image, options); return "bmp";
-  case TFormat::Pcx: ReadPcx(stream, image, options); return "pcx";
-  case TFormat::Tga: ReadTga(stream, image, options); return "tga";
-  default: return "???";
+  case TFormat::Gif: return {"gif", ReadGif(stream, image, options)};
+  case TFormat::Jpeg: return {"jpg", ReadJpeg(stream, path, image, options)};
+  case TFormat::Tiff: return {"tif", ReadTiff(stream, path, image, options)};
+  case TFormat::Bmp: return {"bmp", ReadBmp(stream, image, options)};
+  case TFormat::Pcx: return {"pcx", ReadPcx(stream, image, options)};
+  case TFormat::Tga: return {"tga", ReadTga(stream, image, options)};
+  default: return kNoFormat;
   }
 }
 
 // Slides the detection window over the stream and reads the first format
 // recognised.
-const char* DetectAndRead(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
+TReading DetectAndRead(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
   uint8_t window[kWindowSize] = {};
   PkgRead(window, 1, kWindowSize, stream); // a short file leaves zeros
   for (int32_t offset = 0; offset < kSearchLimit; ++offset) {
@@ -158,12 +188,17 @@ const char* DetectAndRead(TPkgStream* stream, const char* path, TImage& image, c
     std::memmove(window, window + 1, kWindowSize - 1);
     window[kWindowSize - 1] = static_cast<uint8_t>(next);
   }
-  return "???";
+  return kNoFormat;
 }
 
 // Lets slow package layers (downloads, inflation) keep the window alive and
-// notice a stop request while a picture is read.
-int AbortFromProgress(const void*) { return ProgressReport(-1); }
+// notice a stop request while a picture is read. A stop they see there ends
+// their data early, so the reading it cuts short counts as stopped.
+int AbortFromProgress(const void*) {
+  const int stop = ProgressReport(-1);
+  if (stop != 0) g_stopSeen = true;
+  return stop;
+}
 
 } // namespace
 
@@ -189,17 +224,17 @@ const char* ReadPicture(const char* path, TImage& image, const TProfile& options
   BlankPicture(image, 1, 1);
   ProgressBegin();
   PkgSetPtr("AbortProc", reinterpret_cast<const void*>(&AbortFromProgress));
-  const char* result = "???";
-  TReadOutcome read = TReadOutcome::CannotOpen;
+  g_stopSeen = false;
+  TReading reading = {"???", TReadOutcome::CannotOpen};
   if (TPkgStream* stream = PkgOpen(path, "rb")) {
-    result = DetectAndRead(stream, path, image, options);
-    read = std::strcmp(result, "???") == 0 ? TReadOutcome::NotPicture : TReadOutcome::Complete;
+    reading = DetectAndRead(stream, path, image, options);
     PkgClose(stream, kPkgKeep);
   }
-  if (outcome) *outcome = read;
+  if (g_stopSeen && reading.outcome != TReadOutcome::Complete) reading.outcome = TReadOutcome::Stopped;
+  if (outcome) *outcome = reading.outcome;
   PkgSetPtr("AbortProc", nullptr);
   ProgressEnd();
-  return result;
+  return reading.result;
 }
 
 int32_t FileTypeFromExtension(const char* path) {
@@ -219,7 +254,7 @@ int SavePicture(const char* path, int32_t fileTypeCode, TImage& image, const TPr
   if (const int32_t fromName = FileTypeFromExtension(path)) fileTypeCode = fromName;
   using TWriter = int (*)(const char*, TImage&, const TProfile&, TDither*);
   static constexpr TWriter kWriters[] = {WriteGif, WriteBmp, WritePcx, WriteTga, WriteJpeg, WriteTiff};
-  if (fileTypeCode < kFileTypeGif || fileTypeCode > kFileTypeTif) return 1;
+  if (fileTypeCode < kFileTypeGif || fileTypeCode > kFileTypeTif) return kSaveFailed;
   ProgressBegin();
   const int result = kWriters[fileTypeCode - 1](path, image, options, ditherer);
   ProgressEnd();

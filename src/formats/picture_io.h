@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "formats/codec_results.h"
+
 struct TDib;
 class TImage;
 class TProfile;
@@ -33,23 +35,6 @@ std::unique_ptr<TImage> NewImageFor(const TProfile& options);
 // entry, every pixel white. Width and height are clamped to 1..8192.
 void BlankPicture(TImage& image, int32_t width, int32_t height);
 
-// How much of a picture the reader entry read. The viewer shows whatever the
-// image holds; a converter saves only a picture that was read, completely or
-// in part.
-enum class TReadOutcome {
-  Complete,   // every row of the picture was read
-  Partial,    // the data ended or went bad part-way: the rows so far are there
-  Stopped,    // the user stopped the read (a stop, not a failure)
-  Failed,     // the format was recognised but nothing of the picture could be read
-  NotPicture, // no format this program reads was recognised
-  CannotOpen, // the name could not be opened
-};
-
-// True for the outcomes that leave a picture worth saving.
-inline bool PictureWasRead(TReadOutcome outcome) {
-  return outcome == TReadOutcome::Complete || outcome == TReadOutcome::Partial;
-}
-
 // Reads the picture named by path (any package name) into image and returns
 // the format's extension without the dot: "gif", "jpg", "tif", "bmp", "pcx",
 // "tga", "wmf", "art", or "???" when the name cannot be opened or no format
@@ -58,16 +43,14 @@ inline bool PictureWasRead(TReadOutcome outcome) {
 // user stops it. Clears the comment text first and runs inside ProgressBegin /
 // ProgressEnd with the package's AbortProc bound to the progress hook, so slow
 // package layers can be interrupted too. outcome, when given, receives how
-// much was read. Not re-entrant.
+// much was read: CannotOpen and NotPicture go with "???"; an "art" picture,
+// a metafile without a player and a file whose reader refused its header are
+// Failed; a stop, whether a reader or a package layer saw it, makes an
+// unfinished read Stopped. Icon and cursor files, whose first bytes look
+// like a TGA header, are refused with a log line as NotPicture. Not
+// re-entrant.
 const char* ReadPicture(const char* path, TImage& image, const TProfile& options,
                         TReadOutcome* outcome = nullptr);
-
-// The results of the writers and of SavePicture: the file was written
-// completely, the write failed, or the user stopped it. A failed or stopped
-// write leaves the old file, or none, exactly as it was.
-inline constexpr int kSaveWritten = 0;
-inline constexpr int kSaveFailed = 1;
-inline constexpr int kSaveStopped = 2;
 
 // Writes the cropped, oriented output of the image to path. A case-insensitive
 // extension ".gif", ".bmp", ".pcx", ".tga", ".jpg" or ".tif" replaces

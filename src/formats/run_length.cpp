@@ -126,13 +126,14 @@ uint8_t* TCodecOutput::Reserve(size_t count) {
   return m_buffer.data() + m_fill;
 }
 
-int TCodecOutput::Finish(bool abandon) {
-  if (!m_stream) return 1;
+int TCodecOutput::Finish(bool stopped) {
+  if (!m_stream) return kSaveFailed;
   Flush();
-  const bool failed = m_failed || abandon;
-  const int closeResult = PkgClose(m_stream, failed ? kPkgAbandon : kPkgKeep);
+  const bool keep = !m_failed && !stopped;
+  const int closeResult = PkgClose(m_stream, keep ? kPkgKeep : kPkgAbandon);
   m_stream = nullptr;
-  return failed || closeResult != 0 ? 1 : 0;
+  if (stopped) return kSaveStopped;
+  return keep && closeResult == 0 ? kSaveWritten : kSaveFailed;
 }
 
 size_t PcxEncodePlane(const uint8_t* bytes, size_t count, uint8_t* out) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/codec_results.h"
 #include "formats/save_output.h"
 
 struct TPkgStream;
@@ -92,9 +93,10 @@ void FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uin
 // An output file opened with PkgOpen(path, "wb"). Bytes are collected in a
 // buffer and written in large blocks; the first failed write is remembered,
 // so a writer can keep going and ask once at the end. Finish closes the file
-// and deletes it when anything went wrong, so that a short file is never left
-// behind looking like a saved picture. Destroying an unfinished output
-// abandons it the same way.
+// and abandons it when anything went wrong or the user stopped, so that a
+// short file is never left behind looking like a saved picture: the old
+// file, or none, stays. Destroying an unfinished output abandons it the same
+// way.
 class TCodecOutput {
 public:
   explicit TCodecOutput(const char* path);
@@ -112,10 +114,12 @@ public:
   // up to count bytes there and then calls Commit with the number stored.
   uint8_t* Reserve(size_t count);
   void Commit(size_t count) { m_fill += count; }
-  // 0 when every byte reached the file and it closed cleanly; 1 otherwise,
-  // and always 1 with abandon set (a user abort). Only a failed file is
-  // deleted.
-  int Finish(bool abandon);
+  // Marks the output as failed, for errors the writer meets itself.
+  void Fail() { m_failed = true; }
+  // kSaveStopped when stopped is set (the user stopped the write);
+  // otherwise kSaveWritten when every byte reached the file and it closed
+  // cleanly, kSaveFailed when not.
+  int Finish(bool stopped);
 
 private:
   void Flush();

@@ -138,6 +138,8 @@ public:
       : m_stream(stream), m_pixelBytes(header.PixelBytes()), m_runLength(header.RunLength()) {}
 
   void ReadRow(uint8_t* raw, int32_t width);
+  // True once bytes were missing.
+  bool DataEnded() const { return m_dataEnded; }
 
 private:
   TPkgStream* m_stream;
@@ -146,6 +148,7 @@ private:
   int m_runLeft = 0;
   int m_literalLeft = 0;
   uint8_t m_runPixel[kMaxPixelBytes] = {};
+  bool m_dataEnded = false;
 };
 
 void TTgaPixelReader::ReadRow(uint8_t* raw, int32_t width) {
@@ -154,13 +157,15 @@ void TTgaPixelReader::ReadRow(uint8_t* raw, int32_t width) {
     const size_t bytes = static_cast<size_t>(width) * pixelBytes;
     const size_t got = PkgRead(raw, 1, bytes, m_stream);
     std::memset(raw + got, kMissingByte, bytes - got);
+    m_dataEnded = m_dataEnded || got < bytes;
     return;
   }
   TByteReader reader(m_stream);
   // Bytes the data no longer holds read as FF hex.
-  const auto readBytes = [&reader](uint8_t* out, size_t count) {
+  const auto readBytes = [this, &reader](uint8_t* out, size_t count) {
     const size_t got = reader.Read(out, count);
     std::memset(out + got, kMissingByte, count - got);
+    m_dataEnded = m_dataEnded || got < count;
   };
   int32_t x = 0;
   while (x < width) {
@@ -175,6 +180,7 @@ void TTgaPixelReader::ReadRow(uint8_t* raw, int32_t width) {
       m_literalLeft -= n;
     } else {
       const int byte = reader.Get();
+      m_dataEnded = m_dataEnded || byte < 0;
       const int packet = byte < 0 ? kMissingByte : byte;
       const int count = (packet & 0x7F) + 1;
       if (packet & 0x80) {
@@ -234,28 +240,31 @@ private:
   int32_t m_passStart = 0;
 };
 
-void ReadRows(TPkgStream* stream, TImage& image, const TTgaHeader& header, const TColourTables& tables) {
+// Rows past the end of the data are made of bytes FF hex, and the picture
+// then counts as read in part.
+TReadOutcome ReadRows(TPkgStream* stream, TImage& image, const TTgaHeader& header, const TColourTables& tables) {
   TTgaPixelReader reader(stream, header);
   TTgaRowOrder order(header);
   std::vector<uint8_t> raw(static_cast<size_t>(header.width) * header.PixelBytes());
   for (int32_t done = 0; done < header.height; ++done) {
     const int32_t y = order.Next();
     uint8_t* row = image.RowBuffer(0, y, header.width);
-    if (!row) return;
+    if (!row) return TReadOutcome::Partial;
     reader.ReadRow(raw.data(), header.width);
     ConvertRow(raw.data(), row, header.width, header, tables);
     image.PutRow(0, y, row, header.width);
-    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / header.height)) != 0) return;
+    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / header.height)) != 0) return TReadOutcome::Stopped;
   }
+  return reader.DataEnded() ? TReadOutcome::Partial : TReadOutcome::Complete;
 }
 
 constexpr uint8_t kTopLeftOrigin = 0x20;
 
 } // namespace
 
-void ReadTga(TPkgStream* stream, TImage& image, const TProfile& options) {
+TReadOutcome ReadTga(TPkgStream* stream, TImage& image, const TProfile& options) {
   TTgaHeader header;
-  if (!ReadHeader(stream, header)) return;
+  if (!ReadHeader(stream, header)) return TReadOutcome::Failed;
   for (int i = 0; i < header.idLength; ++i) {
     const int c = PkgGetByte(stream);
     if (c > 0) CommentChar(c);
@@ -275,7 +284,8 @@ void ReadTga(TPkgStream* stream, TImage& image, const TProfile& options) {
     }
     image.SetPalette(palette);
   }
-  ReadRows(stream, image, header, *tables);
+  // A map cut short leaves no data for the rows, which then count as short.
+  return ReadRows(stream, image, header, *tables);
 }
 
 int WriteTga(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {

@@ -4,10 +4,11 @@
 // errors go to the log.
 //
 // Reading converts the sample layouts libtiff delivers row by row (1 to 16
-// bits, one, three or four samples, interleaved or in separate planes) into
-// the picture's 8-bit indexed or 24-bit rows: palette and grey pictures keep
-// their values as indices into a palette built from the colour map or a grey
-// ramp, RGB becomes blue, green, red, and CMYK is turned into RGB. Writing
+// bits or 32- and 64-bit floating point, one to four samples, interleaved or
+// in separate planes) into the picture's 8-bit indexed or 24-bit rows:
+// palette and grey pictures keep their values as indices into a palette
+// built from the colour map or a grey ramp (a second sample, alpha, is left
+// out), RGB becomes blue, green, red, and CMYK is turned into RGB. Writing
 // chooses a bilevel, palette or RGB layout from the picture and the
 // compression from the TIFFCompression setting.
 #include "formats/tiff.h"
@@ -16,6 +17,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +49,9 @@ constexpr uint64_t kMaxExpansion = 8192;
 // The largest block libtiff may allocate at once for a file (strip buffers,
 // tag arrays); damaged files that ask for more are refused by libtiff.
 constexpr tmsize_t kMaxLibraryAllocation = tmsize_t{256} << 20;
+// The largest set of strips, one of every plane, that the reader holds at
+// once for a picture stored in separate planes.
+constexpr tmsize_t kMaxStripBand = tmsize_t{64} << 20;
 constexpr int32_t kMaxResolution = 1 << 20;
 // Rows per strip are chosen so that a strip stays below this many bytes.
 constexpr tmsize_t kStripBytes = 32767;
@@ -161,6 +166,9 @@ struct TLayout {
   int32_t xDpi = 1;
   int32_t yDpi = 1;
   int32_t bytesPerPixel = 1;
+  // Floating-point samples, scaled into 0..255 from the range the file
+  // declares or, without one, from the lowest and highest value found.
+  bool floating = false;
   TConversion conversion = TConversion::Copy;
   // Tiled files and colour spaces other than grey, palette, RGB and CMYK
   // are turned into RGB by libtiff itself.
@@ -209,14 +217,40 @@ bool NeedsLibraryRgb(TIFF* tif, uint16_t photometric) {
          photometric == PHOTOMETRIC_LOGL || photometric == PHOTOMETRIC_LOGLUV;
 }
 
+bool IsGreyPhotometric(uint16_t photometric) {
+  return photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+}
+
+// Samples of 32 or 64 bits are read when they are floating-point values of
+// grey or RGB pictures; integers are read up to 16 bits.
+bool KnownSampleSize(TIFF* tif, TLayout& layout) {
+  uint16_t format = SAMPLEFORMAT_UINT;
+  TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &format);
+  uint16_t photometric = 0;
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  layout.floating = format == SAMPLEFORMAT_IEEEFP && (layout.bits == 32 || layout.bits == 64) &&
+                    (IsGreyPhotometric(photometric) || photometric == PHOTOMETRIC_RGB);
+  return layout.floating || (layout.bits != 0 && layout.bits <= kMaxBitsPerSample);
+}
+
+// A grey or palette picture may carry a second sample, its alpha, which is
+// left out: the picture shows the first sample as it is stored (for
+// associated alpha, the picture over black); colour pictures need three or
+// four samples.
+bool KnownSampleCount(const TLayout& layout) {
+  if (layout.samples == 2)
+    return IsGreyPhotometric(layout.photometric) || layout.photometric == PHOTOMETRIC_PALETTE;
+  return layout.samples == 1 || layout.samples == 3 || layout.samples == 4;
+}
+
 // The tags of the current directory; false when they describe no picture
 // this reader can make.
 bool ReadLayout(TIFF* tif, TLayout& layout) {
   TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &layout.bits);
   TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &layout.samples);
   TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &layout.planar);
-  if (layout.bits == 0 || layout.bits > kMaxBitsPerSample) return false;
-  const uint32_t fullRange = (1u << layout.bits) - 1;
+  if (!KnownSampleSize(tif, layout)) return false;
+  const uint32_t fullRange = layout.floating ? 255u : (1u << layout.bits) - 1;
   layout.maxValue = static_cast<uint16_t>(fullRange);
   TIFFGetField(tif, TIFFTAG_MINSAMPLEVALUE, &layout.minValue);
   TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &layout.maxValue);
@@ -232,7 +266,7 @@ bool ReadLayout(TIFF* tif, TLayout& layout) {
     return false;
   if (!TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) || layout.height == 0) return false;
   ReadResolution(tif, layout);
-  if (layout.samples != 1 && layout.samples != 3 && layout.samples != 4) return false;
+  if (!KnownSampleCount(layout)) return false;
   layout.bytesPerPixel = layout.samples > 2 ? 3 : 1;
   if (AskForRgb(tif, layout.photometric, layout.samples)) layout.photometric = PHOTOMETRIC_RGB;
   if (NeedsLibraryRgb(tif, layout.photometric)) {
@@ -278,7 +312,7 @@ void SetReaderPalette(TIFF* tif, const TLayout& layout, TImage& image) {
   uint16_t* green = nullptr;
   uint16_t* blue = nullptr;
   const bool hasMap = layout.photometric == PHOTOMETRIC_PALETTE && TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue);
-  const int32_t lastMapEntry = static_cast<int32_t>((1u << layout.bits) - 1);
+  const int32_t lastMapEntry = hasMap ? static_cast<int32_t>((1u << layout.bits) - 1) : 0;
   for (int32_t e = 0; e <= highest; ++e) {
     TPaletteEntry& entry = palette.entries[e];
     if (hasMap) {
@@ -304,6 +338,10 @@ class TRowConverter {
 public:
   TRowConverter(TIFF* tif, const TLayout& layout);
   bool Ready() const { return !m_line.empty(); }
+  // For floating-point samples: takes the range the file declares, or reads
+  // every row once to find the lowest and highest value. False when libtiff
+  // fails on a row.
+  bool FindFloatRange();
   // Reads file row y; false when libtiff fails.
   bool Read(uint32_t y);
   // Converts the row just read into the picture row out.
@@ -317,6 +355,9 @@ private:
   void BuildValueTable();
   void ToBytes(const uint8_t* in, uint8_t* out, size_t count) const;
   void Interleave(const uint8_t* plane, uint16_t sample, uint8_t* out) const;
+  bool LoadStrips(uint32_t first);
+  double FloatSample(const uint8_t* in, size_t i) const;
+  void WidenFloatRange(const uint8_t* in, size_t count);
 
   TIFF* m_tif;
   const TLayout& m_layout;
@@ -326,6 +367,13 @@ private:
   std::vector<uint8_t> m_bytes; // the row's samples as bytes
   std::vector<uint8_t> m_plane; // one plane's samples as bytes
   std::vector<uint8_t> m_toByte; // raw sample value -> byte
+  double m_floatLow = 0;          // floating-point value shown as 0
+  double m_floatHigh = 0;         // floating-point value shown as 255
+  // Separate planes: the strips of every plane that hold the current row.
+  std::vector<std::vector<uint8_t>> m_strips;
+  uint32_t m_stripRows = 1;
+  uint32_t m_stripFirst = UINT32_MAX; // first row of the loaded strips
+  size_t m_scanlineBytes = 0;
 };
 
 TRowConverter::TRowConverter(TIFF* tif, const TLayout& layout) : m_tif(tif), m_layout(layout) {
@@ -337,6 +385,13 @@ TRowConverter::TRowConverter(TIFF* tif, const TLayout& layout) : m_tif(tif), m_l
   // Room for what libtiff writes, whatever the tags make it think a row is.
   m_planeBytes = std::max(ourBytes, static_cast<size_t>(libraryBytes));
   m_line.resize(m_planeBytes * (separate ? layout.samples : 1));
+  m_scanlineBytes = static_cast<size_t>(libraryBytes);
+  const tmsize_t stripBytes = TIFFStripSize(tif);
+  if (separate && stripBytes > 0 && stripBytes <= kMaxStripBand / layout.samples) {
+    m_strips.resize(layout.samples);
+    if (!TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &m_stripRows)) m_stripRows = layout.height;
+    m_stripRows = std::clamp<uint32_t>(m_stripRows, 1, layout.height);
+  }
   m_direct = layout.bits == 8 && !separate && layout.conversion == TConversion::Copy &&
              layout.samples == layout.bytesPerPixel && static_cast<size_t>(libraryBytes) == values;
   if (layout.bits != 8 || separate) m_bytes.resize(values);
@@ -349,7 +404,7 @@ TRowConverter::TRowConverter(TIFF* tif, const TLayout& layout) : m_tif(tif), m_l
 // colour samples they are scaled up to 0..255, as other readers show them.
 void TRowConverter::BuildValueTable() {
   const TLayout& layout = m_layout;
-  if (layout.bits == 8) return;
+  if (layout.bits == 8 || layout.floating) return;
   const uint32_t count = 1u << layout.bits;
   m_toByte.resize(count);
   const bool colour = layout.conversion != TConversion::Copy;
@@ -370,6 +425,15 @@ void TRowConverter::BuildValueTable() {
 // significant bit first.
 void TRowConverter::ToBytes(const uint8_t* in, uint8_t* out, size_t count) const {
   const int bits = m_layout.bits;
+  if (m_layout.floating) {
+    const double span = m_floatHigh - m_floatLow;
+    for (size_t i = 0; i < count; ++i) {
+      const double scaled = span > 0 ? (FloatSample(in, i) - m_floatLow) * 255 / span : 0;
+      // The comparison also sends NaN to 0.
+      out[i] = static_cast<uint8_t>(scaled > 0 ? std::min(scaled, 255.0) : 0);
+    }
+    return;
+  }
   const uint8_t* table = m_toByte.data();
   if (bits == 16) {
     for (size_t i = 0; i < count; ++i) {
@@ -401,8 +465,80 @@ bool TRowConverter::Read(uint32_t y) {
   const TLayout& layout = m_layout;
   if (layout.planar != PLANARCONFIG_SEPARATE || layout.samples == 1)
     return TIFFReadScanline(m_tif, m_line.data(), y, 0) == 1;
-  for (uint16_t s = 0; s < layout.samples; ++s)
-    if (TIFFReadScanline(m_tif, m_line.data() + s * m_planeBytes, y, s) != 1) return false;
+  if (m_strips.empty()) {
+    for (uint16_t s = 0; s < layout.samples; ++s)
+      if (TIFFReadScanline(m_tif, m_line.data() + s * m_planeBytes, y, s) != 1) return false;
+    return true;
+  }
+  const uint32_t first = y - y % m_stripRows;
+  if (first != m_stripFirst && !LoadStrips(first)) return false;
+  const size_t offset = size_t{y - first} * m_scanlineBytes;
+  for (uint16_t s = 0; s < layout.samples; ++s) {
+    const std::vector<uint8_t>& strip = m_strips[s];
+    if (strip.size() < offset + m_scanlineBytes) return false;
+    std::memcpy(m_line.data() + s * m_planeBytes, strip.data() + offset, m_scanlineBytes);
+  }
+  return true;
+}
+
+// Separate planes are decoded a strip of every plane at a time: reading
+// their scanlines row by row would go back and forth between the planes'
+// strips, which libtiff refuses for compressions that cannot restart inside
+// a strip (PackBits among them). A strip that ends early is kept as far as
+// it goes. Strips too large to hold are read by scanlines after all.
+bool TRowConverter::LoadStrips(uint32_t first) {
+  m_stripFirst = first;
+  const tmsize_t stripBytes = TIFFStripSize(m_tif);
+  if (stripBytes <= 0) return false;
+  for (uint16_t s = 0; s < m_layout.samples; ++s) {
+    std::vector<uint8_t>& strip = m_strips[s];
+    strip.resize(static_cast<size_t>(stripBytes));
+    const tmsize_t got = TIFFReadEncodedStrip(m_tif, TIFFComputeStrip(m_tif, first, s), strip.data(), stripBytes);
+    strip.resize(static_cast<size_t>(std::max<tmsize_t>(got, 0)));
+  }
+  return true;
+}
+
+// libtiff has put floating-point samples into the machine's byte order.
+double TRowConverter::FloatSample(const uint8_t* in, size_t i) const {
+  if (m_layout.bits == 64) {
+    double value;
+    std::memcpy(&value, in + 8 * i, 8);
+    return value;
+  }
+  float value;
+  std::memcpy(&value, in + 4 * i, 4);
+  return value;
+}
+
+void TRowConverter::WidenFloatRange(const uint8_t* in, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const double value = FloatSample(in, i);
+    if (!std::isfinite(value)) continue;
+    m_floatLow = std::min(m_floatLow, value);
+    m_floatHigh = std::max(m_floatHigh, value);
+  }
+}
+
+bool TRowConverter::FindFloatRange() {
+  double low = 0;
+  double high = 0;
+  if (TIFFGetField(m_tif, TIFFTAG_SMINSAMPLEVALUE, &low) && TIFFGetField(m_tif, TIFFTAG_SMAXSAMPLEVALUE, &high) &&
+      high > low) {
+    m_floatLow = low;
+    m_floatHigh = high;
+    return true;
+  }
+  m_floatLow = HUGE_VAL;
+  m_floatHigh = -HUGE_VAL;
+  // Separate planes each hold one sample of every pixel.
+  const bool separate = m_layout.planar == PLANARCONFIG_SEPARATE && m_layout.samples > 1;
+  const size_t planes = separate ? m_layout.samples : 1;
+  const size_t values = size_t{m_layout.width} * (separate ? 1 : m_layout.samples);
+  for (uint32_t y = 0; y < m_layout.height; ++y) {
+    if (!Read(y)) return false;
+    for (size_t p = 0; p < planes; ++p) WidenFloatRange(m_line.data() + p * m_planeBytes, values);
+  }
   return true;
 }
 
@@ -446,44 +582,49 @@ void TRowConverter::Convert(uint8_t* out) {
       out[2] = static_cast<uint8_t>(((255u - s[0]) * white) >> 8);
     }
     break;
-  case TConversion::Copy:
-    if (samples == layout.bytesPerPixel) {
+  case TConversion::Copy: {
+    // Samples beyond the picture's bytes (alpha, or a fourth colour sample)
+    // are left out.
+    const auto pixelBytes = static_cast<size_t>(layout.bytesPerPixel);
+    if (samples == pixelBytes) {
       std::memcpy(out, s, size_t{width} * samples);
     } else {
-      for (uint32_t x = 0; x < width; ++x, s += samples, out += 3) std::memcpy(out, s, 3);
+      for (uint32_t x = 0; x < width; ++x, s += samples, out += pixelBytes) std::memcpy(out, s, pixelBytes);
     }
     break;
   }
+  }
 }
 
-void ReadRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image) {
+TReadOutcome ReadRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image) {
   TRowConverter converter(tif, layout);
-  if (!converter.Ready()) return;
+  if (!converter.Ready() || (layout.floating && !converter.FindFloatRange())) return TReadOutcome::Failed;
   const auto width = static_cast<int32_t>(layout.width);
   for (uint32_t y = 0; y < layout.height; ++y) {
     const auto row = static_cast<int32_t>(std::min<uint32_t>(y, INT32_MAX));
     const bool kept = y % static_cast<uint32_t>(reduction) == 0;
     uint8_t* buffer = kept ? image.RowBuffer(0, row, width) : nullptr;
     if (buffer && converter.Direct()) {
-      if (!converter.ReadInto(buffer, y)) return;
+      if (!converter.ReadInto(buffer, y)) return TReadOutcome::Partial;
     } else {
-      if (!converter.Read(y)) return;
+      if (!converter.Read(y)) return TReadOutcome::Partial;
       if (buffer) converter.Convert(buffer);
     }
     if (buffer) image.PutRow(0, row, buffer, width);
-    if (ProgressReport(static_cast<int>(uint64_t{y} * 100 / layout.height)) != 0) return;
+    if (ProgressReport(static_cast<int>(uint64_t{y} * 100 / layout.height)) != 0) return TReadOutcome::Stopped;
   }
+  return TReadOutcome::Complete;
 }
 
 // Rows through libtiff's RGBA interface, in bands of whole strips or tiles
 // so that none is decoded twice, as far as a band stays of sensible size.
-void ReadLibraryRgbRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image) {
+TReadOutcome ReadLibraryRgbRows(TIFF* tif, const TLayout& layout, int32_t reduction, TImage& image) {
   constexpr uint64_t kMaxBandPixels = uint64_t{16} << 20;
   char message[1024] = {};
   TIFFRGBAImage rgba;
   if (!TIFFRGBAImageBegin(&rgba, tif, 0, message)) {
     TIFFErrorExt(TIFFClientdata(tif), TIFFFileName(tif), "%s", message);
-    return;
+    return TReadOutcome::Failed;
   }
   // Rows in the file's order, as the scanline reader delivers them.
   rgba.req_orientation = rgba.orientation;
@@ -493,7 +634,8 @@ void ReadLibraryRgbRows(TIFF* tif, const TLayout& layout, int32_t reduction, TIm
       std::min<uint64_t>(unitRows, layout.height), 1, std::max<uint64_t>(kMaxBandPixels / layout.width, 1)));
   std::vector<uint32_t> band(size_t{bandRows} * layout.width);
   const auto width = static_cast<int32_t>(layout.width);
-  for (uint32_t top = 0; top < layout.height; top += bandRows) {
+  TReadOutcome outcome = TReadOutcome::Complete;
+  for (uint32_t top = 0; top < layout.height && outcome == TReadOutcome::Complete; top += bandRows) {
     const uint32_t rows = std::min(bandRows, layout.height - top);
     rgba.row_offset = static_cast<int>(top);
     rgba.col_offset = 0;
@@ -503,7 +645,10 @@ void ReadLibraryRgbRows(TIFF* tif, const TLayout& layout, int32_t reduction, TIm
       if (y % static_cast<uint32_t>(reduction) != 0) continue;
       const auto row = static_cast<int32_t>(std::min<uint32_t>(y, INT32_MAX));
       uint8_t* buffer = image.RowBuffer(0, row, width);
-      if (!buffer) break;
+      if (!buffer) {
+        outcome = TReadOutcome::Partial;
+        break;
+      }
       const uint32_t* pixel = band.data() + size_t{r} * layout.width;
       for (uint32_t x = 0; x < layout.width; ++x) {
         buffer[3 * x] = static_cast<uint8_t>(TIFFGetB(pixel[x]));
@@ -513,29 +658,37 @@ void ReadLibraryRgbRows(TIFF* tif, const TLayout& layout, int32_t reduction, TIm
       image.PutRow(0, row, buffer, width);
     }
     const uint32_t done = top + rows;
-    if (!complete || ProgressReport(static_cast<int>(uint64_t{done} * 100 / layout.height)) != 0) break;
+    if (!complete)
+      outcome = TReadOutcome::Partial;
+    else if (ProgressReport(static_cast<int>(uint64_t{done} * 100 / layout.height)) != 0)
+      outcome = TReadOutcome::Stopped;
   }
   TIFFRGBAImageEnd(&rgba);
+  return outcome;
 }
 
-void ReadPage(TIFF* tif, const char* path, TImage& image, const TProfile& options) {
+TReadOutcome ReadPage(TIFF* tif, const char* path, TImage& image, const TProfile& options) {
   const int32_t page = TiffPageOfName(path);
   if (page > 0) {
     const auto directory = static_cast<tdir_t>(page - 1);
-    if (!TIFFSetDirectory(tif, directory) || TIFFCurrentDirectory(tif) != directory) return;
+    if (!TIFFSetDirectory(tif, directory) || TIFFCurrentDirectory(tif) != directory) return TReadOutcome::Failed;
   }
   TLayout layout;
-  if (!ReadLayout(tif, layout) || !DataCanHold(tif, layout)) return;
+  if (!ReadLayout(tif, layout)) {
+    TIFFErrorExt(TIFFClientdata(tif), TIFFFileName(tif),
+                 "Picture of %u x %u pixels, %u samples of %u bits, photometric %u is not read", layout.width,
+                 layout.height, layout.samples, layout.bits, layout.photometric);
+    return TReadOutcome::Failed;
+  }
+  if (!DataCanHold(tif, layout)) return TReadOutcome::Failed;
   const auto width = static_cast<int32_t>(layout.width);
   const auto height = static_cast<int32_t>(std::min<uint32_t>(layout.height, INT32_MAX));
   const int32_t reduction = ReaderReduction(options, width, height);
   image.Create(kFileTypeTiff, width, height, layout.xDpi, layout.yDpi, layout.bytesPerPixel, reduction, 0);
   SendDescription(tif);
   SetReaderPalette(tif, layout, image);
-  if (layout.libraryRgb)
-    ReadLibraryRgbRows(tif, layout, reduction, image);
-  else
-    ReadRows(tif, layout, reduction, image);
+  return layout.libraryRgb ? ReadLibraryRgbRows(tif, layout, reduction, image)
+                           : ReadRows(tif, layout, reduction, image);
 }
 
 // ---------------------------------------------------------------- writing
@@ -626,16 +779,18 @@ void PackRow(const TWriteLayout& layout, uint8_t* row, int32_t width) {
   }
 }
 
-bool WriteRows(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area, const TImage& image,
-               const TDither* ditherer) {
+// kSaveWritten, kSaveFailed when libtiff fails, kSaveStopped when the user
+// stops.
+int WriteRows(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area, const TImage& image,
+              const TDither* ditherer) {
   std::vector<uint8_t> row(static_cast<size_t>(area.width) * static_cast<size_t>(image.BytesPerPixel()));
   for (int32_t r = 0; r < area.height; ++r) {
     FetchOutputRow(image, area, r, row.data(), ditherer);
     PackRow(layout, row.data(), area.width);
-    if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) != 1) return false;
-    if (ProgressReport(static_cast<int>((r + 1) * int64_t{100} / area.height)) != 0) return false;
+    if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) != 1) return kSaveFailed;
+    if (ProgressReport(static_cast<int>((r + 1) * int64_t{100} / area.height)) != 0) return kSaveStopped;
   }
-  return true;
+  return kSaveWritten;
 }
 
 // A path naming a page selects that directory; any other write is placed
@@ -671,32 +826,33 @@ int32_t TiffPageCount(TPkgStream* stream) {
   return tif ? static_cast<int32_t>(TIFFNumberOfDirectories(tif.get())) : 0;
 }
 
-void ReadTiff(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
-  if (!stream || ReadCamera(stream, path, image, options)) return;
-  if (PkgSeek(stream, 0, SEEK_SET) != 0) return;
+TReadOutcome ReadTiff(TPkgStream* stream, const char* path, TImage& image, const TProfile& options) {
+  if (!stream) return TReadOutcome::Failed;
+  if (const std::optional<TReadOutcome> camera = ReadCamera(stream, path, image, options)) return *camera;
+  if (PkgSeek(stream, 0, SEEK_SET) != 0) return TReadOutcome::Failed;
   TTiffClient client{stream};
   TTiffHandle tif = OpenClient(path, "r", client);
-  if (tif) ReadPage(tif.get(), path, image, options);
+  return tif ? ReadPage(tif.get(), path, image, options) : TReadOutcome::Failed;
 }
 
 int WriteTiff(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
   const TSaveSize area = PrepareSaveOutput(image, options);
-  if (area.width <= 0 || area.height <= 0) return 1;
+  if (area.width <= 0 || area.height <= 0) return kSaveFailed;
   TLogPalette palette;
   if (image.BytesPerPixel() == 1) WriterPalette(image, ditherer, palette);
   const TWriteLayout layout = ChooseLayout(image, palette, options);
   TPkgStream* stream = PkgOpen(path, "wb+");
-  if (!stream) return 1;
+  if (!stream) return kSaveFailed;
   TTiffClient client{stream};
-  bool ok = false;
+  int result = kSaveFailed;
   if (TTiffHandle tif = OpenClient(path, "w", client)) {
     SelectWritePage(tif.get(), path);
-    ok = SetWriterTags(tif.get(), layout, area, image, palette) && WriteRows(tif.get(), layout, area, image, ditherer) &&
-         TIFFWriteDirectory(tif.get()) == 1;
+    if (SetWriterTags(tif.get(), layout, area, image, palette)) result = WriteRows(tif.get(), layout, area, image, ditherer);
+    if (result == kSaveWritten && TIFFWriteDirectory(tif.get()) != 1) result = kSaveFailed;
   }
-  ok = ok && !client.writeFailed;
-  // A file that was not written completely is deleted, so that no short file
-  // is ever taken for a saved picture.
-  const int closed = PkgClose(stream, ok ? kPkgKeep : kPkgAbandon);
-  return ok && closed == 0 ? 0 : 1;
+  if (result == kSaveWritten && client.writeFailed) result = kSaveFailed;
+  // A file that was not written completely is abandoned, so that no short
+  // file is ever taken for a saved picture.
+  const int closed = PkgClose(stream, result == kSaveWritten ? kPkgKeep : kPkgAbandon);
+  return result == kSaveWritten && closed != 0 ? kSaveFailed : result;
 }

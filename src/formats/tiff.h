@@ -2,6 +2,8 @@
 // The TIFF adapter.
 #include <cstdint>
 
+#include "formats/codec_results.h"
+
 struct TPkgStream;
 class TImage;
 class TProfile;
@@ -9,10 +11,13 @@ class TDither;
 
 // Reads the picture from a stream positioned at its first byte into the
 // image; path names it for page selection and messages. Bad or short data
-// leaves a partial or blank picture.
-void ReadTiff(TPkgStream* stream, const char* path, TImage& image, const TProfile& options);
-// Writes the cropped, oriented output of the image to path; 0 on success,
-// non-zero when the file could not be written completely.
+// leaves a partial picture (Partial) or, when nothing of the picture could
+// be read, the image as it was (Failed); a stop from the progress hook
+// answers Stopped.
+TReadOutcome ReadTiff(TPkgStream* stream, const char* path, TImage& image, const TProfile& options);
+// Writes the cropped, oriented output of the image to path: kSaveWritten,
+// kSaveFailed, or kSaveStopped when the progress hook asked to stop. A failed
+// or stopped write leaves the old file, or none, as it was.
 int WriteTiff(const char* path, TImage& image, const TProfile& options, TDither* ditherer);
 
 // The page a name selects: N (1 to 9999) when it ends in ".tif", a slash or

@@ -86,7 +86,7 @@ protected:
     const std::string path = m_dir / "camera.tif";
     TPkgStream* stream = PkgOpen(path.c_str(), "rb");
     ASSERT_NE(stream, nullptr);
-    ReadTiff(stream, path.c_str(), m_image, m_options);
+    m_outcome = ReadTiff(stream, path.c_str(), m_image, m_options);
     PkgClose(stream, 0);
   }
   std::array<int, 3> Rgb(int x, int y) const {
@@ -109,6 +109,7 @@ protected:
   TProfile m_options;
   std::unique_ptr<TImage> m_imageOwner = NewImageFor(m_options);
   TImage& m_image = *m_imageOwner;
+  TReadOutcome m_outcome = TReadOutcome::CannotOpen;
 };
 
 TEST(CameraIdentification, TextsAtTheirOffsetsInOrder) {
@@ -445,6 +446,7 @@ TEST_F(CameraTest, ShortFilesReadTheEndValue) {
   for (int r = 0; r < 100; ++r) Append(file, CrwRow({512, 512, 512, 512, 512, 512, 512, 512}));
   file.resize(file.size() + 5);
   Read(file);
+  EXPECT_EQ(m_outcome, TReadOutcome::Partial);
   ExpectPicture(854, 613);
   // 100 rows of 512 and the rest 1023, which the white point leaves out.
   EXPECT_EQ(Grey(0, 0), 512 * 255 / 516);
@@ -453,6 +455,7 @@ TEST_F(CameraTest, ShortFilesReadTheEndValue) {
     head[707] = 1;
     Read(head);
     EXPECT_EQ(m_image.m_fileType, 5);
+    EXPECT_EQ(m_outcome, TReadOutcome::Partial);
   }
 }
 
@@ -464,6 +467,7 @@ TEST_F(CameraTest, AbortEndsDecoding) {
     rlecodecs::TStopAfter stop(5);
     Read(file);
   }
+  EXPECT_EQ(m_outcome, TReadOutcome::Stopped);
   EXPECT_EQ(Grey(0, 4), 77);
   EXPECT_EQ(Grey(0, 5), 0);
 }

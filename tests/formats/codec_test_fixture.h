@@ -20,30 +20,36 @@
 #include "core/progress.h"
 #include "filepkg/filepkg.h"
 #include "formats/bmp.h"
+#include "formats/codec_results.h"
 #include "support/image_fixture.h"
 #include "support/peer.h"
 
 namespace rlecodecs {
 
-using TReader = void (*)(TPkgStream*, TImage&, const TProfile&);
+using TReader = TReadOutcome (*)(TPkgStream*, TImage&, const TProfile&);
 using TWriter = int (*)(const char*, TImage&, const TProfile&, TDither*);
 using testsupport::TTestImage;
 
+// A picture a reader filled, with the reader's answer.
+struct TReadImage : TTestImage {
+  TReadOutcome outcome = TReadOutcome::CannotOpen;
+};
+
 // A picture as the reader entry leaves it before calling a reader: a blank
 // 1 x 1 picture, recognisable by its size.
-inline std::unique_ptr<TTestImage> BlankImage() {
-  auto holder = std::make_unique<TTestImage>();
+inline std::unique_ptr<TReadImage> BlankImage() {
+  auto holder = std::make_unique<TReadImage>();
   holder->image.Create(1, 1, 1, 1, 1, 1, 1, 1);
   return holder;
 }
 
-inline std::unique_ptr<TTestImage> ReadFile(TReader reader, const std::string& path,
+inline std::unique_ptr<TReadImage> ReadFile(TReader reader, const std::string& path,
                                             const TProfile& options = TProfile()) {
   auto holder = BlankImage();
   TPkgStream* stream = PkgOpen(path.c_str(), "rb");
   EXPECT_NE(stream, nullptr) << path;
   if (stream) {
-    reader(stream, holder->image, options);
+    holder->outcome = reader(stream, holder->image, options);
     PkgClose(stream, 0);
   }
   return holder;
@@ -51,7 +57,7 @@ inline std::unique_ptr<TTestImage> ReadFile(TReader reader, const std::string& p
 
 // Reads bytes held in a scratch stream, as a reader meets data unpacked from
 // an archive.
-inline std::unique_ptr<TTestImage> ReadBytes(TReader reader, const std::vector<uint8_t>& bytes,
+inline std::unique_ptr<TReadImage> ReadBytes(TReader reader, const std::vector<uint8_t>& bytes,
                                              const TProfile& options = TProfile()) {
   auto holder = BlankImage();
   TPkgStream* stream = PkgTempStream(32768, 2);
@@ -61,7 +67,7 @@ inline std::unique_ptr<TTestImage> ReadBytes(TReader reader, const std::vector<u
     EXPECT_EQ(PkgWrite(bytes.data(), 1, bytes.size(), stream), bytes.size());
   }
   EXPECT_EQ(PkgSeek(stream, 0, 0), 0);
-  reader(stream, holder->image, options);
+  holder->outcome = reader(stream, holder->image, options);
   PkgClose(stream, 0);
   return holder;
 }
@@ -199,28 +205,29 @@ inline void MakeVariedPicture(TImage& image) {
   }
 }
 
-// A write the user stops, a write the file system refuses part-way and a
-// file that cannot be created all fail, and none leaves a file behind.
+// A write the user stops answers that it was stopped; a write the file
+// system refuses part-way and a file that cannot be created fail. None
+// leaves a file behind.
 inline void ExpectFailedWritesLeaveNoFile(TWriter writer) {
   TTestImage holder;
   MakeVariedPicture(holder.image);
   testsupport::TTempDir dir;
   {
     TStopAfter stop(5);
-    EXPECT_NE(WriteFile(writer, holder.image, dir / "stopped"), 0);
+    EXPECT_EQ(WriteFile(writer, holder.image, dir / "stopped"), kSaveStopped);
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "stopped"));
 
   // A child process whose files may not grow beyond 4 KiB reports through
   // its exit status whether the writer failed.
   const std::string limited = dir / "limited";
-  EXPECT_EQ(testsupport::RunWithFileSizeLimit(4096, [&] { return WriteFile(writer, holder.image, limited) != 0 ? 0 : 1; }), 0)
+  EXPECT_EQ(testsupport::RunWithFileSizeLimit(4096, [&] { return WriteFile(writer, holder.image, limited) == kSaveFailed ? 0 : 1; }), 0)
       << "a short file was reported as saved";
   EXPECT_FALSE(std::filesystem::exists(limited));
 
   // A plain file where a folder should be.
   testsupport::WriteFileBytes(dir / "plain", std::string("x"));
-  EXPECT_NE(WriteFile(writer, holder.image, dir / "plain/out"), 0);
+  EXPECT_EQ(WriteFile(writer, holder.image, dir / "plain/out"), kSaveFailed);
 }
 
 } // namespace rlecodecs

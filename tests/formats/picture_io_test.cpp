@@ -10,8 +10,10 @@
 #include "settings/profile.h"
 #include "core/dither.h"
 #include "core/image.h"
+#include "core/log_sink.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"
+#include "formats/codec_test_fixture.h"
 #include "formats/comment_sink.h"
 #include "support/peer.h"
 
@@ -56,7 +58,7 @@ protected:
     return path;
   }
 
-  std::string Read(const std::string& path) { return ReadPicture(path.c_str(), *m_image, m_options); }
+  std::string Read(const std::string& path) { return ReadPicture(path.c_str(), *m_image, m_options, &m_outcome); }
 
   void ExpectWhite(int width, int height) {
     ASSERT_EQ(m_image->Width(), width);
@@ -69,6 +71,7 @@ protected:
   int m_count = 0;
   TProfile m_options;
   std::unique_ptr<TImage> m_image = NewImageFor(m_options);
+  TReadOutcome m_outcome = TReadOutcome::Complete;
 };
 
 struct TDetectCase {
@@ -109,6 +112,9 @@ TEST_F(PictureIoTest, DetectsEachSignatureInItsOrder) {
       {"TGA colour-map type 80 hex, type 11", Padded({0x00, 0x80, 0x0B}), "tga"},
       {"TGA colour-map type 2 is not", Padded({0x00, 0x02, 0x02}), "???"},
       {"TGA image type 4 is not", Padded({0x00, 0x00, 0x04}), "???"},
+      {"TGA type 1 without a colour map", Padded({0x00, 0x00, 0x01}), "tga"},
+      {"icon directory is no TGA", Padded({0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x20, 0x20}), "???"},
+      {"cursor directory is no TGA", Padded({0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x10, 0x10}), "???"},
       {"placeable metafile", Padded({0xD7, 0xCD, 0xC6, 0x9A}), "wmf"},
       {"plain metafile", Padded({0x02, 0x00, 0x12, 0x00}), "wmf"},
       {"text only", Text(3000), "???"},
@@ -132,6 +138,111 @@ TEST_F(PictureIoTest, PicturesBehindForeignDataReadLikeThePlainFile) {
     EXPECT_EQ(Read(Write(Concat({Text(600), ReadFileBytes(plain)}))), extension);
     EXPECT_EQ(CompareRgb(expected, ImageToRgb(*m_image)), "");
   }
+}
+
+struct TOutcomeCase {
+  std::string what;
+  std::string path;
+  std::string result;
+  TReadOutcome outcome;
+  const char* logged = nullptr; // a text the log must hold afterwards
+};
+
+// A copy of bytes with every byte from 40 to 60 percent of the way set to
+// FF hex.
+TBytes Damaged(TBytes bytes) {
+  std::fill(bytes.begin() + bytes.size() * 4 / 10, bytes.begin() + bytes.size() * 6 / 10, 0xFF);
+  return bytes;
+}
+
+// The reader entry says how much it read: whole files, copies cut at 60
+// percent of their bytes or damaged in the middle (their rows so far are
+// kept), files whose header the reader refuses, files it recognises but
+// cannot decode, bytes of no format and names that cannot be opened.
+TEST_F(PictureIoTest, OutcomeSaysHowMuchWasRead) {
+  std::vector<TOutcomeCase> cases;
+  for (const std::string extension : {"gif", "jpg", "bmp", "pcx", "tga", "tif"}) {
+    const std::string whole = m_dir / ("whole." + extension);
+    ASSERT_EQ(testsupport::Run("convert rose: -compress lzw -define tiff:rows-per-strip=4 '" + whole + "'"), 0);
+    const TBytes bytes = ReadFileBytes(whole);
+    cases.push_back({"whole " + extension, whole, extension, TReadOutcome::Complete});
+    // libtiff wants the directory, which ImageMagick writes at the end.
+    const TBytes shortened = extension == "tif" ? Damaged(bytes) : TBytes(bytes.begin(), bytes.begin() + bytes.size() * 6 / 10);
+    cases.push_back({"cut " + extension, Write(shortened), extension, TReadOutcome::Partial});
+  }
+  TBytes badBmp = BmpHeader(40);
+  badBmp[28] = 2; // bit count
+  TBytes bigGif = Padded({'G', 'I', 'F', '8', '9', 'a', 0x01, 0x21, 0x01, 0x00}); // 8449 wide
+  const std::string peerJpeg = std::string(ZER_TEST_DATA) + "/peer/jpeg/";
+  const std::string icon = m_dir / "rose.ico";
+  ASSERT_EQ(testsupport::Run("convert rose: -resize 32x32 '" + icon + "'"), 0);
+  TBytes art = Padded({'J', 'G'});
+  art[12] = art[14] = 8;
+  const TOutcomeCase more[] = {
+      {"BMP of 2 bits a pixel", Write(badBmp), "bmp", TReadOutcome::Failed},
+      {"GIF screen wider than 8192", Write(bigGif), "gif", TReadOutcome::Failed},
+      {"GIF without a frame", Write({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}), "gif", TReadOutcome::Failed},
+      {"JPEG start and nothing more", Write(Padded({0xFF, 0xD8, 0xFF})), "jpg", TReadOutcome::Failed},
+      {"TIFF without a directory", Write(Padded({'I', 'I', 0x2A, 0x00})), "tif", TReadOutcome::Failed},
+      {"12-bit JPEG", peerJpeg + "monkey12.jpg", "jpg", TReadOutcome::Failed, "precision 12"},
+      {"icon", icon, "???", TReadOutcome::NotPicture, "Icon and cursor files are not read"},
+      {"art picture is not decoded", Write(art), "art", TReadOutcome::Failed},
+      {"metafile without a player", Write(Padded({0xD7, 0xCD, 0xC6, 0x9A})), "wmf", TReadOutcome::Failed},
+      {"text", Write(Text(3000)), "???", TReadOutcome::NotPicture},
+      {"missing name", m_dir / "missing.gif", "???", TReadOutcome::CannotOpen},
+  };
+  cases.insert(cases.end(), std::begin(more), std::end(more));
+  for (const TOutcomeCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearLoggedMessages();
+    EXPECT_EQ(Read(c.path), c.result);
+    EXPECT_EQ(m_outcome, c.outcome);
+    if (c.logged) {
+      const std::vector<std::string> log = LoggedMessages();
+      EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.find(c.logged) != std::string::npos; }))
+          << testing::PrintToString(log);
+    }
+  }
+}
+
+// Answers "stop" whenever a package layer asks through AbortProc (percent
+// -1), and never to the codecs' own reports.
+class TStopPackageWork {
+public:
+  TStopPackageWork() { SetProgressHook(&kHook); }
+  ~TStopPackageWork() { SetProgressHook(nullptr); }
+
+private:
+  static int Progress(int percent) { return percent < 0 ? 1 : 0; }
+  static void Nothing() {}
+  static constexpr TProgressHook kHook{Nothing, Progress, Nothing};
+};
+
+// A stop the progress hook answers, whether a codec asks or the package
+// asks while it looks for more data, is a stop: the rows so far stay.
+TEST_F(PictureIoTest, StoppedReadIsNoFailure) {
+  for (const std::string extension : {"gif", "jpg", "bmp", "pcx", "tga", "tif"}) {
+    SCOPED_TRACE(extension);
+    const std::string path = m_dir / ("whole." + extension);
+    ASSERT_EQ(testsupport::Run("convert rose: '" + path + "'"), 0);
+    {
+      rlecodecs::TStopAfter stop(3);
+      EXPECT_EQ(Read(path), extension);
+    }
+    EXPECT_EQ(m_outcome, TReadOutcome::Stopped);
+    EXPECT_EQ(m_image->Width(), 70);
+  }
+  const std::string whole = m_dir / "whole.bmp";
+
+  // The package is asked for more data once a read goes beyond the bytes it
+  // knows of, at the latest at the end of a cut file.
+  const TBytes bytes = ReadFileBytes(whole);
+  const std::string cut = Write(TBytes(bytes.begin(), bytes.begin() + bytes.size() / 2));
+  {
+    TStopPackageWork stop;
+    EXPECT_EQ(Read(cut), "bmp");
+  }
+  EXPECT_EQ(m_outcome, TReadOutcome::Stopped);
 }
 
 TEST_F(PictureIoTest, UnreadableNamesLeaveTheBlankPicture) {
@@ -257,6 +368,29 @@ TEST(PictureIoSave, ExtensionDecidesOverTheCode) {
   for (const auto& c : cases) EXPECT_EQ(FileTypeFromExtension(c.path), c.type) << c.path;
 }
 
+// A save the user stops says so, and leaves the old file byte for byte and
+// nothing beside it.
+TEST(PictureIoSave, StoppedSaveKeepsTheOldFile) {
+  TTempDir dir;
+  TProfile options;
+  testsupport::TTestImage holder;
+  rlecodecs::MakeVariedPicture(holder.image);
+  const TBytes old = {'o', 'l', 'd'};
+  for (const char* extension : {"gif", "bmp", "pcx", "tga", "jpg", "tif"}) {
+    SCOPED_TRACE(extension);
+    const std::string path = dir / (std::string("picture.") + extension);
+    WriteFileBytes(path, old);
+    TDither ditherer;
+    {
+      rlecodecs::TStopAfter stop(5);
+      EXPECT_EQ(SavePicture(path.c_str(), 0, holder.image, options, &ditherer), kSaveStopped);
+    }
+    EXPECT_EQ(ReadFileBytes(path), old);
+    std::filesystem::remove(path);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  }
+}
+
 TEST(PictureIoSave, UnknownCodeWritesNothing) {
   TTempDir dir;
   TProfile options;
@@ -264,7 +398,7 @@ TEST(PictureIoSave, UnknownCodeWritesNothing) {
   BlankPicture(*image, 8, 8);
   for (int32_t code : {0, 7, -1, 99}) {
     const std::string path = dir / ("out" + std::to_string(code));
-    EXPECT_EQ(SavePicture(path.c_str(), code, *image, options, nullptr), 1) << code;
+    EXPECT_EQ(SavePicture(path.c_str(), code, *image, options, nullptr), kSaveFailed) << code;
     EXPECT_FALSE(std::filesystem::exists(path)) << code;
   }
 }

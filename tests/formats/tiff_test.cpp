@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -85,6 +87,20 @@ TBytes Le16Values(std::initializer_list<uint16_t> values) {
   return bytes;
 }
 
+// 32-bit floating-point samples in the machine's byte order, as libtiff
+// writes them.
+TBytes FloatValues(std::initializer_list<float> values) {
+  TBytes bytes;
+  for (float v : values) {
+    uint8_t raw[4];
+    std::memcpy(raw, &v, 4);
+    bytes.insert(bytes.end(), raw, raw + 4);
+  }
+  return bytes;
+}
+
+void FloatSamples(TIFF* tif) { TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP); }
+
 class TiffTest : public peerfiles::TPeerFilesTest<TiffTest> {
 public:
   static constexpr const char* kSourceCommand = "convert -seed 5 -size 161x97 plasma:fractal -depth 8";
@@ -101,10 +117,11 @@ protected:
     m_image.Create(0, 1, 1, 1, 1, 1, 1, 0);
     TPkgStream* stream = PkgOpen(path.c_str(), "rb");
     ASSERT_NE(stream, nullptr) << path;
-    ReadTiff(stream, (pageName.empty() ? path : pageName).c_str(), m_image, m_options);
+    m_outcome = ReadTiff(stream, (pageName.empty() ? path : pageName).c_str(), m_image, m_options);
     PkgClose(stream, 0);
   }
   bool MadePicture() const { return m_image.m_fileType == 5; }
+  TReadOutcome m_outcome = TReadOutcome::CannotOpen;
   // Pixel (x, y) as red, green, blue.
   std::array<int, 3> Rgb(int x, int y) const {
     const TRgbPicture picture = ImageToRgb(m_image);
@@ -200,6 +217,31 @@ TEST_F(TiffTest, LibtiffSuiteMatchesItsReferences) {
   }
 }
 
+// Grey with alpha in separate PackBits planes, whose alpha is left out, and
+// floating-point samples. ImageMagick puts the grey plane of the first file
+// into red and blue and the alpha into green, so red is compared. The other
+// files carry no range for their values, which run from 74 to 255; the reader
+// scales them from the lowest to the highest, and ImageMagick is told that
+// range before it reads (it takes 0 to 1 otherwise).
+TEST_F(TiffTest, SuiteFilesImageMagickReadsAreRead) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"minisblack-2c-8b-alpha.tiff", "'IN' -channel R -separate"},
+      {"test_float64_predictor2_le_lzw.tif", "-define quantum:minimum=74 -define quantum:maximum=255 'IN'"},
+      {"test_float64_predictor2_be_lzw.tif", "-define quantum:minimum=74 -define quantum:maximum=255 'IN'"},
+  };
+  for (const auto& [file, peerCommand] : cases) {
+    SCOPED_TRACE(file);
+    const std::string path = kPeerTiff + file;
+    Read(path);
+    EXPECT_EQ(m_outcome, TReadOutcome::Complete);
+    EXPECT_EQ(m_image.BytesPerPixel(), 1);
+    std::string command = std::string("convert ") + peerCommand + " -depth 8 OUT";
+    command.replace(command.find("IN"), 2, path);
+    // ImageMagick rounds the scaled values, we truncate.
+    EXPECT_EQ(CompareRgb(ReadPnm(Make(std::string(file) + ".pgm", command)), ImageToRgb(m_image), 1), "");
+  }
+}
+
 TEST_F(TiffTest, EverySuiteFileReadsWithoutHarm) {
   // Among them directory chains that loop back to themselves and to the
   // first directory, floating-point and two-sample files.
@@ -265,6 +307,25 @@ TEST_F(TiffTest, SampleValuesBecomePictureBytes) {
           TIFFSetField(tif, TIFFTAG_COLORMAP, red, green, blue);
         }},
        {{128, 128, 127}, {0, 0, 255}, {18, 255, 0}}},
+      // Floating-point samples are scaled from the range the file declares,
+      // else from their own lowest to their highest value; not a number is 0.
+      {"float-declared-range",
+       {4, 1, 32, 1, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, FloatValues({0.5f, 1.0f, 2.0f, 0.0f}),
+        [](TIFF* tif) {
+          FloatSamples(tif);
+          TIFFSetField(tif, TIFFTAG_SMINSAMPLEVALUE, 0.5);
+          TIFFSetField(tif, TIFFTAG_SMAXSAMPLEVALUE, 1.5);
+        }},
+       {{0, 0, 0}, {127, 127, 127}, {255, 255, 255}, {0, 0, 0}}},
+      {"float-own-range",
+       {3, 1, 32, 1, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, FloatValues({-2.0f, 6.0f, NAN}), FloatSamples},
+       {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}}},
+      {"grey-alpha", {2, 1, 8, 2, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, {10, 255, 20, 0},
+                      [](TIFF* tif) {
+                        const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+                        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+                      }},
+       {{10, 10, 10}, {20, 20, 20}}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -364,13 +425,14 @@ TEST_F(TiffTest, PageOfName) {
 TEST_F(TiffTest, UnusableTagsMakeNoPicture) {
   const TPage cases[] = {
       {.width = 8193, .rows = TBytes(8193)},
-      {.width = 1, .samples = 2, .rows = {1, 2}},
-      {.width = 1, .bits = 32, .rows = {1, 2, 3, 4}},
+      {.width = 2, .samples = 2, .photometric = PHOTOMETRIC_RGB, .rows = {1, 2, 3, 4}},
+      {.width = 3, .bits = 32, .rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
   };
   for (const TPage& page : cases) {
     SCOPED_TRACE(page.width);
     Read(Handmade("refused.tif", {page}));
     EXPECT_FALSE(MadePicture());
+    EXPECT_EQ(m_outcome, TReadOutcome::Failed);
   }
 }
 
@@ -452,6 +514,7 @@ TEST_F(TiffTest, ShortFilesKeepTheRowsTheyHold) {
     ClearLoggedMessages();
     Read(dir / "short.tif");
     EXPECT_TRUE(LogHas("TIFF Error: ")) << length;
+    EXPECT_NE(m_outcome, TReadOutcome::Complete) << length;
     if (MadePicture()) {
       EXPECT_EQ(m_image.Width(), 161);
     }
@@ -465,6 +528,7 @@ TEST_F(TiffTest, AbortKeepsThePartialPicture) {
     rlecodecs::TStopAfter stop(10);
     Read(path);
   }
+  EXPECT_EQ(m_outcome, TReadOutcome::Stopped);
   const TRgbPicture peer = PeerDecode(path);
   const TRgbPicture got = ImageToRgb(m_image);
   EXPECT_TRUE(std::equal(peer.rgb.begin(), peer.rgb.begin() + 10 * 161 * 3, got.rgb.begin()));
