@@ -257,7 +257,9 @@ TPkgStream* PkgOpen(const char* name, const char* mode) {
     }
     current = next;
   }
-  PkgClose(current, 0);
+  // Whatever the open made on its way (a file for a container, say) goes
+  // again.
+  PkgClose(current, kPkgAbandon);
   return nullptr;
 }
 

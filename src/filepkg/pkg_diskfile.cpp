@@ -426,11 +426,15 @@ TPkgStream* StreamForDescriptor(const TPkgInfo& info, int fd, TSaveKind save) {
   return stream;
 }
 
+TPkgStream* OpenNewFile(const TPkgInfo& info, const std::string& target);
+
+// Opens a file of mode 'r' or '*'. A file that mode '*' creates is a new
+// file like those of saves: it is removed again unless its handle is kept,
+// so that an open or a write given up leaves nothing behind.
 TPkgStream* OpenExistingFile(const TPkgInfo& info) {
   int flags = (info.access == 'r' ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if (info.mode == '*') flags |= O_CREAT;
   int fd = open(info.name, flags, 0666);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return info.mode == '*' && errno == ENOENT ? OpenNewFile(info, info.name) : nullptr;
   TPkgStream* stream = StreamForDescriptor(info, fd, TSaveKind::Direct);
   if (stream && info.access == 'r') {
     posix_fadvise(FileOf(stream)->fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -283,6 +283,11 @@ TEST_F(PkgLayers, AbandonKeepsTheContainerAndDeleteRemovesTheMember) {
   EXPECT_EQ(Read("a.zip/b.zip/n.gif"), "other");
 }
 
+TEST_F(PkgLayers, AWriteGivenUpLeavesNothingItMade) {
+  ASSERT_TRUE(Write("new.zip/b.zip/m.gif", "given up", kPkgAbandon));
+  EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path())) << "the archive the write made is gone again";
+}
+
 TEST_F(PkgLayers, AStreamHandedBackIsClaimedAgain) {
   WriteFile(m_dir / "w.zip", std::string(kWrapMagic) + Serialize({{"m.gif", "inside"}}));
   EXPECT_EQ(Read("w.zip/m.gif"), "inside");

@@ -119,6 +119,12 @@ TEST_F(PkgNames, AComponentWithADotBecomesAFileForTheLayerAbove) {
   EXPECT_EQ(ListNames(m_dir / "new/sub.zip"), std::vector<std::string>{m_dir / "new/sub.zip/m.gif"});
 }
 
+TEST_F(PkgNames, AnOpenThatFailsLeavesNoFileItMade) {
+  // No layer takes pages into a new, empty TIFF file.
+  EXPECT_EQ(PkgOpen((m_dir / "x/new.tif/page0001.tif").c_str(), "wb"), nullptr);
+  EXPECT_FALSE(IsFile(m_dir / "x/new.tif"));
+}
+
 TEST_F(PkgNames, WritingBelowAnExistingFileLeavesItAlone) {
   struct stat before;
   ASSERT_EQ(stat((m_dir / "x/z.gif").c_str(), &before), 0);
