@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "filepkg/pkg_disk.h"
+#include "filepkg/pkg_encoded.h"
 #include "filepkg/pkg_gif_frames.h"
 #include "filepkg/pkg_pwp.h"
 #include "filepkg/pkg_slide_list.h"
@@ -35,7 +36,7 @@ std::vector<TPkgFirstLevel>& FirstLevels() {
 std::vector<TPkgClaimLayer>& ClaimLayers() {
   static std::vector<TPkgClaimLayer> layers = {
       {"EnableZIPIO", ZipClaim},       {"EnableGIFIO", GifFramesClaim}, {"EnablePWPIO", PwpClaim},
-      {"EnableTIFIO", TiffPagesClaim}, {"EnableSLIIO", SlideListClaim},
+      {"EnableTIFIO", TiffPagesClaim}, {"EnableSLIIO", SlideListClaim}, {"EnableUUEIO", EncodedClaim},
   };
   return layers;
 }

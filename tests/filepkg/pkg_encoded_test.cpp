@@ -1,0 +1,128 @@
+// Encoded text as a container: files uuencoded by sharutils, base64 in MIME
+// mail, BinHex made by macutils, and text that went through mailers and web
+// pages, listed and decoded byte for byte.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filepkg/pkg_test_support.h"
+#include "support/peer.h"
+
+using namespace pkgtest;
+
+namespace {
+
+std::string ReadName(const std::string& name) {
+  TPkgStream* stream = PkgOpen(name.c_str(), "rb");
+  if (!stream) return "(none)";
+  std::vector<uint8_t> bytes = ReadAll(stream);
+  PkgClose(stream, kPkgKeep);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> Members(const std::string& container) {
+  std::vector<std::string> names;
+  for (const std::string& entry : ListNames(container)) names.push_back(entry.substr(container.size() + 1));
+  return names;
+}
+
+class PkgEncoded : public testing::Test {
+protected:
+  void SetUp() override {
+    std::vector<uint8_t> noise = Pattern(100000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(noise[i] * 7 + i / 251);
+    WriteFile(m_dir / "pic.gif", noise);
+    WriteFile(m_dir / "note.txt", "a short note\n");
+    m_picture = std::string(noise.begin(), noise.end());
+  }
+  void Make(const std::string& command) {
+    ASSERT_EQ(testsupport::Run("cd '" + m_dir.Path() + "' && " + command), 0) << command;
+  }
+  TTempDir m_dir;
+  std::string m_picture;
+};
+
+TEST_F(PkgEncoded, PeerEncodingsDecodeByteForByte) {
+  Make("uuencode pic.gif dir/pic.gif > uu.txt && uuencode -m pic.gif pic.gif > b64.txt && "
+       "binhex -d pic.gif > pic.hqx && "
+       "python3 -c \"import email.message, sys\n"
+       "m = email.message.EmailMessage(); m['Subject'] = 'pictures'; m.set_content('see attached')\n"
+       "m.add_attachment(open('pic.gif', 'rb').read(), maintype='image', subtype='gif', filename='holiday.gif')\n"
+       "m.add_attachment(open('note.txt', 'rb').read(), maintype='image', subtype='jpeg')\n"
+       "sys.stdout.write(m.as_string())\" > mail.eml");
+  struct {
+    const char* file;
+    std::vector<std::string> members;
+  } cases[] = {
+      {"uu.txt", {"pic.gif"}},    // the folders of a "begin" name are left out
+      {"b64.txt", {"pic.gif"}},   // sharutils' "begin-base64"
+      {"pic.hqx", {"pic.gif"}},   // the name in the BinHex header
+      {"mail.eml", {"holiday.gif", "file0002.jpg"}}, // a part without a name is named by number and type
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string container = m_dir / c.file;
+    ASSERT_EQ(Members(container), c.members);
+    EXPECT_EQ(ReadName(container + "/" + c.members[0]), m_picture);
+  }
+  EXPECT_EQ(ReadName(m_dir / "mail.eml/FILE0002.JPG"), "a short note\n");
+  EXPECT_EQ(ReadName(m_dir / "mail.eml/missing.gif"), "(none)");
+}
+
+TEST_F(PkgEncoded, TextThatWentThroughMailersAndWebPages) {
+  // Trailing spaces stripped by a mailer; the text pasted into a web page
+  // with its '<', '>' and '&' written as references; two files in one mail
+  // with text between them.
+  Make("uuencode pic.gif pic.gif | sed 's/ *$//' > stripped.txt && "
+       "uuencode pic.gif pic.gif | sed 's/&/\\&amp;/g; s/</\\&lt;/g; s/>/\\&gt;/g' > page.htm && "
+       "(echo 'From: someone'; echo; uuencode note.txt first.txt; echo 'and another:'; "
+       "uuencode pic.gif second.gif) > two.txt");
+  EXPECT_EQ(ReadName(m_dir / "stripped.txt/pic.gif"), m_picture);
+  EXPECT_EQ(ReadName(m_dir / "page.htm/pic.gif"), m_picture);
+  EXPECT_EQ(Members(m_dir / "two.txt"), (std::vector<std::string>{"first.txt", "second.gif"}));
+  EXPECT_EQ(ReadName(m_dir / "two.txt/second.gif"), m_picture);
+  EXPECT_EQ(ReadName(m_dir / "two.txt/first.txt"), "a short note\n");
+}
+
+TEST_F(PkgEncoded, BrokenTextEndsWithoutHarmAndPlainTextIsNoContainer) {
+  Make("uuencode pic.gif pic.gif > whole.txt && head -c 50000 whole.txt > cut.txt && "
+       "sed '100,105d' whole.txt > holes.txt");
+  // The last line, cut in the middle, is padded as if spaces were missing.
+  std::string cut = ReadName(m_dir / "cut.txt/pic.gif");
+  ASSERT_GT(cut.size(), 30000u);
+  cut.resize(cut.size() - 45);
+  EXPECT_EQ(m_picture.compare(0, cut.size(), cut), 0) << "what was decoded before is right";
+  EXPECT_NE(ReadName(m_dir / "holes.txt/pic.gif"), "(none)");
+  WriteFile(m_dir / "plain.txt", std::string(5000, 'x'));
+  EXPECT_EQ(PkgOpen((m_dir / "plain.txt").c_str(), "rd"), nullptr);
+  EXPECT_EQ(PkgOpen((m_dir / "pic.gif").c_str(), "rd"), nullptr) << "binary data is no text";
+}
+
+// libarchive's archives come uuencoded: each opens through the encoded
+// file as it does after uudecode.
+TEST_F(PkgEncoded, ArchivesInsideEncodedFiles) {
+  const std::filesystem::path data = ZER_TEST_DATA "/../../../shared/testdata/zip";
+  if (!std::filesystem::is_directory(data)) GTEST_SKIP() << "no peer test data";
+  const std::string source = std::filesystem::canonical(data).string();
+  int compared = 0;
+  for (const char* name : {"test_compat_zip_1.zip", "test_read_format_zip_nested.zip",
+                           "test_read_format_zip_filename_utf8_jp.zip", "test_read_format_zip_sfx"}) {
+    SCOPED_TRACE(name);
+    const std::string encoded = source + "/" + name + ".uu";
+    const std::string decoded = m_dir / name;
+    ASSERT_EQ(testsupport::Run("uudecode -o '" + decoded + "' '" + encoded + "'"), 0);
+    std::vector<std::string> inside = Members(encoded);
+    ASSERT_EQ(inside.size(), 1u);
+    std::vector<std::string> members = Members(encoded + "/" + inside[0]);
+    EXPECT_EQ(members, Members(decoded));
+    for (const std::string& member : members) {
+      EXPECT_EQ(ReadName(encoded + "/" + inside[0] + "/" + member), ReadName(decoded + "/" + member)) << member;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 5);
+}
+
+} // namespace
