@@ -359,7 +359,10 @@ bool TLineReader::Next(std::string& line) {
     return true;
   }
   for (;;) {
-    if (m_pollAbort && PkgAbortRequested()) return false;
+    if (m_pollAbort && PkgAbortRequested()) {
+      m_stopped = true;
+      return false;
+    }
     line.clear();
     int byte = 0;
     while (line.size() < m_maxLength && (byte = PkgGetByte(m_stream)) > 0 && byte != '\n' && byte != '\r')

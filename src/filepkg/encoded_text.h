@@ -26,11 +26,20 @@ public:
   bool Next(std::string& line);
   // Gives a line back: the next call of Next returns it again.
   void Unread(std::string line) { m_unread = std::move(line); }
+  // Goes back to the first line.
+  void Restart() {
+    PkgSeek(m_stream, 0, SEEK_SET);
+    m_unread.reset();
+    m_stopped = false;
+  }
+  // True when the text ended because the user asked to stop.
+  bool Stopped() const { return m_stopped; }
 
 private:
   TPkgStream* m_stream;
   size_t m_maxLength;
   bool m_pollAbort;
+  bool m_stopped = false;
   std::optional<std::string> m_unread;
 };
 

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "filepkg/encoded_text.h"
+#include "filepkg/pkg_cache.h"
 #include "filepkg/pkg_layers.h"
 #include "filepkg/pkg_listing.h"
 
@@ -70,11 +71,10 @@ bool IsHeaderField(const std::string& line) {
 // line, into a sink.
 class TFileWalk {
 public:
-  explicit TFileWalk(TPkgStream* source) : m_source(source), m_reader(source, kMaxLineLength, true) {}
+  explicit TFileWalk(TPkgStream* source) : m_reader(source, kMaxLineLength, true) {}
 
   void Restart() {
-    PkgSeek(m_source, 0, SEEK_SET);
-    m_reader = TLineReader(m_source, kMaxLineLength, true);
+    m_reader.Restart();
     m_number = 0;
     m_decoder.reset();
   }
@@ -125,9 +125,10 @@ public:
   }
 
   const std::string& Name() const { return m_name; }
+  // True when the current file was decoded to its end (not stopped).
+  bool Complete() const { return m_ended && !m_reader.Stopped(); }
 
 private:
-  TPkgStream* m_source;
   TLineReader m_reader;
   std::unique_ptr<TDecoder> m_decoder;
   std::string m_name;
@@ -186,6 +187,7 @@ TEncodedText* TextOf(TPkgStream* stream) { return static_cast<TEncodedText*>(str
 struct TEncodedMember {
   TPkgStream* container = nullptr;
   TPkgStream* data = nullptr;
+  bool complete = false;
   ~TEncodedMember() {
     if (data) PkgClose(data, kPkgKeep);
     if (container) PkgClose(container, kPkgKeep);
@@ -201,6 +203,7 @@ int MemberFill(TPkgStream* stream) {
   bool more = true;
   while (more && member.data->size < target) more = walk.Decode(64);
   stream->size = member.data->size;
+  member.complete = walk.Complete();
   return more ? 0 : 1;
 }
 
@@ -213,8 +216,15 @@ uint8_t* MemberMap(TPkgStream* stream, int forWriting, int32_t* length) {
   return bytes;
 }
 
+// A file decoded to its end is kept by the open-file cache, so that opening
+// it again does not decode it again.
 int MemberClose(TPkgStream* stream, int closeMode) {
-  delete MemberOf(stream);
+  TEncodedMember* member = MemberOf(stream);
+  if (closeMode == kPkgKeep && member->complete) {
+    PkgClose(PkgCacheWrap(member->data, stream->info.name), kPkgKeep);
+    member->data = nullptr;
+  }
+  delete member;
   return closeMode == kPkgDelete ? -1 : 0;
 }
 

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 
+#include "filepkg/pkg_cache.h"
 #include "filepkg/pkg_disk.h"
 #include "filepkg/pkg_encoded.h"
 #include "filepkg/pkg_gif_frames.h"
+#include "filepkg/pkg_join.h"
 #include "filepkg/pkg_pwp.h"
 #include "filepkg/pkg_slide_list.h"
 #include "filepkg/pkg_tiff_pages.h"
@@ -20,6 +22,7 @@ namespace {
 // relative disk name.
 std::vector<TPkgFirstLevel>& FirstLevels() {
   static std::vector<TPkgFirstLevel> levels = {
+      {"EnableMEMIO", nullptr, CacheOpenFirst, CacheFlush, true},
       // URLs are recognised, so that they never reach the disk, but only
       // read through a download layer.
       {"EnableURLIO", UrlCanonical, nullptr, nullptr, false},
@@ -36,7 +39,8 @@ std::vector<TPkgFirstLevel>& FirstLevels() {
 std::vector<TPkgClaimLayer>& ClaimLayers() {
   static std::vector<TPkgClaimLayer> layers = {
       {"EnableZIPIO", ZipClaim},       {"EnableGIFIO", GifFramesClaim}, {"EnablePWPIO", PwpClaim},
-      {"EnableTIFIO", TiffPagesClaim}, {"EnableSLIIO", SlideListClaim}, {"EnableUUEIO", EncodedClaim},
+      {"EnableTIFIO", TiffPagesClaim}, {"EnableSLIIO", SlideListClaim}, {"EnableMULIO", JoinClaim},
+      {"EnableUUEIO", EncodedClaim},
   };
   return layers;
 }

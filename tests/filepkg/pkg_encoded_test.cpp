@@ -100,6 +100,43 @@ TEST_F(PkgEncoded, BrokenTextEndsWithoutHarmAndPlainTextIsNoContainer) {
   EXPECT_EQ(PkgOpen((m_dir / "pic.gif").c_str(), "rd"), nullptr) << "binary data is no text";
 }
 
+TEST_F(PkgEncoded, NumberedPartsAreReadAsOneText) {
+  Make("uuencode pic.gif pic.gif > whole && split -n l/3 whole part && mv partaa post.uu1 && mv partab post.uu2 && "
+       "mv partac post.uu3 && cp post.uu1 lone.uu1 && cp post.uu3 lone.uu3");
+  EXPECT_EQ(ReadName(m_dir / "post.uu1/pic.gif"), m_picture);
+  // Without its second part the first holds only the start of the file.
+  std::string start = ReadName(m_dir / "lone.uu1/pic.gif");
+  EXPECT_LT(start.size(), m_picture.size() / 2);
+  EXPECT_EQ(m_picture.compare(0, start.size() - 45, start, 0, start.size() - 45), 0);
+  EXPECT_TRUE(IsFile(m_dir / "post.uu2")) << "the parts stay as they are";
+}
+
+TEST_F(PkgEncoded, DecodedFilesAreKeptByTheCache) {
+  Make("uuencode pic.gif pic.gif > one.uue");
+  const std::string member = m_dir / "one.uue/pic.gif";
+  auto layerOf = [](const std::string& name) {
+    TPkgStream* stream = PkgOpen(name.c_str(), "rb");
+    std::string layer = stream ? stream->info.layerId : "(none)";
+    if (stream) ReadAll(stream);
+    PkgClose(stream, kPkgKeep);
+    return layer;
+  };
+  {
+    TIntParamGuard size("CacheSize", 1);
+    TIntParamGuard time("CacheTime", 60);
+    EXPECT_EQ(layerOf(member), "uue");
+    EXPECT_EQ(layerOf(member), "mem") << "decoded once, then served from memory";
+    EXPECT_EQ(ReadName(member), m_picture);
+    // A name about to be written is never served: the cache empties.
+    EXPECT_EQ(PkgOpen(member.c_str(), "wb"), nullptr);
+    EXPECT_EQ(layerOf(member), "uue");
+  }
+  TIntParamGuard size("CacheSize", 1);
+  TIntParamGuard time("CacheTime", 0);
+  layerOf(member);
+  EXPECT_EQ(layerOf(member), "uue") << "with CacheTime 0 nothing is served";
+}
+
 // libarchive's archives come uuencoded: each opens through the encoded
 // file as it does after uudecode.
 TEST_F(PkgEncoded, ArchivesInsideEncodedFiles) {
