@@ -64,7 +64,8 @@ bool StartCommand(int argc, char** argv, size_t operandCount, TCommandStart& sta
   if (!ApplySwitches(settingSwitches, start.settings)) return false;
   HandSettingsToPackage(start.settings, kWindowlessUserProcess, zipPassword ? zipPassword->c_str() : nullptr);
   start.operands = std::move(arguments.operands);
-  if (start.operands.size() == operandCount) return true;
+  const size_t given = start.operands.size();
+  if (operandCount == kOneOrMore ? given > 0 : given == operandCount) return true;
   CommandUsage(argv[0]);
   return false;
 }

@@ -5,6 +5,7 @@
 // file package as the viewer does, so that the tool deletes, lists and reads
 // exactly as the program would.
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "settings/profile.h"
@@ -35,5 +36,6 @@ struct TCommandStart {
 // name is a leading part of "ZipPassword" is the program's keyword of that
 // name: its value becomes the package's ZIP password. False after a message
 // when a switch is refused or the command was not given operandCount
-// operands.
+// operands (kOneOrMore: at least one).
+inline constexpr size_t kOneOrMore = SIZE_MAX;
 bool StartCommand(int argc, char** argv, size_t operandCount, TCommandStart& start);

@@ -1,11 +1,9 @@
 #pragma once
 // Unzip and Zip Info: the two commands on top of the ZIP layer. Each writes
-// its lines (without time stamps; the log adds them) through a sink: the
-// main window's log, or the tool's standard output.
-#include <functional>
+// its lines through a sink.
 #include <string>
 
-using TLineSink = std::function<void(const std::string& line)>;
+#include "app/line_sink.h"
 
 // Extracts every member of the archive (a package name) into directory, by
 // its file name alone: the folders inside the archive are not made. An empty
