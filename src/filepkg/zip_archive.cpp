@@ -234,10 +234,15 @@ bool FindZip64Directory(TPkgStream* source, int64_t endAt, TDirectory& directory
     recordAt = static_cast<int64_t>(Le64(locator + 8));
     if (!ReadAt(source, recordAt, record, sizeof record) || Le32(record) != kZip64EndSignature) return false;
   }
+  const uint64_t size = Le64(record + 40);
+  const uint64_t offset = Le64(record + 48);
+  // A directory larger than the archive, or beyond it, is no directory.
+  const auto archiveSize = static_cast<uint64_t>(directory.archiveSize);
+  if (size > archiveSize || offset > archiveSize) return false;
   directory.count = Le64(record + 32);
-  directory.size = Le64(record + 40);
-  directory.offset = static_cast<int64_t>(Le64(record + 48));
-  directory.shift = recordAt - static_cast<int64_t>(directory.size) - directory.offset;
+  directory.size = size;
+  directory.offset = static_cast<int64_t>(offset);
+  directory.shift = recordAt - static_cast<int64_t>(size) - directory.offset;
   return true;
 }
 
