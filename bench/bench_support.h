@@ -2,6 +2,8 @@
 // Shared pieces of the benchmarks: a scratch directory, timing our code and a
 // peer tool's command, and a 24-bit picture made by ImageMagick loaded into an
 // image record.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -170,6 +172,28 @@ inline bool DecodeFile(TPathReader reader, const std::string& path, TImage& imag
   const TReadOutcome outcome = reader(stream, path.c_str(), image, options);
   PkgClose(stream, 0);
   return outcome == TReadOutcome::Complete;
+}
+
+// zerbalin-tool, built one folder above the benchmarks.
+inline std::string ToolPath() {
+  char self[4096] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return "zerbalin-tool";
+  std::string path = self;
+  path = path.substr(0, path.rfind('/'));
+  return path.substr(0, path.rfind('/')) + "/zerbalin-tool";
+}
+
+// Times two shell commands doing the same work as whole processes, best of
+// kRuns each, and prints both times and their ratio.
+inline void CompareCommands(const char* what, const std::string& ours, const std::string& peer, const char* peerName) {
+  const double ourSeconds = BestOf([&] { return CommandSeconds(ours); });
+  const double peerSeconds = BestOf([&] { return CommandSeconds(peer); });
+  if (ourSeconds < 0 || peerSeconds < 0) {
+    std::printf("%-40s failed\n", what);
+    return;
+  }
+  std::printf("%-40s zerbalin %.3f s  %s %.3f s  ratio %.2f\n", what, ourSeconds, peerName, peerSeconds,
+              ourSeconds / peerSeconds);
 }
 
 } // namespace bench

@@ -2,41 +2,15 @@
 // archive of 100,000 small members (zerbalin-tool ls vs zipinfo -1), and
 // reading one deflated member of 100 MB (zerbalin-tool cat vs unzip -p).
 // Prints each pair of times and their ratio.
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <string>
 
 #include "bench_support.h"
 
-namespace {
-
-// zerbalin-tool, built one folder above the benchmarks.
-std::string ToolPath() {
-  char self[PATH_MAX] = {};
-  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return "zerbalin-tool";
-  std::string path = self;
-  path = path.substr(0, path.rfind('/'));
-  return path.substr(0, path.rfind('/')) + "/zerbalin-tool";
-}
-
-void Compare(const char* what, const std::string& ours, const std::string& peer, const char* peerName) {
-  const double ourSeconds = bench::BestOf([&] { return bench::CommandSeconds(ours); });
-  const double peerSeconds = bench::BestOf([&] { return bench::CommandSeconds(peer); });
-  if (ourSeconds < 0 || peerSeconds < 0) {
-    std::printf("%-40s failed\n", what);
-    return;
-  }
-  std::printf("%-40s zerbalin %.3f s  %s %.3f s  ratio %.2f\n", what, ourSeconds, peerName, peerSeconds,
-              ourSeconds / peerSeconds);
-}
-
-} // namespace
 
 int main() {
   bench::TScratchDir dir;
-  const std::string tool = "'" + ToolPath() + "'";
+  const std::string tool = "'" + bench::ToolPath() + "'";
   const std::string make =
       "cd '" + dir / "" + "' && python3 -c \"\n"
       "import random, zipfile\n"
@@ -51,9 +25,9 @@ int main() {
     std::fprintf(stderr, "could not make the test archives\n");
     return 1;
   }
-  Compare("list 100,000 members", tool + " ls '" + dir / "many.zip" + "' > /dev/null",
+  bench::CompareCommands("list 100,000 members", tool + " ls '" + dir / "many.zip" + "' > /dev/null",
           "zipinfo -1 '" + dir / "many.zip" + "' > /dev/null", "zipinfo -1");
-  Compare("read a 100 MB deflated member", tool + " cat '" + dir / "big.zip/words.txt" + "' > /dev/null",
+  bench::CompareCommands("read a 100 MB deflated member", tool + " cat '" + dir / "big.zip/words.txt" + "' > /dev/null",
           "unzip -p '" + dir / "big.zip" + "' words.txt > /dev/null", "unzip -p");
   return 0;
 }

@@ -13,6 +13,7 @@
 
 namespace {
 
+constexpr int32_t kReadBlock = 65536;
 constexpr size_t kMaxMimeHeaderLength = 253;
 constexpr size_t kBinHexLineLength = 64;
 constexpr size_t kMinBinHexEndLine = 32;
@@ -127,6 +128,16 @@ bool IsBeginLine(std::string_view line, std::string_view begin, std::string* nam
 }
 
 int UuValue(char c) { return (static_cast<unsigned char>(c) - ' ') & 63; }
+
+// The 6-bit value of every uuencoded character, kUuOutside for characters
+// that cannot be one.
+constexpr uint8_t kUuOutside = 0x80;
+const std::array<uint8_t, 256> kUuValues = [] {
+  std::array<uint8_t, 256> values;
+  values.fill(kUuOutside);
+  for (int c = ' '; c <= '`'; ++c) values[c] = static_cast<uint8_t>(UuValue(static_cast<char>(c)));
+  return values;
+}();
 
 // A uuencoded data line: counted, of characters ' ' to '`', not longer than
 // its count needs (one extra character tolerated).
@@ -282,27 +293,34 @@ public:
       m_ended = true;
       return true;
     }
-    if (!IsUuLine(line)) return false;
+    // One extra character at the end of a full line is tolerated.
     if (trimmed.size() == kUuFullLength + 1) trimmed.remove_suffix(1);
-    // After a short line, the last of a file, only full lines go on.
-    if (!m_moreFullLines && trimmed[0] != 'M') return false;
+    if (trimmed.empty() || trimmed.size() > kUuFullLength) return false;
     int count = UuValue(trimmed[0]);
     size_t needed = static_cast<size_t>(4 * ((count + 2) / 3) + 1);
+    if (count == 0 || count > static_cast<int>(kUuLineBytes) || trimmed.size() > needed) return false;
+    // After a short line, the last of a file, only full lines go on.
+    if (!m_moreFullLines && trimmed[0] != 'M') return false;
     // Mailers strip trailing spaces, so a short line is padded; once a full
     // line ending in a space has come through, lines are whole.
     if (trimmed.size() < needed && !m_allowShort) return false;
-    if (trimmed.size() == kUuFullLength && trimmed.back() == ' ') m_allowShort = false;
-    char padded[kUuFullLength];
-    std::memset(padded, ' ', sizeof padded);
+    uint8_t padded[kUuFullLength];
     std::memcpy(padded, trimmed.data(), trimmed.size());
+    std::memset(padded + trimmed.size(), ' ', needed - trimmed.size());
+    // Each character's value, with kUuOutside marking one not between ' '
+    // and '`': one bad character refuses the line.
     uint8_t bytes[kUuLineBytes + 2];
+    uint32_t outside = 0;
     for (int i = 0, at = 1; i < count; i += 3, at += 4) {
-      uint32_t group = UuValue(padded[at]) << 18 | UuValue(padded[at + 1]) << 12 | UuValue(padded[at + 2]) << 6 |
-                       UuValue(padded[at + 3]);
-      bytes[i] = static_cast<uint8_t>(group >> 16);
-      bytes[i + 1] = static_cast<uint8_t>(group >> 8);
-      bytes[i + 2] = static_cast<uint8_t>(group);
+      uint32_t a = kUuValues[padded[at]], b = kUuValues[padded[at + 1]], c = kUuValues[padded[at + 2]],
+               d = kUuValues[padded[at + 3]];
+      outside |= a | b | c | d;
+      bytes[i] = static_cast<uint8_t>(a << 2 | b >> 4);
+      bytes[i + 1] = static_cast<uint8_t>(b << 4 | c >> 2);
+      bytes[i + 2] = static_cast<uint8_t>(c << 6 | d);
     }
+    if (outside & kUuOutside) return false;
+    if (trimmed.size() == kUuFullLength && trimmed.back() == ' ') m_allowShort = false;
     Deliver(bytes, static_cast<size_t>(count));
     if (trimmed[0] != 'M') m_moreFullLines = false;
     return false;
@@ -330,24 +348,32 @@ std::string BinHexName(std::string_view line) {
 }
 
 void UndoReferences(std::string& line) {
-  if (line.find('&') == std::string::npos) return;
   static const struct {
     std::string_view reference;
     char character;
   } kReferences[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
   std::string plain;
-  for (size_t i = 0; i < line.size(); ++i) {
-    bool replaced = false;
+  size_t copied = 0;
+  for (size_t at = line.find('&'); at != std::string::npos; at = line.find('&', at + 1)) {
     for (const auto& reference : kReferences) {
-      if (line.compare(i, reference.reference.size(), reference.reference) != 0) continue;
+      if (line.compare(at, reference.reference.size(), reference.reference) != 0) continue;
+      plain.append(line, copied, at - copied);
       plain += reference.character;
-      i += reference.reference.size() - 1;
-      replaced = true;
+      copied = at + reference.reference.size();
       break;
     }
-    if (!replaced) plain += line[i];
   }
+  if (copied == 0) return;
+  plain.append(line, copied);
   line = std::move(plain);
+}
+
+// The first LF, CR or NUL in [from, limit), or limit.
+const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit) {
+  for (int terminator : {'\n', '\r', '\0'}) {
+    if (const void* found = std::memchr(from, terminator, limit - from)) limit = static_cast<const uint8_t*>(found);
+  }
+  return limit;
 }
 
 } // namespace
@@ -364,14 +390,33 @@ bool TLineReader::Next(std::string& line) {
       return false;
     }
     line.clear();
-    int byte = 0;
-    while (line.size() < m_maxLength && (byte = PkgGetByte(m_stream)) > 0 && byte != '\n' && byte != '\r')
-      line += static_cast<char>(byte);
+    bool textEnded = false;
+    for (;;) {
+      if (m_next == m_end) {
+        uint8_t* block = nullptr;
+        int32_t count = PkgMapRead(&block, kReadBlock, m_stream);
+        if (count <= 0) {
+          textEnded = true;
+          break;
+        }
+        m_next = block;
+        m_end = block + count;
+      }
+      const uint8_t* limit = m_next + std::min<size_t>(m_end - m_next, m_maxLength - line.size());
+      const uint8_t* at = LineEnd(m_next, limit);
+      line.append(reinterpret_cast<const char*>(m_next), at - m_next);
+      m_next = at;
+      if (at < limit) {
+        ++m_next; // the character that ended the line
+        break;
+      }
+      if (line.size() == m_maxLength) break;
+    }
     if (!line.empty()) {
       UndoReferences(line);
       return true;
     }
-    if (byte < 0) return false;
+    if (textEnded) return false;
   }
 }
 
@@ -383,6 +428,8 @@ bool IsMimeHeader(std::string_view line) {
 }
 
 std::string HeaderName(std::string_view line) {
+  // Every header line starts with one of these; data lines mostly do not.
+  if (line.empty() || std::strchr("Cc\t:b", line[0]) == nullptr) return {};
   std::string name;
   if (IsMimeHeader(line)) return MimeName(line);
   if (TrimEnd(line, ' ').size() == kBinHexLineLength && IsBinHexStart(line)) return BinHexName(line);
@@ -391,12 +438,15 @@ std::string HeaderName(std::string_view line) {
 }
 
 TEncoding StartOf(std::string_view line, TEncoding running) {
+  const char first = line.empty() ? '\0' : line[0];
+  const bool mime = first == 'C' || first == 'c';
+  const bool begin = first == 'b';
   bool otherDecoder = running != TEncoding::Base64 && running != TEncoding::BinHex;
-  if (StartsNoCase(line, "Content-transfer-encoding: base64") || IsBeginLine(line, kBase64Begin) ||
+  if ((mime && StartsNoCase(line, "Content-transfer-encoding: base64")) || (begin && IsBeginLine(line, kBase64Begin)) ||
       (otherDecoder && TrimEnd(line, ' ').size() >= kMinBase64StartLength && IsBase64Line(line)))
     return TEncoding::Base64;
-  if (IsBinHexStart(line)) return TEncoding::BinHex;
-  if (IsBeginLine(line, kUuBegin) ||
+  if (first == ':' && IsBinHexStart(line)) return TEncoding::BinHex;
+  if ((begin && IsBeginLine(line, kUuBegin)) ||
       (running != TEncoding::Uuencode && TrimEnd(line, ' ' - 1).size() >= kMinUuStartLength && IsUuLine(line)))
     return TEncoding::Uuencode;
   return TEncoding::None;

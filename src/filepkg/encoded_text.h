@@ -14,6 +14,7 @@
 
 // Reads text a line at a time: NUL, LF and CR end lines, empty lines are
 // skipped, and a line longer than maxLength continues as the next line. The
+// text is read in blocks, so nothing else may read the stream meanwhile. The
 // character references "&amp;", "&lt;" and "&gt;" are undone, so that
 // encoded text pasted into a web page decodes too.
 class TLineReader {
@@ -31,6 +32,7 @@ public:
     PkgSeek(m_stream, 0, SEEK_SET);
     m_unread.reset();
     m_stopped = false;
+    m_next = m_end = nullptr;
   }
   // True when the text ended because the user asked to stop.
   bool Stopped() const { return m_stopped; }
@@ -40,6 +42,9 @@ private:
   size_t m_maxLength;
   bool m_pollAbort;
   bool m_stopped = false;
+  // The block of text read last, and where its unread part starts.
+  const uint8_t* m_next = nullptr;
+  const uint8_t* m_end = nullptr;
   std::optional<std::string> m_unread;
 };
 

@@ -32,7 +32,10 @@ constexpr size_t kMinTextBytes = 64;
 constexpr size_t kMaxBinaryBytes = 32;
 constexpr size_t kTextSample = 16384;
 // A member's Fill decodes until this many bytes have come, or its end.
-constexpr int64_t kFillStep = 16384;
+constexpr size_t kFillStep = 65536;
+// Decoded files stay in memory up to 64 blocks of 1 MB.
+constexpr int32_t kDataBlockSize = 1 << 20;
+constexpr int32_t kDataBlockCount = 64;
 
 bool LooksLikeText(TPkgStream* stream) {
   uint8_t sample[kTextSample];
@@ -138,11 +141,10 @@ private:
 
 void Discard(void*, const uint8_t*, size_t) {}
 
-// Decoded bytes go to the end of the member's data, wherever its reader
-// stands.
-void AppendTo(void* context, const uint8_t* bytes, size_t count) {
-  auto* data = static_cast<TPkgStream*>(context);
-  if (PkgSeek(data, 0, SEEK_END) == 0) PkgWrite(bytes, 1, count, data);
+// Decoded bytes are collected and written to the member's data a step at a
+// time.
+void Collect(void* context, const uint8_t* bytes, size_t count) {
+  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
 }
 
 // The container's state: the text and the listing of its files.
@@ -187,7 +189,15 @@ TEncodedText* TextOf(TPkgStream* stream) { return static_cast<TEncodedText*>(str
 struct TEncodedMember {
   TPkgStream* container = nullptr;
   TPkgStream* data = nullptr;
+  std::string decoded; // bytes decoded since they last went to data
   bool complete = false;
+
+  // Moves the bytes decoded so far to the end of data, wherever its reader
+  // stands.
+  void Store() {
+    if (!decoded.empty() && PkgSeek(data, 0, SEEK_END) == 0) PkgWrite(decoded.data(), 1, decoded.size(), data);
+    decoded.clear();
+  }
   ~TEncodedMember() {
     if (data) PkgClose(data, kPkgKeep);
     if (container) PkgClose(container, kPkgKeep);
@@ -199,9 +209,9 @@ TEncodedMember* MemberOf(TPkgStream* stream) { return static_cast<TEncodedMember
 int MemberFill(TPkgStream* stream) {
   TEncodedMember& member = *MemberOf(stream);
   TFileWalk& walk = *TextOf(member.container)->m_walk;
-  int64_t target = member.data->size + kFillStep;
   bool more = true;
-  while (more && member.data->size < target) more = walk.Decode(64);
+  while (more && member.decoded.size() < kFillStep) more = walk.Decode(64);
+  member.Store();
   stream->size = member.data->size;
   member.complete = walk.Complete();
   return more ? 0 : 1;
@@ -239,22 +249,21 @@ TPkgStream* TextOpenMember(TPkgStream* handle, TPkgRequest* request) {
   if (length == 0 || request->mode != 'r' || request->access != 'r' || request->type == 'd') return nullptr;
   auto* member = new (std::nothrow) TEncodedMember;
   if (!member) return nullptr;
-  member->data = PkgTempStream(request->blockSize, request->blockCount);
+  member->data = PkgTempStream(kDataBlockSize, kDataBlockCount);
   TFileWalk& walk = *text->m_walk;
   walk.Restart();
   bool found = false;
-  while (member->data && walk.NextFile(AppendTo, member->data)) {
+  while (member->data && walk.NextFile(Collect, &member->decoded)) {
     const std::string& name = walk.Name();
     if (name.size() == length && strncasecmp(name.data(), rest, length) == 0) {
       found = true;
       break;
     }
-    while (walk.Decode(1 << 20)) {
-    }
     // The bytes of a file passed over go.
-    PkgSeek(member->data, 0, SEEK_SET);
-    PkgTruncate(member->data);
+    while (walk.Decode(1 << 10)) member->decoded.clear();
+    member->decoded.clear();
   }
+  if (found) member->Store();
   TPkgStream* stream = found ? PkgNewStream(&kMemberOps, member) : nullptr;
   if (!stream || !PkgSetInfo(&stream->info, text->m_prefix + walk.Name(), 'r', 'b', 'r', "uue", handle->info.time,
                              request->blockSize, request->blockCount)) {

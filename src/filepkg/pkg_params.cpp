@@ -91,8 +91,12 @@ const void* PkgGetPtr(const char* name) {
 }
 
 int PkgAbortRequested() {
+  // Asked before every step of every slow layer, so the two parameters are
+  // looked up once.
+  static const TPtrParam* const procParam = Find(g_ptrParams, "AbortProc");
+  static const TPtrParam* const dataParam = Find(g_ptrParams, "AbortData");
   // The callback is kept as a pointer parameter like the others; turning the
   // stored pointer back into a function needs its const dropped first.
-  auto proc = reinterpret_cast<TPkgAbortProc>(const_cast<void*>(PkgGetPtr("AbortProc")));
-  return proc && proc(PkgGetPtr("AbortData")) != 0 ? -1 : 0;
+  auto proc = reinterpret_cast<TPkgAbortProc>(const_cast<void*>(procParam->value));
+  return proc && proc(dataParam->value) != 0 ? -1 : 0;
 }
