@@ -21,6 +21,7 @@
 #include "filepkg/pkg_cache.h"
 #include "filepkg/pkg_layers.h"
 #include "filepkg/pkg_listing.h"
+#include "filepkg/filepkg.h"
 
 namespace {
 
@@ -184,13 +185,16 @@ private:
 
 TEncodedText* TextOf(TPkgStream* stream) { return static_cast<TEncodedText*>(stream->layerData); }
 
-// A decoded file being read: the container handle (owned) whose walk stands
-// at the file, and the bytes decoded so far.
+// A decoded file: the container handle (owned) whose walk stands at the
+// file, and the bytes decoded so far; or, being written, its new bytes.
 struct TEncodedMember {
   TPkgStream* container = nullptr;
   TPkgStream* data = nullptr;
   std::string decoded; // bytes decoded since they last went to data
   bool complete = false;
+  int number = 0; // the file's place in the text, from 1; 0 for a new file
+  std::string name;
+  bool modified = false;
 
   // Moves the bytes decoded so far to the end of data, wherever its reader
   // stands.
@@ -208,72 +212,189 @@ TEncodedMember* MemberOf(TPkgStream* stream) { return static_cast<TEncodedMember
 
 int MemberFill(TPkgStream* stream) {
   TEncodedMember& member = *MemberOf(stream);
+  if (member.number == 0 || member.complete) return 1;
   TFileWalk& walk = *TextOf(member.container)->m_walk;
   bool more = true;
   while (more && member.decoded.size() < kFillStep) more = walk.Decode(64);
   member.Store();
   stream->size = member.data->size;
-  member.complete = walk.Complete();
+  member.complete = walk.Complete() || !more;
   return more ? 0 : 1;
 }
 
+// A file about to be changed is decoded whole first, so that writes land on
+// its complete bytes.
+void DecodeAll(TPkgStream* stream) {
+  while (MemberFill(stream) == 0) {
+  }
+}
+
 uint8_t* MemberMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  if (forWriting || stream->position < 0) return nullptr;
-  TPkgStream* data = MemberOf(stream)->data;
+  if (stream->position < 0 || (forWriting ? stream->info.access == 'r' : stream->info.access == 'w')) return nullptr;
+  TEncodedMember& member = *MemberOf(stream);
+  if (forWriting) {
+    DecodeAll(stream);
+    member.modified = true;
+    stream->info.time = PkgNow();
+  }
+  TPkgStream* data = member.data;
   data->position = stream->position;
-  uint8_t* bytes = data->ops->Map(data, 0, length);
-  if (bytes) stream->position = data->position;
+  uint8_t* bytes = data->ops->Map(data, forWriting, length);
+  if (!bytes) return nullptr;
+  stream->position = data->position;
+  stream->size = std::max(stream->size, data->size);
   return bytes;
 }
 
-// A file decoded to its end is kept by the open-file cache, so that opening
-// it again does not decode it again.
+int MemberTruncate(TPkgStream* stream) {
+  if (stream->info.access == 'r') return -1;
+  TEncodedMember& member = *MemberOf(stream);
+  DecodeAll(stream);
+  member.data->position = stream->position;
+  if (member.data->ops->Truncate(member.data) != 0) return -1;
+  stream->size = stream->position;
+  member.modified = true;
+  return 0;
+}
+
+bool WriteText(TPkgStream* out, std::string_view text) {
+  return PkgWrite(text.data(), 1, text.size(), out) == text.size();
+}
+
+// One file uuencoded into the new text: the section header when one is set
+// (EncodeHeader), "begin 644 name", lines of 45 bytes, "`" and "end", and
+// the header again.
+bool Encode(TPkgStream* out, const std::string& name, TPkgStream* data) {
+  std::string header;
+  if (const char* format = static_cast<const char*>(PkgGetPtr("EncodeHeader"))) {
+    char text[kPkgNameSize + 256];
+    std::snprintf(text, sizeof text, format, 1, 1, name.c_str());
+    header = text;
+  }
+  bool good = WriteText(out, header) && WriteText(out, "begin 644 " + name + "\r\n") && PkgSeek(data, 0, SEEK_SET) == 0;
+  uint8_t bytes[kUuLineBytes * 1024];
+  while (good) {
+    size_t count = PkgRead(bytes, 1, sizeof bytes, data);
+    for (size_t at = 0; good && at < count; at += kUuLineBytes)
+      good = WriteText(out, UuencodeLine(bytes + at, std::min(kUuLineBytes, count - at)));
+    if (count < sizeof bytes) break;
+  }
+  return good && WriteText(out, "`\r\nend\r\n") && WriteText(out, header);
+}
+
+// Writes the text anew as its files, uuencoded one after the other: the
+// member's new bytes in its place (a new file at the end), or without it
+// when it is removed. The text between the files is not kept. A text left
+// without files is deleted.
+bool Rebuild(TEncodedMember& member, bool remove) {
+  TEncodedText& text = *TextOf(member.container);
+  const std::string container = text.m_prefix.substr(0, text.m_prefix.size() - 1);
+  TPkgStream* out = PkgOpen(container.c_str(), "wb");
+  TPkgStream* file = PkgTempStream(kDataBlockSize, kDataBlockCount);
+  bool good = out && file;
+  int files = 0;
+  std::string bytes;
+  TFileWalk walk(text.m_source);
+  walk.Restart();
+  for (int number = 1; good && walk.NextFile(Collect, &bytes); ++number) {
+    while (walk.Decode(1 << 10)) {
+    }
+    if (number == member.number) {
+      if (!remove) good = Encode(out, member.name, member.data);
+    } else {
+      good = PkgSeek(file, 0, SEEK_SET) == 0 && PkgTruncate(file) == 0 &&
+             PkgWrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && Encode(out, walk.Name(), file);
+    }
+    files += number != member.number || !remove;
+    bytes.clear();
+  }
+  if (good && member.number == 0 && !remove) {
+    good = Encode(out, member.name, member.data);
+    ++files;
+  }
+  PkgClose(file, kPkgKeep);
+  bool closed = out && PkgClose(out, good ? kPkgKeep : kPkgAbandon) == 0;
+  if (good && closed && files == 0) PkgDelete(container.c_str());
+  return good && closed;
+}
+
+// Closing a file written keeps its bytes in the text; deleting it writes
+// the text without it. A file decoded to its end is kept by the open-file
+// cache, so that opening it again does not decode it again.
 int MemberClose(TPkgStream* stream, int closeMode) {
   TEncodedMember* member = MemberOf(stream);
-  if (closeMode == kPkgKeep && member->complete) {
+  bool good = true;
+  if (closeMode == kPkgDelete) {
+    good = member->number != 0 && Rebuild(*member, true);
+  } else if (closeMode == kPkgKeep && member->modified) {
+    DecodeAll(stream);
+    good = Rebuild(*member, false);
+  } else if (closeMode == kPkgKeep && member->complete && stream->info.access == 'r') {
     PkgClose(PkgCacheWrap(member->data, stream->info.name), kPkgKeep);
     member->data = nullptr;
   }
   delete member;
-  return closeMode == kPkgDelete ? -1 : 0;
+  return good ? 0 : -1;
 }
 
-const TPkgOps kMemberOps = {nullptr, MemberMap, MemberFill, nullptr, MemberClose};
+const TPkgOps kMemberOps = {nullptr, MemberMap, MemberFill, MemberTruncate, MemberClose};
+
+// The name a new file takes from the rest of the request: all of it, or up
+// to the first '/' after a component ending in ".uue".
+std::string NewFileName(std::string_view rest) {
+  for (size_t slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/', slash + 1))
+    if (slash >= 4 && strncasecmp(rest.data() + slash - 4, ".uue", 4) == 0) return std::string(rest.substr(0, slash));
+  return std::string(rest);
+}
 
 // Opens the decoded file the next component names: the files are walked
 // from the first until one of that name (without regard to case) starts.
+// Writing opens it empty ("wb") or as it is ("rb+"), or makes a new file.
 TPkgStream* TextOpenMember(TPkgStream* handle, TPkgRequest* request) {
   TEncodedText* text = TextOf(handle);
-  const char* rest = request->name + request->parseIndex;
-  size_t length = std::strcspn(rest, "/");
-  if (length == 0 || request->mode != 'r' || request->access != 'r' || request->type == 'd') return nullptr;
+  std::string_view rest = request->name + request->parseIndex;
+  size_t length = std::min(rest.find('/'), rest.size());
+  if (length == 0 || request->type == 'd') return nullptr;
   auto* member = new (std::nothrow) TEncodedMember;
   if (!member) return nullptr;
   member->data = PkgTempStream(kDataBlockSize, kDataBlockCount);
   TFileWalk& walk = *text->m_walk;
   walk.Restart();
-  bool found = false;
-  while (member->data && walk.NextFile(Collect, &member->decoded)) {
+  for (int number = 1; member->data && walk.NextFile(Collect, &member->decoded); ++number) {
     const std::string& name = walk.Name();
-    if (name.size() == length && strncasecmp(name.data(), rest, length) == 0) {
-      found = true;
+    if (name.size() == length && strncasecmp(name.data(), rest.data(), length) == 0) {
+      member->number = number;
+      member->name = name;
       break;
     }
     // The bytes of a file passed over go.
     while (walk.Decode(1 << 10)) member->decoded.clear();
     member->decoded.clear();
   }
-  if (found) member->Store();
-  TPkgStream* stream = found ? PkgNewStream(&kMemberOps, member) : nullptr;
-  if (!stream || !PkgSetInfo(&stream->info, text->m_prefix + walk.Name(), 'r', 'b', 'r', "uue", handle->info.time,
-                             request->blockSize, request->blockCount)) {
+  const bool writes = request->mode != 'r' || request->access != 'r';
+  if (member->number == 0) member->name = NewFileName(rest);
+  // "wb" starts the file empty; reading starts from its decoded bytes.
+  if (member->number != 0 && request->mode == 'w') {
+    member->decoded.clear();
+    member->complete = true;
+  }
+  member->Store();
+  // The file the name ends with is stored when it is closed even if nothing
+  // was written to it; a file on the way to another is stored only when
+  // written.
+  member->modified = writes && rest.size() <= member->name.size() + 1 && (member->number == 0 || request->mode == 'w');
+  bool opens = member->data && (member->number != 0 || writes);
+  TPkgStream* stream = opens ? PkgNewStream(&kMemberOps, member) : nullptr;
+  if (!stream || !PkgSetInfo(&stream->info, text->m_prefix + member->name, request->mode, 'b', request->access, "uue",
+                             handle->info.time, request->blockSize, request->blockCount)) {
     PkgFreeStream(stream);
     delete member;
     return nullptr;
   }
   member->container = handle;
   stream->size = member->data->size;
-  request->parseIndex += static_cast<int32_t>(length + (rest[length] == '/' ? 1 : 0));
+  size_t consumed = member->name.size() + (rest.size() > member->name.size() && rest[member->name.size()] == '/');
+  request->parseIndex += static_cast<int32_t>(consumed);
   return stream;
 }
 
@@ -287,12 +408,20 @@ const TPkgOps kTextOps = {TextOpenMember, TPkgListing::Map, TPkgListing::Fill, n
 } // namespace
 
 TPkgStream* EncodedClaim(TPkgStream* source, TPkgRequest* request) {
-  if (request->type == 'b' || request->mode != 'r' || request->access != 'r' || !LooksLikeText(source))
-    return nullptr;
-  // Only a text that holds an encoded file is claimed.
-  PkgSeek(source, 0, SEEK_SET);
-  TFileWalk probe(source);
-  if (!probe.NextFile(Discard, nullptr)) return nullptr;
+  if (request->type == 'b') return nullptr;
+  // A text that holds an encoded file is claimed, and for writing also an
+  // empty file named like one (a new encoded file).
+  bool writes = request->mode != 'r' || request->access != 'r';
+  bool empty = PkgSeek(source, 0, SEEK_END) == 0 && PkgTell(source) == 0;
+  size_t nameLength = std::strlen(source->info.name);
+  bool newText = writes && empty && nameLength > 4 && strcasecmp(source->info.name + nameLength - 4, ".uue") == 0;
+  if (!newText) {
+    if (!LooksLikeText(source)) return nullptr;
+    PkgSeek(source, 0, SEEK_SET);
+    TFileWalk probe(source);
+    probe.Restart();
+    if (!probe.NextFile(Discard, nullptr)) return nullptr;
+  }
   PkgSeek(source, 0, SEEK_SET);
   auto* text = new (std::nothrow) TEncodedText(std::string(source->info.name) + "/");
   if (!text) return nullptr;

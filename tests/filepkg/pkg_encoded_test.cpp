@@ -128,13 +128,44 @@ TEST_F(PkgEncoded, DecodedFilesAreKeptByTheCache) {
     EXPECT_EQ(layerOf(member), "mem") << "decoded once, then served from memory";
     EXPECT_EQ(ReadName(member), m_picture);
     // A name about to be written is never served: the cache empties.
-    EXPECT_EQ(PkgOpen(member.c_str(), "wb"), nullptr);
+    TPkgStream* writer = PkgOpen(member.c_str(), "wb");
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(PkgClose(writer, kPkgAbandon), 0);
     EXPECT_EQ(layerOf(member), "uue");
   }
   TIntParamGuard size("CacheSize", 1);
   TIntParamGuard time("CacheTime", 0);
   layerOf(member);
   EXPECT_EQ(layerOf(member), "uue") << "with CacheTime 0 nothing is served";
+}
+
+TEST_F(PkgEncoded, WrittenFilesAreUuencodedIntoTheText) {
+  auto write = [](const std::string& name, const std::string& bytes, int closeMode = kPkgKeep) {
+    TPkgStream* stream = PkgOpen(name.c_str(), "wb");
+    if (!stream) return -2;
+    PkgWrite(bytes.data(), 1, bytes.size(), stream);
+    return PkgClose(stream, closeMode);
+  };
+  const std::string text = m_dir / "new.uue";
+  // Long enough for its text alone to make a file that is read as one.
+  const std::string kNote = "a note of more than a few words, so that the text it makes is not too short\n";
+  ASSERT_EQ(write(text + "/pic.gif", m_picture), 0);
+  ASSERT_EQ(write(text + "/note.txt", kNote), 0);
+  EXPECT_EQ(Members(text), (std::vector<std::string>{"pic.gif", "note.txt"}));
+  Make("uudecode -o peer.gif new.uue && cmp -s peer.gif pic.gif");
+  // Replacing the first file keeps the second.
+  ASSERT_EQ(write(text + "/PIC.GIF", "replaced"), 0);
+  EXPECT_EQ(ReadName(text + "/pic.gif"), "replaced");
+  EXPECT_EQ(ReadName(text + "/note.txt"), kNote);
+  // A write given up leaves the text as it was.
+  const std::vector<uint8_t> before = ReadFile(text);
+  EXPECT_EQ(write(text + "/pic.gif", "given up", kPkgAbandon), 0);
+  EXPECT_EQ(ReadFile(text), before);
+  // Deleting the files one by one ends with no text at all.
+  EXPECT_EQ(PkgDelete((text + "/pic.gif").c_str()), 0);
+  EXPECT_EQ(Members(text), std::vector<std::string>{"note.txt"});
+  EXPECT_EQ(PkgDelete((text + "/note.txt").c_str()), 0);
+  EXPECT_FALSE(IsFile(text));
 }
 
 // libarchive's archives come uuencoded: each opens through the encoded
