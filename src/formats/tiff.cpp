@@ -40,7 +40,6 @@ namespace {
 constexpr int32_t kFileTypeTiff = 5;
 constexpr uint32_t kMaxTiffWidth = 8192;
 constexpr uint16_t kMaxBitsPerSample = 16;
-constexpr int32_t kMaxPage = 9999;
 // Compressed data never expands more than this many times: an all-white
 // CCITT Group 4 row of 8192 pixels (1024 bytes) takes one bit. A file that
 // declares more picture than its data could hold is refused before anything
@@ -793,13 +792,6 @@ int WriteRows(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area, cons
   return kSaveWritten;
 }
 
-// A path naming a page selects that directory; any other write is placed
-// after the last directory.
-void SelectWritePage(TIFF* tif, const char* path) {
-  const int32_t page = TiffPageOfName(path);
-  TIFFSetDirectory(tif, static_cast<tdir_t>(page > 0 ? page - 1 : kMaxPage));
-}
-
 } // namespace
 
 int32_t TiffPageOfName(const char* name) {
@@ -845,8 +837,9 @@ int WriteTiff(const char* path, TImage& image, const TProfile& options, TDither*
   if (!stream) return kSaveFailed;
   TTiffClient client{stream};
   int result = kSaveFailed;
+  // The writer always writes a file of one page; a page of a multi-page file
+  // (doc.tif/page0003.tif) is put in its place by the package's page layer.
   if (TTiffHandle tif = OpenClient(path, "w", client)) {
-    SelectWritePage(tif.get(), path);
     if (SetWriterTags(tif.get(), layout, area, image, palette)) result = WriteRows(tif.get(), layout, area, image, ditherer);
     if (result == kSaveWritten && TIFFWriteDirectory(tif.get()) != 1) result = kSaveFailed;
   }

@@ -78,6 +78,39 @@ TEST_F(PkgPages, PagesOfATiffAreTheFileUnderThePagesName) {
   EXPECT_EQ(ListNames(kPeerTiff + "/test_two_ifds.tif").size(), 2u);
 }
 
+TEST_F(PkgPages, AWrittenPageIsAddedOrReplacedAndTheOthersKeepTheirBytes) {
+  Make("convert -size 30x20 xc:red red.tif && convert -size 12x34 xc:blue blue.tif && "
+       "convert -size 16x16 xc:lime -compress lzw lime.tif && tiffcp red.tif blue.tif little.tif && "
+       "tiffcp -B red.tif blue.tif big.tif");
+  const std::vector<uint8_t> page = ReadFile(m_dir / "lime.tif");
+  auto writePage = [&](const std::string& name) {
+    TPkgStream* stream = PkgOpen(name.c_str(), "wb");
+    if (!stream) return -2;
+    PkgWrite(page.data(), 1, page.size(), stream);
+    return PkgClose(stream, kPkgKeep);
+  };
+  const testsupport::TRgbPicture lime = testsupport::PeerDecode(m_dir / "lime.tif");
+  for (const char* file : {"little.tif", "big.tif"}) {
+    SCOPED_TRACE(file);
+    const std::string path = m_dir / file;
+    const std::vector<uint8_t> before = ReadFile(path);
+    ASSERT_EQ(writePage(path + "/page0003.tif"), 0);
+    std::vector<uint8_t> after = ReadFile(path);
+    ASSERT_GT(after.size(), before.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < before.size(); ++i) differing += before[i] != after[i];
+    EXPECT_LE(differing, 4u) << "only the link to the new page changes";
+    EXPECT_EQ(ListNames(path).size(), 3u);
+    EXPECT_EQ(testsupport::CompareRgb(lime, testsupport::PeerDecode(path + "[2]")), "");
+    ASSERT_EQ(writePage(path + "/page0001.tif"), 0);
+    EXPECT_EQ(testsupport::CompareRgb(lime, testsupport::PeerDecode(path + "[0]")), "");
+    EXPECT_EQ(testsupport::CompareRgb(testsupport::PeerDecode(m_dir / "blue.tif"), testsupport::PeerDecode(path + "[1]")),
+              "");
+    EXPECT_EQ(testsupport::RunOutput("tiffinfo '" + path + "' 2>&1 | grep -ci 'error\\|warning'"), "0\n");
+    EXPECT_EQ(writePage(path + "/page0005.tif"), -2) << "a page may be added only right after the last";
+  }
+}
+
 TEST_F(PkgPages, SeattleFilmworksArchivesHoldNamedPictures) {
   // "SFW95B", then for each entry 272 bytes before its data: the name (32
   // bytes) at the start, and a trailer of 16 bytes at the end whose bytes 4
