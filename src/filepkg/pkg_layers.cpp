@@ -7,6 +7,7 @@
 #include "filepkg/pkg_disk.h"
 #include "filepkg/pkg_encoded.h"
 #include "filepkg/pkg_gif_frames.h"
+#include "filepkg/pkg_html.h"
 #include "filepkg/pkg_join.h"
 #include "filepkg/pkg_pwp.h"
 #include "filepkg/pkg_slide_list.h"
@@ -23,9 +24,7 @@ namespace {
 std::vector<TPkgFirstLevel>& FirstLevels() {
   static std::vector<TPkgFirstLevel> levels = {
       {"EnableMEMIO", nullptr, CacheOpenFirst, CacheFlush, true},
-      // URLs are recognised, so that they never reach the disk, but only
-      // read through a download layer.
-      {"EnableURLIO", UrlCanonical, nullptr, nullptr, false},
+      {"EnableURLIO", UrlCanonical, UrlOpenFirst, nullptr, false},
       {"EnableFILIO", DiskMakeAbsolute, DiskOpenFirst, nullptr, false},
   };
   return levels;
@@ -40,7 +39,7 @@ std::vector<TPkgClaimLayer>& ClaimLayers() {
   static std::vector<TPkgClaimLayer> layers = {
       {"EnableZIPIO", ZipClaim},       {"EnableGIFIO", GifFramesClaim}, {"EnablePWPIO", PwpClaim},
       {"EnableTIFIO", TiffPagesClaim}, {"EnableSLIIO", SlideListClaim}, {"EnableMULIO", JoinClaim},
-      {"EnableUUEIO", EncodedClaim},
+      {"EnableUUEIO", EncodedClaim},   {"EnableHTMIO", HtmlClaim},
   };
   return layers;
 }

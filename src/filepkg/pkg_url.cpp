@@ -5,13 +5,18 @@
 // "gov", or in a dot and two letters (a country domain).
 #include "filepkg/pkg_url.h"
 
+#include <curl/curl.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
+
+#include "filepkg/pkg_cache.h"
+#include "filepkg/pkg_layers.h"
 
 namespace {
 
@@ -86,4 +91,149 @@ int UrlCanonical(TPkgRequest* request) {
   if (canonical.size() >= sizeof(request->name)) return -1;
   std::memcpy(request->name, canonical.c_str(), canonical.size() + 1);
   return 1;
+}
+
+// Downloads. Each URL handle runs one transfer of libcurl's multi interface;
+// its Fill performs what is ready and waits a moment for more, so that a
+// reader blocks only in the package's Fill loop, which asks between steps
+// whether the user wants to stop. Redirects are followed (at most 10), and a
+// reply that is not a success delivers no bytes: an error page is never
+// taken for the object. A transfer that receives nothing for 60 seconds
+// ends.
+namespace {
+
+constexpr long kMaxRedirects = 10;
+constexpr long kStallSeconds = 60;
+constexpr int kStepMilliseconds = 50;
+
+struct TDownload {
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  TPkgStream* body = nullptr; // what has arrived
+  bool finished = false;      // the transfer ended, well or not
+  bool complete = false;      // it ended with the whole object
+
+  ~TDownload() {
+    if (easy) {
+      curl_multi_remove_handle(multi, easy);
+      curl_easy_cleanup(easy);
+    }
+    if (multi) curl_multi_cleanup(multi);
+    if (body) PkgClose(body, kPkgKeep);
+  }
+};
+
+TDownload* DownloadOf(TPkgStream* stream) { return static_cast<TDownload*>(stream->layerData); }
+
+// Bytes of a successful reply go to the body; any other reply stops the
+// transfer at its first byte.
+size_t Receive(char* bytes, size_t size, size_t count, void* context) {
+  auto* download = static_cast<TDownload*>(context);
+  long status = 0;
+  curl_easy_getinfo(download->easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || status > 299) return 0;
+  size_t total = size * count;
+  if (PkgSeek(download->body, 0, SEEK_END) != 0) return 0;
+  return PkgWrite(bytes, 1, total, download->body);
+}
+
+int DownloadFill(TPkgStream* stream) {
+  TDownload& download = *DownloadOf(stream);
+  if (download.finished) return 1;
+  int running = 0;
+  curl_multi_perform(download.multi, &running);
+  if (running) curl_multi_poll(download.multi, nullptr, 0, kStepMilliseconds, nullptr);
+  int pending = 0;
+  while (CURLMsg* message = curl_multi_info_read(download.multi, &pending)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    download.finished = true;
+    download.complete = message->data.result == CURLE_OK;
+  }
+  stream->size = download.body->size;
+  return download.finished ? 1 : 0;
+}
+
+uint8_t* DownloadMap(TPkgStream* stream, int forWriting, int32_t* length) {
+  TPkgStream* body = DownloadOf(stream)->body;
+  if (forWriting || stream->position < 0) return nullptr;
+  body->position = stream->position;
+  uint8_t* bytes = body->ops->Map(body, 0, length);
+  if (bytes) stream->position = body->position;
+  return bytes;
+}
+
+// A finished download is kept by the open-file cache under the URL; a URL
+// cannot be deleted.
+int DownloadClose(TPkgStream* stream, int closeMode) {
+  TDownload* download = DownloadOf(stream);
+  if (download->complete && closeMode != kPkgDelete) {
+    PkgClose(PkgCacheWrap(download->body, stream->info.name), kPkgKeep);
+    download->body = nullptr;
+  }
+  delete download;
+  return closeMode == kPkgDelete ? -1 : 0;
+}
+
+const TPkgOps kDownloadOps = {nullptr, DownloadMap, DownloadFill, nullptr, DownloadClose};
+
+// The length of the part of a canonical URL that is downloaded: up to the
+// end of the first path component with a three-letter extension, or all.
+size_t DownloadedLength(std::string_view url) {
+  size_t path = url.find('/', url.find("://") + 3);
+  if (path == std::string_view::npos) return url.size();
+  for (size_t start = path + 1; start < url.size();) {
+    size_t end = std::min(url.find('/', start), url.size());
+    std::string_view component = url.substr(start, end - start);
+    size_t dot = component.rfind('.');
+    if (dot != std::string_view::npos && component.size() - dot == 4 &&
+        std::all_of(component.begin() + dot + 1, component.end(),
+                    [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
+      return end;
+    start = end + 1;
+  }
+  return url.size();
+}
+
+bool StartDownload(TDownload& download, const std::string& url) {
+  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  download.multi = initialised ? curl_multi_init() : nullptr;
+  download.easy = download.multi ? curl_easy_init() : nullptr;
+  if (!download.easy) return false;
+  curl_easy_setopt(download.easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(download.easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(download.easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(download.easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(download.easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(download.easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(download.easy, CURLOPT_CONNECTTIMEOUT, kStallSeconds);
+  curl_easy_setopt(download.easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(download.easy, CURLOPT_WRITEFUNCTION, Receive);
+  curl_easy_setopt(download.easy, CURLOPT_WRITEDATA, &download);
+  curl_easy_setopt(download.easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(download.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  download.finished = false;
+  return curl_multi_add_handle(download.multi, download.easy) == CURLM_OK;
+}
+
+} // namespace
+
+TPkgStream* UrlOpenFirst(TPkgRequest* request) {
+  std::string_view name = request->name;
+  // Only names the URL test made canonical are URLs.
+  bool isUrl = StartsWithNoCase(name, kHttp.prefix) || StartsWithNoCase(name, kHttps.prefix);
+  if (!isUrl || request->mode == 'w' || request->access != 'r') return nullptr;
+  size_t length = DownloadedLength(name);
+  std::string url(name.substr(0, length));
+  auto* download = new (std::nothrow) TDownload;
+  if (!download) return nullptr;
+  download->body = PkgTempStream(request->blockSize, request->blockCount);
+  TPkgStream* stream = download->body && StartDownload(*download, url) ? PkgNewStream(&kDownloadOps, download) : nullptr;
+  if (!stream ||
+      !PkgSetInfo(&stream->info, url, 'r', 'b', 'r', "url", PkgNow(), request->blockSize, request->blockCount)) {
+    delete download;
+    PkgFreeStream(stream);
+    return nullptr;
+  }
+  request->parseIndex = static_cast<int32_t>(length + (length < name.size() && name[length] == '/' ? 1 : 0));
+  return stream;
 }
