@@ -14,51 +14,19 @@
 #include "core/image.h"
 #include "filepkg/filepkg.h"
 #include "formats/picture_io.h"
+#include "ppm.h"
 
 namespace {
 
-// The stored picture as binary PPM, top row first, palette indices expanded
-// to their colours and blue-green-red pixels turned into red-green-blue.
-bool WritePpm(const char* path, const TImage& image) {
-  const int32_t width = image.Width();
-  const int32_t height = image.Height();
-  TLogPalette palette;
-  image.GetPalette(palette);
-  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
-  TPkgStream* out = PkgOpen(path, "wb");
-  if (!out) return false;
-  const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-  bool written = PkgWrite(header.data(), 1, header.size(), out) == header.size();
-  for (int32_t y = 0; written && y < height; ++y) {
-    const uint8_t* source = image.Row(y);
-    uint8_t* target = row.data();
-    if (image.BytesPerPixel() == 1) {
-      for (int32_t x = 0; x < width; ++x, target += 3) {
-        const TPaletteEntry& entry = palette.entries[source[x]];
-        target[0] = entry.red;
-        target[1] = entry.green;
-        target[2] = entry.blue;
-      }
-    } else {
-      for (int32_t x = 0; x < width; ++x, source += 3, target += 3) {
-        target[0] = source[2];
-        target[1] = source[1];
-        target[2] = source[0];
-      }
-    }
-    written = PkgWrite(row.data(), 1, row.size(), out) == row.size();
-  }
-  return PkgClose(out, written ? kPkgKeep : kPkgAbandon) == 0 && written;
-}
-
 // decode NAME OUT.ppm: prints the format the reader entry found and writes
-// the picture it left.
+// the picture it left. OUT "-" is standard output, and the format then goes
+// to standard error so that the picture stays whole.
 int RunDecode(int argc, char** argv) {
-  if (argc != 3) return ToolFail("usage: decode NAME OUT.ppm");
+  if (argc != 3) return ToolFail("usage: decode NAME OUT.ppm|-");
   TProfile options;
   std::unique_ptr<TImage> image = NewImageFor(options);
   const char* result = ReadPicture(argv[1], *image, options);
-  std::printf("%s\n", result);
+  std::fprintf(std::strcmp(argv[2], "-") == 0 ? stderr : stdout, "%s\n", result);
   if (!WritePpm(argv[2], *image)) return ToolFail("cannot write %s", argv[2]);
   if (std::strcmp(result, "???") == 0) return ToolFail("%s: not a picture this program reads", argv[1]);
   return 0;
@@ -116,7 +84,7 @@ int RunConvert(int argc, char** argv) {
   return 0;
 }
 
-const TToolCommand kDecode("decode", "decode NAME OUT.ppm", RunDecode);
+const TToolCommand kDecode("decode", "decode NAME OUT.ppm|-", RunDecode);
 const TToolCommand kConvert("convert", "convert IN OUT [-Key=Value ...]", RunConvert);
 
 } // namespace
