@@ -9,8 +9,7 @@
 #include "filepkg/filepkg.h"
 
 namespace {
-// Large enough that a picture goes out in few writes, small enough to stay
-// in the cache.
+// Large enough that a picture goes out in few writes to the package.
 constexpr size_t kOutputBufferSize = 1 << 20;
 constexpr size_t kPcxLongestRun = 63;
 constexpr size_t kTgaLongestPacket = 128;
