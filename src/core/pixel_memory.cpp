@@ -44,8 +44,8 @@ std::optional<int64_t> ReadNumber(const std::string& path) {
   return value;
 }
 
-int64_t MemAvailable() {
-  std::ifstream in("/proc/meminfo");
+int64_t MemAvailable(const std::string& root) {
+  std::ifstream in(root + "/proc/meminfo");
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
@@ -64,9 +64,9 @@ struct TGroupPaths {
   std::optional<std::string> memory;
 };
 
-TGroupPaths OwnGroups() {
+TGroupPaths OwnGroups(const std::string& root) {
   TGroupPaths paths;
-  std::ifstream in("/proc/self/cgroup");
+  std::ifstream in(root + "/proc/self/cgroup");
   std::string line;
   while (std::getline(in, line)) {
     const size_t first = line.find(':');
@@ -100,28 +100,28 @@ int64_t GroupRoom(const std::string& mount, std::string path, const char* limitF
   return room;
 }
 
-int64_t ReadAvailable() {
-  int64_t available = MemAvailable();
-  const TGroupPaths groups = OwnGroups();
-  int64_t room = INT64_MAX;
-  if (groups.unified) room = std::min(room, GroupRoom("/sys/fs/cgroup", *groups.unified, "memory.max", "memory.current"));
-  if (groups.memory)
-    room = std::min(room, GroupRoom("/sys/fs/cgroup/memory", *groups.memory, "memory.limit_in_bytes",
-                                    "memory.usage_in_bytes"));
-  if (room != INT64_MAX) available = available < 0 ? room : std::min(available, room);
-  return available;
-}
-
 size_t MappedSize(size_t bytes) { return (bytes + kMappedBlockBytes - 1) & ~(kMappedBlockBytes - 1); }
 
 } // namespace
+
+int64_t AvailableMemoryUnder(const std::string& root) {
+  int64_t available = MemAvailable(root);
+  const TGroupPaths groups = OwnGroups(root);
+  const std::string mount = root + "/sys/fs/cgroup";
+  int64_t room = INT64_MAX;
+  if (groups.unified) room = std::min(room, GroupRoom(mount, *groups.unified, "memory.max", "memory.current"));
+  if (groups.memory)
+    room = std::min(room, GroupRoom(mount + "/memory", *groups.memory, "memory.limit_in_bytes", "memory.usage_in_bytes"));
+  if (room != INT64_MAX) available = available < 0 ? room : std::min(available, room);
+  return available;
+}
 
 int64_t AvailableSystemMemory() {
   TReading& reading = Reading();
   const std::lock_guard<std::mutex> hold(reading.lock);
   const auto now = std::chrono::steady_clock::now();
   if (!reading.valid || now - reading.at >= kReadingLifetime) {
-    reading.available = ReadAvailable();
+    reading.available = AvailableMemoryUnder("");
     reading.at = now;
     reading.valid = true;
   }

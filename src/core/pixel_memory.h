@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <string>
 #include <utility>
 
 // True when bytes more can be claimed without pushing the process out of
@@ -28,6 +29,9 @@ void SetPixelMemoryBudget(int64_t bytes);
 // control group (version 2 or 1) leaves below its limit. -1 when the system
 // says nothing.
 int64_t AvailableSystemMemory();
+// The same figures, read afresh from the files below root ("" for the real
+// /proc and /sys/fs/cgroup).
+int64_t AvailableMemoryUnder(const std::string& root);
 
 // Blocks of at least this size are mapped directly and asked to use huge
 // pages; smaller ones come from the heap.
