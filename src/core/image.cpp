@@ -40,7 +40,8 @@ int32_t DpiFromPelsPerMeter(int32_t pelsPerMeter) {
 
 // Gathers n pixels of one stored row through the column map, walking the
 // map forwards, or backwards for a mirrored row (step -1). Columns taken one
-// to one are copied as a block.
+// to one are copied as a block: the map never steps back, so first and last
+// entries n - 1 apart mean every step is one column.
 template <int kBpp>
 void GatherColumns(uint8_t* dst, const uint8_t* row, const int16_t* columns, int32_t n,
                    int32_t step) {
