@@ -1,6 +1,7 @@
 // zerbalin-tool decode and convert: the reader entry and the writer entry
 // from the command line.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,42 +13,9 @@
 #include "core/image.h"
 #include "filepkg/filepkg.h"
 #include "formats/picture_io.h"
+#include "ppm.h"
 
 namespace {
-
-// The stored picture as binary PPM, top row first, palette indices expanded
-// to their colours and blue-green-red pixels turned into red-green-blue.
-bool WritePpm(const char* path, const TImage& image) {
-  const int32_t width = image.Width();
-  const int32_t height = image.Height();
-  TLogPalette palette;
-  image.GetPalette(palette);
-  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
-  TPkgStream* out = PkgOpen(path, "wb");
-  if (!out) return false;
-  const std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-  bool written = PkgWrite(header.data(), 1, header.size(), out) == header.size();
-  for (int32_t y = 0; written && y < height; ++y) {
-    const uint8_t* source = image.Row(y);
-    uint8_t* target = row.data();
-    if (image.BytesPerPixel() == 1) {
-      for (int32_t x = 0; x < width; ++x, target += 3) {
-        const TPaletteEntry& entry = palette.entries[source[x]];
-        target[0] = entry.red;
-        target[1] = entry.green;
-        target[2] = entry.blue;
-      }
-    } else {
-      for (int32_t x = 0; x < width; ++x, source += 3, target += 3) {
-        target[0] = source[2];
-        target[1] = source[1];
-        target[2] = source[0];
-      }
-    }
-    written = PkgWrite(row.data(), 1, row.size(), out) == row.size();
-  }
-  return PkgClose(out, written ? kPkgKeep : kPkgAbandon) == 0 && written;
-}
 
 // The message, with one %s for the name, for a read that left no picture
 // worth saving; nullptr after a complete or partial read.
@@ -85,12 +53,15 @@ std::unique_ptr<TImage> ReadInput(int argc, char** argv, TCommandStart& start, c
 }
 
 // decode NAME OUT.ppm: prints the format the reader entry found and writes
-// the picture it read. OUT is left alone when nothing was read.
+// the picture it read. OUT is left alone when nothing was read. OUT "-" is
+// standard output, and the format then goes to standard error so that the
+// picture stays whole.
 int RunDecode(int argc, char** argv) {
   TCommandStart start;
   const char* format = nullptr;
   std::unique_ptr<TImage> image = ReadInput(argc, argv, start, format);
-  if (format) std::printf("%s\n", format);
+  const bool toStandardOutput = start.operands.size() == 2 && std::strcmp(start.operands[1], "-") == 0;
+  if (format) std::fprintf(toStandardOutput ? stderr : stdout, "%s\n", format);
   if (!image) return 1;
   if (!WritePpm(start.operands[1], *image)) return ToolFail("cannot write %s", start.operands[1]);
   return 0;
@@ -126,7 +97,7 @@ int RunConvert(int argc, char** argv) {
   }
 }
 
-const TToolCommand kDecode("decode", "decode NAME OUT.ppm [-Key=Value ...]", RunDecode);
+const TToolCommand kDecode("decode", "decode NAME OUT.ppm|- [-Key=Value ...]", RunDecode);
 const TToolCommand kConvert("convert", "convert IN OUT [-Key=Value ...]", RunConvert);
 
 } // namespace

@@ -9,9 +9,17 @@
 
 #include "settings/profile.h"
 #include "core/image.h"
+#include "core/pixel_memory.h"
 #include "filepkg/filepkg.h"
 
 namespace fuzzsupport {
+
+// The most memory one picture may claim while fuzzing. A tiny header that
+// declares a huge picture then gets a reduced one, as it would on a machine
+// short of memory, and costs little; every target that reads pictures
+// includes this header, so the cap is in place before the first input.
+inline constexpr int64_t kPictureBudget = int64_t{16} << 20;
+inline const bool kPictureBudgetSet = (SetPixelMemoryBudget(kPictureBudget), true);
 
 // Larger inputs add nothing the readers have not seen in smaller ones.
 inline constexpr size_t kMaxInput = 1 << 20;

@@ -70,6 +70,11 @@ public:
   // buffer must hold count x 3 bytes. inBytes 3: tone tables applied per
   // channel (grey mode: three copies of the luminance).
   void ConvertRow(uint8_t* pixels, int32_t count, int32_t outBytes, int32_t inBytes) const;
+  // True when ConvertRow with bytesPerPixel as both sizes leaves every row as
+  // it is: indices, or colour rows under neutral tone.
+  bool KeepsRows(int32_t bytesPerPixel) const {
+    return bytesPerPixel == 1 || (m_mode == TColourMode::Colour && m_toneIdentity);
+  }
 
 private:
   struct TCellGrain {

@@ -19,10 +19,13 @@ int32_t StoredSide(int32_t side, int32_t reduction) { return std::max(side / red
 
 // The memory a picture may need beside its bitmap: one and a quarter times
 // the pixel block is tried first, so the codecs' working buffers still fit
-// once the bitmap is committed. The pointer is volatile so that the compiler
-// keeps the allocation it would otherwise prove unused.
+// once the bitmap is committed. Under overcommit the allocation itself
+// succeeds whatever the size, so the size is first held against the memory
+// the system has left. The pointer is volatile so that the compiler keeps the
+// allocation it would otherwise prove unused.
 bool TrialAllocation(int32_t bytesPerPixel, int32_t width, int32_t height) {
   const int64_t bytes = int64_t{bytesPerPixel} * 10 * height * width / 8;
+  if (!PixelMemoryFits(bytes)) return false;
   void* volatile block = std::malloc(static_cast<size_t>(std::max<int64_t>(bytes, 1)));
   if (!block) return false;
   std::free(block);
@@ -36,10 +39,16 @@ int32_t DpiFromPelsPerMeter(int32_t pelsPerMeter) {
 }
 
 // Gathers n pixels of one stored row through the column map, walking the
-// map forwards, or backwards for a mirrored row (step -1).
+// map forwards, or backwards for a mirrored row (step -1). Columns taken one
+// to one are copied as a block: the map never steps back, so first and last
+// entries n - 1 apart mean every step is one column.
 template <int kBpp>
 void GatherColumns(uint8_t* dst, const uint8_t* row, const int16_t* columns, int32_t n,
                    int32_t step) {
+  if (step == 1 && columns[n - 1] - columns[0] == n - 1) {
+    std::memcpy(dst, row + columns[0] * kBpp, static_cast<size_t>(n) * kBpp);
+    return;
+  }
   for (int32_t k = 0; k < n; ++k, columns += step) {
     const uint8_t* pixel = row + *columns * kBpp;
     for (int b = 0; b < kBpp; ++b) *dst++ = pixel[b];
@@ -101,7 +110,8 @@ TImage::TImage(const int32_t* zoomMul, const int32_t* zoomDiv, const int32_t* dp
       m_dpiFor8Bit(dpiFor8Bit),
       m_dpiFor24Bit(dpiFor24Bit),
       m_rowMap(kMaxImageSide, 0),
-      m_columnMap(kMaxImageSide, 0) {
+      m_columnMap(kMaxImageSide, 0),
+      m_rowWritten(kMaxImageSide, 1) {
   MakeBlank();
 }
 
@@ -132,14 +142,43 @@ bool TImage::AllocateBitmap(int32_t width, int32_t height, int32_t bitCount) {
 
 // Row i of the picture is at block start + (height - 1 - i) x stride, as the
 // block is stored bottom-up. Rows beyond the picture, and every row when the
-// block could not be had, fall into the scratch row.
+// block could not be had, fall into the scratch row. The picture's rows start
+// unwritten.
 void TImage::PointRowTable() {
   std::fill(m_rowTable.begin(), m_rowTable.end(), m_scratchRow.data());
+  std::fill(m_rowWritten.begin(), m_rowWritten.end(), 1);
+  m_unwrittenRows = 0;
   const TDib& dib = *m_bitmap;
   const size_t stride = static_cast<size_t>(dib.Stride());
   if (dib.bits.size() < stride * m_height) return;
   uint8_t* block = m_bitmap->bits.data();
   for (int32_t i = 0; i < m_height; ++i) m_rowTable[i] = block + (m_height - 1 - i) * stride;
+  std::fill_n(m_rowWritten.begin(), m_height, 0);
+  m_unwrittenRows = m_height;
+}
+
+void TImage::FillRow(int32_t i) const {
+  std::memset(m_rowTable[i], m_fillIndex, static_cast<size_t>(m_width) * m_bytesPerPixel);
+  m_rowWritten[i] = 1;
+  --m_unwrittenRows;
+}
+
+void TImage::FillUnwrittenRows() const {
+  for (int32_t i = 0; m_unwrittenRows > 0 && i < m_height; ++i)
+    if (!m_rowWritten[i]) FillRow(i);
+}
+
+// A reader is about to store count pixels at storedX of an unwritten row:
+// the rest of the row gets the fill index, and the row counts as written.
+void TImage::PrepareRowForRun(int32_t storedY, int32_t storedX, int32_t count) {
+  if (m_rowWritten[storedY]) return;
+  uint8_t* row = m_rowTable[storedY];
+  const size_t bpp = static_cast<size_t>(m_bytesPerPixel);
+  std::memset(row, m_fillIndex, storedX * bpp);
+  const size_t end = static_cast<size_t>(storedX + count) * bpp;
+  std::memset(row + end, m_fillIndex, m_width * bpp - end);
+  m_rowWritten[storedY] = 1;
+  --m_unwrittenRows;
 }
 
 void TImage::ResetView() {
@@ -203,7 +242,8 @@ void TImage::Create(int32_t fileType, int32_t width, int32_t height, int32_t xDp
   m_width = StoredSide(width, reduction);
   m_height = StoredSide(height, reduction);
   GreyPalette();
-  std::memset(m_bitmap->bits.data(), fillIndex, m_bitmap->bits.size());
+  // The rows are filled with fillIndex only where no reader writes them.
+  m_fillIndex = fillIndex;
   PointRowTable();
   ResetOutput();
 }
@@ -221,10 +261,11 @@ void TImage::PutRow(int32_t x, int32_t y, const uint8_t* pixels, int32_t count) 
   }
   const int32_t storedX = x / m_reduction;
   if (storedX >= m_width) return;
-  uint8_t* target = m_rowTable[storedY] + storedX * m_bytesPerPixel;
-  if (target == pixels) return; // decoded in place
   const int32_t n = std::min(count / m_reduction, m_width - storedX);
   if (n <= 0) return;
+  PrepareRowForRun(storedY, storedX, n);
+  uint8_t* target = m_rowTable[storedY] + storedX * m_bytesPerPixel;
+  if (target == pixels) return; // decoded in place
   if (m_reduction == 1) {
     std::memmove(target, pixels, static_cast<size_t>(n) * m_bytesPerPixel);
     return;
@@ -343,6 +384,9 @@ void TImage::AdoptBitmap(std::unique_ptr<TDib> dib) {
   m_reduction = 1;
   m_bitmap = std::move(dib);
   PointRowTable();
+  // Every row of an adopted bitmap holds its pixels.
+  std::fill_n(m_rowWritten.begin(), m_height, 1);
+  m_unwrittenRows = 0;
   ResetOutput();
 }
 
@@ -402,6 +446,7 @@ void TImage::OutputRect(int32_t& left, int32_t& top, int32_t& right, int32_t& bo
 
 void TImage::OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) const {
   if (count <= 0) return;
+  FillUnwrittenRows();
   const int32_t bpp = m_bytesPerPixel;
   const int32_t outWidth = std::clamp(m_outputPlacement[1], 1, kMaxImageSide);
   const int32_t outHeight = std::clamp(m_outputPlacement[3], 1, kMaxImageSide);
@@ -446,9 +491,27 @@ void TImage::OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) con
   }
 }
 
+const uint8_t* TImage::OutputRowView(int32_t x, int32_t y, uint8_t* buffer, int32_t count) const {
+  const int32_t outWidth = std::clamp(m_outputPlacement[1], 1, kMaxImageSide);
+  const int32_t outHeight = std::clamp(m_outputPlacement[3], 1, kMaxImageSide);
+  const int64_t r = int64_t{y} - m_outputPlacement[2];
+  const int64_t c = int64_t{x} - m_outputPlacement[0];
+  const bool inside = count > 0 && r >= 0 && r < outHeight && c >= 0 && c + count <= outWidth;
+  // The maps never step back, so columns whose first and last entries lie
+  // count - 1 apart are the stored columns one to one.
+  if (!inside || (m_orientation & (kTranspose | kMirror)) != 0 ||
+      m_columnMap[c + count - 1] - m_columnMap[c] != count - 1) {
+    OutputRow(x, y, buffer, count);
+    return buffer;
+  }
+  const int32_t row = m_orientation & kFlip ? outHeight - 1 - static_cast<int32_t>(r) : static_cast<int32_t>(r);
+  return Row(m_rowMap[row]) + m_columnMap[c] * m_bytesPerPixel;
+}
+
 // Each pixel of the crop's outline counts once.
 uint8_t TImage::BorderColour() const {
   if (m_bytesPerPixel != 1) return 0;
+  FillUnwrittenRows();
   const TSpan columns = ClampSpan(m_cropRect[0], m_cropRect[1], m_width);
   const TSpan rows = ClampSpan(m_cropRect[2], m_cropRect[3], m_height);
   std::array<int64_t, 256> counts{};
@@ -471,6 +534,7 @@ uint8_t TImage::BorderColour() const {
 
 void TImage::SortPalette() {
   if (m_bytesPerPixel != 1) return;
+  FillUnwrittenRows();
   std::array<int64_t, 256> counts{};
   for (int32_t i = 0; i < m_height; ++i) {
     const uint8_t* row = m_rowTable[i];

@@ -7,33 +7,15 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
+
+#include "core/pixel_memory.h"
 
 inline constexpr int kMaxImageSide = 8192;
 
-// Allocates pixel blocks without clearing them: every new picture is filled
-// with its fill index anyway, so clearing would only add a pass over memory.
-template <typename T>
-struct TNoInitAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = TNoInitAllocator<U>;
-  };
-  TNoInitAllocator() = default;
-  template <typename U>
-  TNoInitAllocator(const TNoInitAllocator<U>&) {}
-  template <typename U>
-  void construct(U* at) noexcept {
-    ::new (static_cast<void*>(at)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-  }
-};
-
-using TPixelBlock = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
+// A picture's pixel block. Its bytes start uninitialised: the image fills
+// what no reader writes (see TImage).
+using TPixelBlock = std::vector<uint8_t, TPixelAllocator<uint8_t>>;
 // The widest file row a reader may ask RowBuffer for. Wider files are not
 // readable; the cap keeps a forged width from claiming unbounded memory.
 inline constexpr int kMaxFileRowPixels = 1 << 22;
@@ -89,6 +71,14 @@ class TImage;
 // could not be decoded, leaving a partial or blank picture as readers do.
 using TDibDecoder = bool (*)(const TDib& dib, TImage& image);
 
+// Every pixel of a new picture counts as its fill index, but a row is filled
+// only when it has to be: most readers write every row, and clearing a large
+// picture first would cost a pass over all of its memory. The image notes
+// which stored rows hold their pixels. PutRow completes a row it writes only
+// in part with the fill index; any other way to a row's pixels (Row, the
+// output rows, Bitmap, the palette sort) fills the rows not yet written
+// first. A row that a reader decoded in place and never handed to PutRow (a
+// read that ended inside the row) counts as not written.
 class TImage {
 public:
   // References to settings owned by the settings profile: ZoomMul, ZoomDiv,
@@ -107,7 +97,8 @@ public:
 
   // Starts a picture; fileType 0 GIF ... 6 WMF (clamped), bytesPerPixel 1 or
   // 3. Never fails: a picture wider or taller than kMaxImageSide, or one whose
-  // memory cannot be had, is stored reduced by a larger factor. Every pixel
+  // memory cannot be had or would not fit in the memory the system has left
+  // (PixelMemoryFits), is stored reduced by a larger factor. Every pixel
   // starts as fillIndex (in every byte) and the palette as a grey ramp; the
   // view and the output geometry are reset.
   void Create(int32_t fileType, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi,
@@ -158,6 +149,13 @@ public:
   // count pixels of output row y from output column x (count or 3 x count
   // bytes); outside the placed output the pixels are 0.
   void OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) const;
+  // The same pixels without a copy where there is nothing to change: when the
+  // run lies inside the placed output and its columns are the stored
+  // columns in order (no turn, no mirror, no scaling across), the stored row
+  // is returned and buffer is left alone. Otherwise OutputRow fills buffer
+  // and buffer is returned. The stored pixels must not be changed through the
+  // result.
+  const uint8_t* OutputRowView(int32_t x, int32_t y, uint8_t* buffer, int32_t count) const;
 
   // The palette index seen most often on the crop's four edges (lowest index
   // on ties); 0 for 24-bit pictures.
@@ -170,15 +168,24 @@ public:
   int32_t ColourCount() const { return m_colourCount; }
   int32_t Width() const { return m_width; }
   int32_t Height() const { return m_height; }
-  // Stored row i (0 = top); rows outside the picture are the scratch row.
+  // Stored row i (0 = top), filled first when no reader has written it; rows
+  // outside the picture are the scratch row.
   uint8_t* Row(int32_t i) const {
-    return i < 0 || i >= kMaxImageSide ? const_cast<uint8_t*>(m_scratchRow.data()) : m_rowTable[i];
+    if (i < 0 || i >= kMaxImageSide) return const_cast<uint8_t*>(m_scratchRow.data());
+    if (!m_rowWritten[i]) FillRow(i);
+    return m_rowTable[i];
   }
-  const TDib& Bitmap() const { return *m_bitmap; }
+  // The whole bitmap, every row filled.
+  const TDib& Bitmap() const {
+    FillUnwrittenRows();
+    return *m_bitmap;
+  }
+  // Fills every stored row that no reader has written with the fill index.
+  void FillUnwrittenRows() const;
 
   // Fields, in the order of the picture record. The view operations act on
   // the crop, centre and zoom terms directly.
-  std::vector<uint8_t*> m_rowTable;      // kMaxImageSide row addresses
+  std::vector<uint8_t*> m_rowTable;      // kMaxImageSide row addresses; see Row for reads
   std::vector<uint8_t> m_scratchRow;     // kMaxImageSide x 3 bytes
   std::unique_ptr<TDib> m_bitmap;
   std::array<int32_t, 256> m_usageCounts{};
@@ -210,6 +217,8 @@ public:
   std::array<uint8_t, 256> m_directBlue{};
 
 private:
+  void FillRow(int32_t i) const;
+  void PrepareRowForRun(int32_t storedY, int32_t storedX, int32_t count);
   bool AllocateBitmap(int32_t width, int32_t height, int32_t bitCount);
   int32_t EffectiveDpi(int32_t ownDpi) const;
   void PointRowTable();
@@ -219,4 +228,10 @@ private:
 
   // Decode buffer for file rows wider than the scratch row (reduced pictures).
   std::vector<uint8_t> m_wideRow;
+  // Whether each stored row holds its pixels (rows beyond the picture always
+  // do: they are the scratch row), and how many rows do not yet. Reading a
+  // row fills it, hence mutable.
+  mutable std::vector<uint8_t> m_rowWritten;
+  mutable int32_t m_unwrittenRows = 0;
+  uint8_t m_fillIndex = 0;
 };

@@ -328,7 +328,7 @@ int32_t DistinctInRow(const TImage& image, int32_t row) {
   const auto& crop = image.m_cropRect;
   const int32_t bpp = image.m_bytesPerPixel;
   TDistinctBytes distinct;
-  const uint8_t* pixel = image.m_rowTable[row] + crop[0] * bpp;
+  const uint8_t* pixel = image.Row(row) + crop[0] * bpp;
   for (int32_t k = 0; k < crop[1]; ++k, pixel += bpp) distinct.Add(pixel, bpp);
   return distinct.Count();
 }
@@ -338,7 +338,7 @@ int32_t DistinctInColumn(const TImage& image, int32_t column) {
   const int32_t bpp = image.m_bytesPerPixel;
   TDistinctBytes distinct;
   for (int32_t i = crop[2]; i < crop[2] + crop[3]; ++i) {
-    distinct.Add(image.m_rowTable[i] + column * bpp, bpp);
+    distinct.Add(image.Row(i) + column * bpp, bpp);
   }
   return distinct.Count();
 }

@@ -492,11 +492,14 @@ int WriteBmp(const char* path, TImage& image, const TProfile& options, TDither* 
   }
 
   // Rows go bottom row first, fetched straight into the output buffer with
-  // the padding bytes cleared.
+  // the padding bytes cleared; a stored row that needs no change is copied
+  // there whole.
+  const size_t rowBytes = static_cast<size_t>(area.width) * bytesPerPixel;
   for (int32_t done = 0; done < area.height; ++done) {
     uint8_t* row = out.Reserve(stride);
     std::memset(row + stride - kStrideAlign, 0, kStrideAlign);
-    FetchOutputRow(image, area, area.height - 1 - done, row, ditherer);
+    const uint8_t* pixels = FetchOutputRow(image, area, area.height - 1 - done, row, ditherer);
+    if (pixels != row) std::memcpy(row, pixels, rowBytes);
     out.Commit(stride);
     if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / area.height)) != 0) return out.Finish(true);
   }

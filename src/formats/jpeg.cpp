@@ -362,10 +362,18 @@ void EncodePicture(TJpegWriter& writer, const TImage& image, const TSaveSize& ar
                       static_cast<unsigned>(std::min(writer.comment.size(), kMaxMarkerData)));
   }
   uint8_t* buffer = writer.row.data();
+  const bool direct = image.BytesPerPixel() == 3;
   for (int32_t r = 0; r < area.height; ++r) {
-    image.OutputRow(area.left, area.top + r, buffer, area.width);
-    writer.converter->ConvertRow(buffer, area.width, 3, image.BytesPerPixel());
+    // 24-bit rows that need no change are compressed straight from the
+    // picture; the library only reads its input rows. Indices are widened to
+    // colours in the buffer.
     JSAMPROW row = buffer;
+    if (direct) {
+      row = const_cast<JSAMPROW>(FetchOutputRow(image, area, r, buffer, writer.converter));
+    } else {
+      image.OutputRow(area.left, area.top + r, buffer, area.width);
+      writer.converter->ConvertRow(buffer, area.width, 3, 1);
+    }
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);

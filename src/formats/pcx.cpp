@@ -275,11 +275,11 @@ int WritePcx(const char* path, TImage& image, const TProfile& options, TDither* 
   std::vector<uint8_t> row(width * bytesPerPixel);
   std::vector<uint8_t> plane(width);
   for (int32_t y = 0; y < area.height; ++y) {
-    FetchOutputRow(image, area, y, row.data(), ditherer);
+    const uint8_t* pixels = FetchOutputRow(image, area, y, row.data(), ditherer);
     for (int p = 0; p < bytesPerPixel; ++p) {
-      const uint8_t* source = row.data();
+      const uint8_t* source = pixels;
       if (bytesPerPixel == 3) {
-        for (size_t x = 0; x < width; ++x) plane[x] = row[3 * x + (2 - p)];
+        for (size_t x = 0; x < width; ++x) plane[x] = pixels[3 * x + (2 - p)];
         source = plane.data();
       }
       out.Commit(PcxEncodePlane(source, width, out.Reserve(2 * width)));

@@ -9,7 +9,8 @@
 #include "filepkg/filepkg.h"
 
 namespace {
-constexpr size_t kOutputBufferSize = 1 << 16;
+// Large enough that a picture goes out in few writes to the package.
+constexpr size_t kOutputBufferSize = 1 << 20;
 constexpr size_t kPcxLongestRun = 63;
 constexpr size_t kTgaLongestPacket = 128;
 constexpr int32_t kQuickLookSide = 128;
@@ -88,11 +89,14 @@ void WriterPalette(const TImage& image, const TDither* ditherer, TLogPalette& pa
   palette.count = std::min<uint16_t>(palette.count, 256);
 }
 
-void FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
-                    const TDither* ditherer) {
-  image.OutputRow(area.left, area.top + row, buffer, area.width);
+const uint8_t* FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
+                              const TDither* ditherer) {
   const int32_t bytesPerPixel = image.BytesPerPixel();
-  if (ditherer) ditherer->ConvertRow(buffer, area.width, bytesPerPixel, bytesPerPixel);
+  if (!ditherer || ditherer->KeepsRows(bytesPerPixel))
+    return image.OutputRowView(area.left, area.top + row, buffer, area.width);
+  image.OutputRow(area.left, area.top + row, buffer, area.width);
+  ditherer->ConvertRow(buffer, area.width, bytesPerPixel, bytesPerPixel);
+  return buffer;
 }
 
 TCodecOutput::TCodecOutput(const char* path) : m_stream(PkgOpen(path, "wb")), m_buffer(kOutputBufferSize) {}

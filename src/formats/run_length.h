@@ -86,9 +86,12 @@ int32_t ReaderReduction(const TProfile& options, int32_t width, int32_t height);
 // as the caller prepared it, or the picture's own when there is no ditherer.
 void WriterPalette(const TImage& image, const TDither* ditherer, TLogPalette& palette);
 // Row r of the saved area (PrepareSaveOutput), converted without dithering:
-// the tone tables applied to 24-bit rows, indices left unchanged.
-void FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
-                    const TDither* ditherer);
+// the tone tables applied to 24-bit rows, indices left unchanged. Returns the
+// row's pixels: the stored row itself when neither the output geometry nor
+// the tone changes it (never to be written through), otherwise buffer, which
+// holds area.width pixels.
+const uint8_t* FetchOutputRow(const TImage& image, const TSaveSize& area, int32_t row, uint8_t* buffer,
+                              const TDither* ditherer);
 
 // An output file opened with PkgOpen(path, "wb"). Bytes are collected in a
 // buffer and written in large blocks; the first failed write is remembered,

@@ -321,8 +321,8 @@ int WriteTga(const char* path, TImage& image, const TProfile& options, TDither* 
   const size_t width = static_cast<size_t>(area.width);
   std::vector<uint8_t> row(width * pixelBytes);
   for (int32_t y = 0; y < area.height; ++y) {
-    FetchOutputRow(image, area, y, row.data(), ditherer);
-    out.Commit(TgaEncodeRow(row.data(), width, pixelBytes, out.Reserve(width * (pixelBytes + 1))));
+    const uint8_t* pixels = FetchOutputRow(image, area, y, row.data(), ditherer);
+    out.Commit(TgaEncodeRow(pixels, width, pixelBytes, out.Reserve(width * (pixelBytes + 1))));
     if (ProgressReport(static_cast<int>((y + 1) * int64_t{100} / area.height)) != 0) return out.Finish(true);
   }
   return out.Finish(false);

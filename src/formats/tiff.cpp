@@ -763,18 +763,27 @@ bool SetWriterTags(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area,
   return TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512) == 1;
 }
 
+// Packs width output pixels into a file row (which may be the same memory).
 // Bilevel rows: 8 pixels a byte, most significant bit first, 1 where the
 // index is not 0. 24-bit rows: blue, green, red become red, green, blue.
-void PackRow(const TWriteLayout& layout, uint8_t* row, int32_t width) {
+// Indices are copied as they are.
+void PackRow(const TWriteLayout& layout, const uint8_t* pixels, uint8_t* row, int32_t width) {
   if (layout.bilevel) {
     for (int32_t x = 0; x < width; x += 8) {
       uint8_t byte = 0;
       for (int32_t bit = 0; bit < 8; ++bit)
-        if (x + bit < width && row[x + bit] != 0) byte |= static_cast<uint8_t>(0x80 >> bit);
+        if (x + bit < width && pixels[x + bit] != 0) byte |= static_cast<uint8_t>(0x80 >> bit);
       row[x / 8] = byte;
     }
   } else if (layout.samples == 3) {
-    for (int32_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t blue = pixels[3 * x];
+      row[3 * x] = pixels[3 * x + 2];
+      row[3 * x + 1] = pixels[3 * x + 1];
+      row[3 * x + 2] = blue;
+    }
+  } else if (pixels != row) {
+    std::memcpy(row, pixels, static_cast<size_t>(width));
   }
 }
 
@@ -784,8 +793,10 @@ int WriteRows(TIFF* tif, const TWriteLayout& layout, const TSaveSize& area, cons
               const TDither* ditherer) {
   std::vector<uint8_t> row(static_cast<size_t>(area.width) * static_cast<size_t>(image.BytesPerPixel()));
   for (int32_t r = 0; r < area.height; ++r) {
-    FetchOutputRow(image, area, r, row.data(), ditherer);
-    PackRow(layout, row.data(), area.width);
+    // The library may change the row it is given (predictor), so the pixels
+    // always reach it through the row buffer.
+    const uint8_t* pixels = FetchOutputRow(image, area, r, row.data(), ditherer);
+    PackRow(layout, pixels, row.data(), area.width);
     if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) != 1) return kSaveFailed;
     if (ProgressReport(static_cast<int>((r + 1) * int64_t{100} / area.height)) != 0) return kSaveStopped;
   }

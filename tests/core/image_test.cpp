@@ -5,11 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <numeric>
 #include <vector>
 
+#include "core/pixel_memory.h"
 #include "core/view_geometry.h"
 #include "support/image_fixture.h"
 
@@ -506,6 +509,122 @@ TEST_F(ImageTest, AdoptBitmapHandsOtherBitmapsToTheDecoder) {
   image.AdoptBitmap(makeDib(4, 8, 0));
   EXPECT_FALSE(g_decoderCalled);
   TImage::SetDibDecoder(nullptr);
+}
+
+// A new picture is not cleared: whichever way its pixels are looked at, they
+// must be the fill index wherever no reader wrote, even in a block kept from
+// the picture before.
+TEST_F(ImageTest, RowsNoReaderWroteHoldTheFillIndex) {
+  using TLook = std::vector<std::vector<uint8_t>> (*)(const TImage&);
+  const struct {
+    const char* name;
+    TLook look;
+  } looks[] = {
+      {"Row",
+       [](const TImage& im) {
+         std::vector<std::vector<uint8_t>> rows;
+         for (int32_t y = 0; y < im.Height(); ++y) rows.emplace_back(im.Row(y), im.Row(y) + im.Width());
+         return rows;
+       }},
+      {"OutputRow",
+       [](const TImage& im) {
+         std::vector<std::vector<uint8_t>> rows(im.Height(), std::vector<uint8_t>(im.Width()));
+         for (int32_t y = 0; y < im.Height(); ++y) im.OutputRow(0, y, rows[y].data(), im.Width());
+         return rows;
+       }},
+      {"Bitmap",
+       [](const TImage& im) {
+         const TDib& dib = im.Bitmap();
+         std::vector<std::vector<uint8_t>> rows;
+         for (int32_t y = im.Height() - 1; y >= 0; --y) {
+           const uint8_t* row = dib.bits.data() + static_cast<size_t>(y) * dib.Stride();
+           rows.emplace_back(row, row + im.Width());
+         }
+         return rows;
+       }},
+  };
+  for (const auto& look : looks) {
+    image.Create(0, 6, 5, 1, 1, 1, 1, 0);
+    const std::vector<uint8_t> stale(6, 0xAA);
+    for (int32_t y = 0; y < 5; ++y) image.PutRow(0, y, stale.data(), 6);
+    image.Create(0, 6, 5, 1, 1, 1, 1, 9);
+    image.SetOutputGeometry(6, 5, 1, 1, 0, true, true);
+    const uint8_t run[] = {1, 2, 3};
+    image.PutRow(0, 0, run, 3); // the left half, from the reader's own buffer
+    uint8_t* inPlace = image.RowBuffer(2, 1, 3);
+    std::copy(run, run + 3, inPlace);
+    image.PutRow(2, 1, inPlace, 3); // decoded in place, in the middle
+    inPlace = image.RowBuffer(0, 2, 6);
+    std::copy(run, run + 3, inPlace); // decoded in place, but the read ended inside the row
+    const uint8_t whole[6] = {4, 4, 4, 4, 4, 4};
+    image.PutRow(0, 3, whole, 6);
+    // Row 4 is never reached.
+    const std::vector<std::vector<uint8_t>> expected = {
+        {1, 2, 3, 9, 9, 9}, {9, 9, 1, 2, 3, 9}, {9, 9, 9, 9, 9, 9}, {4, 4, 4, 4, 4, 4}, {9, 9, 9, 9, 9, 9}};
+    EXPECT_EQ(look.look(image), expected) << look.name;
+  }
+}
+
+// Writers take rows whose output changes nothing straight from the picture;
+// everywhere else the view gives exactly the bytes OutputRow writes.
+TEST_F(ImageTest, OutputRowViewHandsOutTheStoredRowOnlyWhenNothingChanges) {
+  image.Create(0, 5, 4, 1, 1, 3, 1, 0);
+  for (int32_t y = 0; y < 4; ++y) {
+    std::vector<uint8_t> row(15);
+    std::iota(row.begin(), row.end(), static_cast<uint8_t>(y * 16));
+    image.PutRow(0, y, row.data(), 5);
+  }
+  const struct {
+    std::array<int32_t, 4> crop;
+    int32_t areaWidth, areaHeight, orientation;
+    int32_t runStart, runLength; // within the output row
+    bool stored;
+  } cases[] = {
+      {{0, 5, 0, 4}, 5, 4, 0, 0, 5, true},
+      {{0, 5, 0, 4}, 5, 4, 0, 1, 3, true},   // part of a row
+      {{0, 5, 0, 4}, 5, 4, kFlip, 0, 5, true}, // rows in another order
+      {{1, 3, 1, 2}, 3, 2, 0, 0, 3, true},   // a crop
+      {{0, 5, 0, 4}, 5, 4, kMirror, 0, 5, false},
+      {{0, 5, 0, 4}, 4, 5, kTranspose, 0, 4, false},
+      {{0, 5, 0, 4}, 10, 8, 0, 0, 10, false}, // scaled
+      {{0, 5, 0, 4}, 5, 4, 0, -1, 7, false},  // beyond the placed output
+  };
+  for (const auto& c : cases) {
+    image.m_cropRect = c.crop;
+    image.SetOutputGeometry(c.areaWidth, c.areaHeight, 1, 1, c.orientation, true, true);
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    image.OutputRect(left, top, right, bottom);
+    for (int32_t y = top; y < bottom; ++y) {
+      std::vector<uint8_t> buffer(static_cast<size_t>(c.runLength) * 3, 0xEE);
+      const uint8_t* view = image.OutputRowView(left + c.runStart, y, buffer.data(), c.runLength);
+      EXPECT_EQ(std::vector<uint8_t>(view, view + buffer.size()), Output(left + c.runStart, y, c.runLength))
+          << "orientation " << c.orientation << ", row " << y;
+      EXPECT_EQ(view != buffer.data(), c.stored) << "orientation " << c.orientation << ", row " << y;
+    }
+  }
+}
+
+// Under a budget a picture is stored at the largest size whose memory, with
+// the room the codecs need beside it, stays within the budget.
+TEST_F(ImageTest, CreateReducesPicturesBeyondTheMemoryBudget) {
+  struct TBudget {
+    explicit TBudget(int64_t bytes) { SetPixelMemoryBudget(bytes); }
+    ~TBudget() { SetPixelMemoryBudget(0); }
+  } budget(1 << 20);
+  const struct {
+    int32_t width, height, bytesPerPixel, reduction;
+  } cases[] = {
+      {400, 400, 3, 1},    // 600 000 bytes with room
+      {1000, 1000, 3, 2},  // 3 750 000 bytes at full size
+      {1000, 1000, 1, 2},  // 1 250 000: just too much
+      {8192, 8192, 3, 16},
+  };
+  for (const auto& c : cases) {
+    image.Create(4, c.width, c.height, 1, 1, c.bytesPerPixel, 1, 5);
+    EXPECT_EQ(image.m_reduction, c.reduction) << c.width << " x " << c.height << " x " << c.bytesPerPixel;
+    EXPECT_EQ(image.Width(), c.width / c.reduction);
+    EXPECT_EQ(image.Row(image.Height() - 1)[0], 5);
+  }
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

@@ -41,6 +41,16 @@ TEST_F(ImageCommandsTest, DecodePrintsTheFormatAndWritesThePicture) {
   EXPECT_EQ(CompareRgb(m_expected, ReadPnm(out)), "");
 }
 
+// With "-" the picture is all that reaches standard output; the format word
+// goes to standard error.
+TEST_F(ImageCommandsTest, DecodeToStandardOutput) {
+  const std::string out = m_dir / "out.ppm";
+  const std::string word = m_dir / "word.txt";
+  EXPECT_EQ(testsupport::Run(Tool("decode '" + m_source + "' - >'" + out + "' 2>'" + word + "'")), 0);
+  EXPECT_EQ(CompareRgb(m_expected, ReadPnm(out)), "");
+  EXPECT_EQ(ReadFileBytes(word), (std::vector<uint8_t>{'b', 'm', 'p', '\n'}));
+}
+
 TEST_F(ImageCommandsTest, DecodeFailsOnUnknownContent) {
   const std::string text = m_dir / "notes.txt";
   WriteFileBytes(text, std::string(300, 'x'));
