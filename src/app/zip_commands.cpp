@@ -15,12 +15,20 @@ namespace {
 // Bytes moved per call when copying a member out.
 constexpr int32_t kCopyBlock = 16384;
 
-// The lines that end both commands when some member could not be read.
-void ObsoleteArchiveLines(const TLineSink& line) {
-  line("This file was produced by an old version of pkzip and can not");
-  line("be read by Zerbalin.  Please press F1 and choose ZIP Utilities");
-  line("for information about utilities to read this file.");
-  line("");
+// The lines that end both commands: for an archive without members, or an
+// empty line and, when some member could not be read, a word on archives
+// of old pkzip versions. False when the archive had no members or some
+// could not be read.
+bool EndLines(bool noMembers, bool unreadable, const TLineSink& line) {
+  if (noMembers) line("This file is not a zip file.");
+  if (!noMembers) line("");
+  if (!noMembers && unreadable) {
+    line("This file was produced by an old version of pkzip and can not");
+    line("be read by Zerbalin.  Please press F1 and choose ZIP Utilities");
+    line("for information about utilities to read this file.");
+  }
+  if (noMembers || unreadable) line("");
+  return !noMembers && !unreadable;
 }
 
 // The full names of the archive's members and the length of the archive's
@@ -89,14 +97,7 @@ bool UnzipArchive(const std::string& archive, std::string directory, const TLine
     line(created ? "Created " + output : "Error writing " + output + ", wrote a short file");
     allCreated = allCreated && created;
   }
-  if (members.empty()) {
-    line("This file is not a zip file.");
-    line("");
-    return false;
-  }
-  line("");
-  if (unreadable) ObsoleteArchiveLines(line);
-  return allCreated;
+  return EndLines(members.empty(), unreadable, line) && allCreated;
 }
 
 bool ZipInfo(const std::string& archive, const TLineSink& line) {
@@ -127,12 +128,5 @@ bool ZipInfo(const std::string& archive, const TLineSink& line) {
                   local.tm_year % 100, local.tm_hour, local.tm_min, members[i].c_str() + prefixLength);
     line(text);
   }
-  if (members.empty()) {
-    line("This file is not a zip file.");
-    line("");
-    return false;
-  }
-  line("");
-  if (unreadable) ObsoleteArchiveLines(line);
-  return !unreadable;
+  return EndLines(members.empty(), unreadable, line);
 }

@@ -63,13 +63,7 @@ bool InTable(const char* name) {
 }
 
 uint8_t* WrapperMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  TPkgStream* inner = InnerOf(stream);
-  if (forWriting || !inner->ops->Map) return nullptr;
-  inner->position = stream->position;
-  uint8_t* bytes = inner->ops->Map(inner, 0, length);
-  stream->position = inner->position;
-  stream->size = inner->size;
-  return bytes;
+  return PkgMapData(stream, InnerOf(stream), forWriting, length);
 }
 
 int WrapperClose(TPkgStream* stream, int closeMode);

@@ -27,10 +27,8 @@ namespace {
 
 // Lines of the text are cut to this length; the rest is the next line.
 constexpr size_t kMaxLineLength = 249;
-// A text file: at least this many bytes, and no more than kMaxBinaryBytes
-// outside tab, LF, CR and 32..127 in its first kTextSample bytes.
+// A text file: at least this many bytes among its first kTextSample.
 constexpr size_t kMinTextBytes = 64;
-constexpr size_t kMaxBinaryBytes = 32;
 constexpr size_t kTextSample = 16384;
 // A member's Fill decodes until this many bytes have come, or its end.
 constexpr size_t kFillStep = 65536;
@@ -38,17 +36,7 @@ constexpr size_t kFillStep = 65536;
 constexpr int32_t kDataBlockSize = 1 << 20;
 constexpr int32_t kDataBlockCount = 64;
 
-bool LooksLikeText(TPkgStream* stream) {
-  uint8_t sample[kTextSample];
-  size_t count = PkgSeek(stream, 0, SEEK_SET) == 0 ? PkgRead(sample, 1, sizeof sample, stream) : 0;
-  if (count < kMinTextBytes) return false;
-  size_t binary = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint8_t c = sample[i];
-    binary += !(c == '\t' || c == '\n' || c == '\r' || (c >= 32 && c <= 127));
-  }
-  return binary <= kMaxBinaryBytes;
-}
+bool LooksLikeText(TPkgStream* stream) { return PkgLooksLikeText(stream, kTextSample, kMinTextBytes); }
 
 // The name a decoded file is listed under: the header's name without any
 // folders; "file%4.4d" and the extension for a name that is only one, and
@@ -229,32 +217,22 @@ void DecodeAll(TPkgStream* stream) {
   }
 }
 
+// A file about to change is decoded whole first.
+void StartChange(TPkgStream* stream) {
+  DecodeAll(stream);
+  MemberOf(stream)->modified = true;
+  stream->info.time = PkgNow();
+}
+
 uint8_t* MemberMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  if (stream->position < 0 || (forWriting ? stream->info.access == 'r' : stream->info.access == 'w')) return nullptr;
-  TEncodedMember& member = *MemberOf(stream);
-  if (forWriting) {
-    DecodeAll(stream);
-    member.modified = true;
-    stream->info.time = PkgNow();
-  }
-  TPkgStream* data = member.data;
-  data->position = stream->position;
-  uint8_t* bytes = data->ops->Map(data, forWriting, length);
-  if (!bytes) return nullptr;
-  stream->position = data->position;
-  stream->size = std::max(stream->size, data->size);
-  return bytes;
+  if (forWriting && stream->info.access != 'r') StartChange(stream);
+  return PkgMapData(stream, MemberOf(stream)->data, forWriting, length);
 }
 
 int MemberTruncate(TPkgStream* stream) {
   if (stream->info.access == 'r') return -1;
-  TEncodedMember& member = *MemberOf(stream);
-  DecodeAll(stream);
-  member.data->position = stream->position;
-  if (member.data->ops->Truncate(member.data) != 0) return -1;
-  stream->size = stream->position;
-  member.modified = true;
-  return 0;
+  StartChange(stream);
+  return PkgTruncateData(stream, MemberOf(stream)->data);
 }
 
 bool WriteText(TPkgStream* out, std::string_view text) {

@@ -17,20 +17,9 @@ namespace {
 
 constexpr int kMaxPart = 99;
 constexpr size_t kMinTextBytes = 1024;
-constexpr size_t kMaxBinaryBytes = 32;
 constexpr size_t kTextSample = 16384;
 
-bool LooksLikeText(TPkgStream* stream) {
-  uint8_t sample[kTextSample];
-  size_t count = PkgSeek(stream, 0, SEEK_SET) == 0 ? PkgRead(sample, 1, sizeof sample, stream) : 0;
-  if (count < kMinTextBytes) return false;
-  size_t binary = 0;
-  for (size_t i = 0; i < count; ++i) {
-    uint8_t c = sample[i];
-    binary += !(c == '\t' || c == '\n' || c == '\r' || (c >= 32 && c <= 127));
-  }
-  return binary <= kMaxBinaryBytes;
-}
+bool LooksLikeText(TPkgStream* stream) { return PkgLooksLikeText(stream, kTextSample, kMinTextBytes); }
 
 std::string PartName(const std::string& first, int part) {
   std::string digits = std::to_string(part);

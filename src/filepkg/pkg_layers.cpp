@@ -2,6 +2,8 @@
 #include "filepkg/pkg_layers.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <vector>
 
 #include "filepkg/pkg_cache.h"
 #include "filepkg/pkg_disk.h"
@@ -69,4 +71,36 @@ void PkgRemoveClaimLayer(TPkgStream* (*claim)(TPkgStream*, TPkgRequest*)) {
 void PkgFlushLayers() {
   for (const TPkgFirstLevel& level : PkgFirstLevels())
     if (level.Flush) level.Flush();
+}
+
+uint8_t* PkgMapData(TPkgStream* stream, TPkgStream* data, int forWriting, int32_t* length) {
+  const char access = stream->info.access;
+  if (stream->position < 0 || (forWriting ? access == 'r' : access == 'w') || !data->ops->Map) return nullptr;
+  data->position = stream->position;
+  uint8_t* bytes = data->ops->Map(data, forWriting, length);
+  if (!bytes) return nullptr;
+  stream->position = data->position;
+  stream->size = std::max(stream->size, data->size);
+  return bytes;
+}
+
+int PkgTruncateData(TPkgStream* stream, TPkgStream* data) {
+  if (stream->info.access == 'r' || !data->ops->Truncate) return -1;
+  data->position = stream->position;
+  if (data->ops->Truncate(data) != 0) return -1;
+  stream->size = stream->position;
+  return 0;
+}
+
+bool PkgLooksLikeText(TPkgStream* stream, size_t sampleSize, size_t minBytes) {
+  constexpr size_t kMaxBinaryBytes = 32;
+  std::vector<uint8_t> sample(sampleSize);
+  size_t count = PkgSeek(stream, 0, SEEK_SET) == 0 ? PkgRead(sample.data(), 1, sample.size(), stream) : 0;
+  if (count < minBytes) return false;
+  size_t binary = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t c = sample[i];
+    binary += !(c == '\t' || c == '\n' || c == '\r' || (c >= 32 && c <= 127));
+  }
+  return binary <= kMaxBinaryBytes;
 }

@@ -66,6 +66,17 @@ void PkgFreeStream(TPkgStream* stream);
 bool PkgSetInfo(TPkgInfo* info, std::string_view name, char mode, char type, char access,
                 const char* layerId, int32_t time, uint32_t blockSize, uint32_t blockCount);
 
+// A handle whose bytes are kept in a data stream (a scratch stream of
+// decoded, downloaded or written bytes): maps them at the handle's position
+// within the handle's access, and carries position and size back.
+uint8_t* PkgMapData(TPkgStream* stream, TPkgStream* data, int forWriting, int32_t* length);
+// Cuts such a handle's data at the handle's position.
+int PkgTruncateData(TPkgStream* stream, TPkgStream* data);
+
+// True for text: the first sampleSize bytes of the stream are at least
+// minBytes, and no more than 32 of them are outside tab, LF, CR and 32..127.
+bool PkgLooksLikeText(TPkgStream* stream, size_t sampleSize, size_t minBytes);
+
 // The current calendar time in seconds.
 int32_t PkgNow();
 // A time stamp as the disk and ZIP layers keep it: calendar seconds taken

@@ -258,22 +258,10 @@ struct TPageWrite {
 TPageWrite* PageWriteOf(TPkgStream* stream) { return static_cast<TPageWrite*>(stream->layerData); }
 
 uint8_t* PageMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  TPkgStream* data = PageWriteOf(stream)->data;
-  data->position = stream->position;
-  uint8_t* bytes = data->ops->Map(data, forWriting, length);
-  if (!bytes) return nullptr;
-  stream->position = data->position;
-  stream->size = data->size;
-  return bytes;
+  return PkgMapData(stream, PageWriteOf(stream)->data, forWriting, length);
 }
 
-int PageTruncate(TPkgStream* stream) {
-  TPkgStream* data = PageWriteOf(stream)->data;
-  data->position = stream->position;
-  int result = data->ops->Truncate(data);
-  stream->size = data->size;
-  return result;
-}
+int PageTruncate(TPkgStream* stream) { return PkgTruncateData(stream, PageWriteOf(stream)->data); }
 
 int PageClose(TPkgStream* stream, int closeMode) {
   TPageWrite* write = PageWriteOf(stream);

@@ -154,12 +154,7 @@ int DownloadFill(TPkgStream* stream) {
 }
 
 uint8_t* DownloadMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  TPkgStream* body = DownloadOf(stream)->body;
-  if (forWriting || stream->position < 0) return nullptr;
-  body->position = stream->position;
-  uint8_t* bytes = body->ops->Map(body, 0, length);
-  if (bytes) stream->position = body->position;
-  return bytes;
+  return PkgMapData(stream, DownloadOf(stream)->body, forWriting, length);
 }
 
 // A finished download is kept by the open-file cache under the URL; a URL

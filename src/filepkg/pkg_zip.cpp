@@ -238,33 +238,22 @@ void ProduceAll(TPkgStream* stream) {
   }
 }
 
+// A member about to change is produced whole first.
+void StartChange(TPkgStream* stream) {
+  ProduceAll(stream);
+  MemberOf(stream)->modified = true;
+  stream->info.time = PkgNow();
+}
+
 uint8_t* MemberMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  if (stream->position < 0 || (forWriting ? stream->info.access == 'r' : stream->info.access == 'w')) return nullptr;
-  TZipMember& member = *MemberOf(stream);
-  if (forWriting) {
-    ProduceAll(stream);
-    member.modified = true;
-    stream->info.time = PkgNow();
-  }
-  TPkgStream* data = member.data;
-  data->position = stream->position;
-  uint8_t* bytes = data->ops->Map(data, forWriting, length);
-  if (!bytes) return nullptr;
-  stream->position = data->position;
-  stream->size = std::max(stream->size, data->size);
-  return bytes;
+  if (forWriting && stream->info.access != 'r') StartChange(stream);
+  return PkgMapData(stream, MemberOf(stream)->data, forWriting, length);
 }
 
 int MemberTruncate(TPkgStream* stream) {
   if (stream->info.access == 'r') return -1;
-  TZipMember& member = *MemberOf(stream);
-  ProduceAll(stream);
-  member.data->position = stream->position;
-  if (member.data->ops->Truncate(member.data) != 0) return -1;
-  stream->size = stream->position;
-  member.modified = true;
-  stream->info.time = PkgNow();
-  return 0;
+  StartChange(stream);
+  return PkgTruncateData(stream, MemberOf(stream)->data);
 }
 
 // The entry under which a member's new bytes are stored: a member that
