@@ -105,6 +105,11 @@ namespace {
 constexpr long kMaxRedirects = 10;
 constexpr long kStallSeconds = 60;
 constexpr int kStepMilliseconds = 50;
+// Bytes handed over per callback, and the memory blocks the body is kept in
+// before it goes to a scratch file.
+constexpr long kReceiveBuffer = 256 * 1024;
+constexpr int32_t kBodyBlockSize = 1 << 20;
+constexpr int32_t kBodyBlockCount = 64;
 
 struct TDownload {
   CURLM* multi = nullptr;
@@ -202,6 +207,7 @@ bool StartDownload(TDownload& download, const std::string& url) {
   curl_easy_setopt(download.easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(download.easy, CURLOPT_CONNECTTIMEOUT, kStallSeconds);
   curl_easy_setopt(download.easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(download.easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
   curl_easy_setopt(download.easy, CURLOPT_WRITEFUNCTION, Receive);
   curl_easy_setopt(download.easy, CURLOPT_WRITEDATA, &download);
   curl_easy_setopt(download.easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -221,7 +227,7 @@ TPkgStream* UrlOpenFirst(TPkgRequest* request) {
   std::string url(name.substr(0, length));
   auto* download = new (std::nothrow) TDownload;
   if (!download) return nullptr;
-  download->body = PkgTempStream(request->blockSize, request->blockCount);
+  download->body = PkgTempStream(kBodyBlockSize, kBodyBlockCount);
   TPkgStream* stream = download->body && StartDownload(*download, url) ? PkgNewStream(&kDownloadOps, download) : nullptr;
   if (!stream ||
       !PkgSetInfo(&stream->info, url, 'r', 'b', 'r', "url", PkgNow(), request->blockSize, request->blockCount)) {
