@@ -21,7 +21,8 @@ using namespace pkgtest;
 namespace {
 
 // Serves a folder; "/slow" trickles an endless body, "/short" promises more
-// than it sends, "/moved.gif" redirects to "/pic.gif". Every request's path
+// than it sends, "/garbage" answers with no reply at all, "/moved.gif"
+// redirects to "/pic.gif". Every request's path
 // goes to a log.
 constexpr const char* kServer = R"(
 import functools, http.server, os, sys, time
@@ -37,6 +38,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if self.path == '/short':
             self.send_response(200); self.send_header('Content-Length', '1000'); self.end_headers()
             self.wfile.write(b'0123456789'); self.wfile.flush(); self.connection.close(); return
+        if self.path == '/garbage':
+            self.wfile.write(b'\x00\xff not a reply at all\r\n\r\n' * 10); self.connection.close(); return
         if self.path == '/moved.gif':
             self.send_response(302); self.send_header('Location', '/pic.gif'); self.end_headers(); return
         return super().do_GET()
@@ -101,6 +104,7 @@ TEST_F(PkgUrl, FilesAndArchiveMembersAreReadByTheirAddress) {
   EXPECT_EQ(Read(m_base + "dir/pics.zip/pic.gif"), m_picture) << "a member of a downloaded archive";
   EXPECT_EQ(Read(m_base + "missing.gif"), "") << "a reply that is no success delivers nothing";
   EXPECT_EQ(Read(m_base + "short"), "0123456789") << "a body cut short ends where it stops";
+  EXPECT_EQ(Read(m_base + "garbage"), "") << "what is no reply delivers nothing";
   EXPECT_EQ(PkgOpen((m_base + "pic.gif").c_str(), "wb"), nullptr) << "addresses are only read";
 }
 
