@@ -38,6 +38,17 @@ std::array<uint8_t, 256> ValuesOf(std::string_view alphabet) {
 }
 
 const std::array<uint8_t, 256> kBase64Values = ValuesOf(kBase64Alphabet);
+
+// For decoding base64: the 6-bit value of each character, '=' marked as
+// padding (its value is 0), kNotBase64 for every other character.
+constexpr uint8_t kBase64Padding = 0x40;
+constexpr uint8_t kNotBase64 = 0x80;
+const std::array<uint8_t, 256> kBase64Decoding = [] {
+  std::array<uint8_t, 256> values;
+  for (size_t c = 0; c < values.size(); ++c) values[c] = kBase64Values[c] == 0xFF ? kNotBase64 : kBase64Values[c];
+  values['='] = kBase64Padding;
+  return values;
+}();
 const std::array<uint8_t, 256> kBinHexValues = ValuesOf(kBinHexAlphabet);
 
 // Content types of MIME parts without a name, and the extension their file
@@ -174,20 +185,24 @@ public:
   bool Feed(std::string_view line) override {
     // sharutils ends its base64 with a line of '='.
     if (IsBase64End(line)) return true;
-    if (!IsBase64Line(line)) return false;
     line = TrimEnd(line, ' ');
+    if (line.size() < 4 || line.size() > kMaxBase64LineLength || line.size() % 4 != 0) return false;
+    // One pass decodes and checks: a character outside the alphabet and '='
+    // makes the line no base64 line.
+    const auto* text = reinterpret_cast<const uint8_t*>(line.data());
     uint8_t bytes[kMaxBase64LineLength / 4 * 3];
     size_t count = 0;
+    uint32_t marks = 0;
     for (size_t i = 0; i < line.size(); i += 4) {
-      uint32_t group = 0;
-      for (size_t j = 0; j < 4; ++j) {
-        uint8_t value = kBase64Values[static_cast<uint8_t>(line[i + j])];
-        group = group << 6 | (value == 0xFF ? 0 : value);
-      }
+      uint32_t a = kBase64Decoding[text[i]], b = kBase64Decoding[text[i + 1]], c = kBase64Decoding[text[i + 2]],
+               d = kBase64Decoding[text[i + 3]];
+      marks |= a | b | c | d;
+      uint32_t group = (a & 63) << 18 | (b & 63) << 12 | (c & 63) << 6 | (d & 63);
       bytes[count++] = static_cast<uint8_t>(group >> 16);
       bytes[count++] = static_cast<uint8_t>(group >> 8);
       bytes[count++] = static_cast<uint8_t>(group);
     }
+    if (marks & kNotBase64) return false;
     // Padding at the end of the line: a byte fewer for each '=', and the
     // file ends here.
     size_t padding = (line[line.size() - 1] == '=') + (line[line.size() - 2] == '=');
@@ -304,20 +319,25 @@ public:
     // Mailers strip trailing spaces, so a short line is padded; once a full
     // line ending in a space has come through, lines are whole.
     if (trimmed.size() < needed && !m_allowShort) return false;
+    const auto* text = reinterpret_cast<const uint8_t*>(trimmed.data());
     uint8_t padded[kUuFullLength];
-    std::memcpy(padded, trimmed.data(), trimmed.size());
-    std::memset(padded + trimmed.size(), ' ', needed - trimmed.size());
+    if (trimmed.size() < needed) {
+      std::memcpy(padded, trimmed.data(), trimmed.size());
+      std::memset(padded + trimmed.size(), ' ', needed - trimmed.size());
+      text = padded;
+    }
     // Each character's value, with kUuOutside marking one not between ' '
     // and '`': one bad character refuses the line.
     uint8_t bytes[kUuLineBytes + 2];
     uint32_t outside = 0;
-    for (int i = 0, at = 1; i < count; i += 3, at += 4) {
-      uint32_t a = kUuValues[padded[at]], b = kUuValues[padded[at + 1]], c = kUuValues[padded[at + 2]],
-               d = kUuValues[padded[at + 3]];
+    const uint8_t* in = text + 1;
+    for (uint8_t *out = bytes, *end = bytes + count; out < end; in += 4, out += 3) {
+      const uint32_t a = kUuValues[in[0]], b = kUuValues[in[1]], c = kUuValues[in[2]], d = kUuValues[in[3]];
       outside |= a | b | c | d;
-      bytes[i] = static_cast<uint8_t>(a << 2 | b >> 4);
-      bytes[i + 1] = static_cast<uint8_t>(b << 4 | c >> 2);
-      bytes[i + 2] = static_cast<uint8_t>(c << 6 | d);
+      const uint32_t group = a << 18 | b << 12 | c << 6 | d;
+      out[0] = static_cast<uint8_t>(group >> 16);
+      out[1] = static_cast<uint8_t>(group >> 8);
+      out[2] = static_cast<uint8_t>(group);
     }
     if (outside & kUuOutside) return false;
     if (trimmed.size() == kUuFullLength && trimmed.back() == ' ') m_allowShort = false;
@@ -355,6 +375,9 @@ void UndoReferences(std::string& line) {
   std::string plain;
   size_t copied = 0;
   for (size_t at = line.find('&'); at != std::string::npos; at = line.find('&', at + 1)) {
+    // Most '&' in encoded text begin no reference at all.
+    const char next = at + 1 < line.size() ? line[at + 1] : '\0';
+    if (next != 'a' && next != 'l' && next != 'g') continue;
     for (const auto& reference : kReferences) {
       if (line.compare(at, reference.reference.size(), reference.reference) != 0) continue;
       plain.append(line, copied, at - copied);
