@@ -47,6 +47,7 @@
 #include <new>
 #include <string>
 
+#include "core/pixel_memory.h"
 #include "filepkg/pkg_layers.h"
 #include "filepkg/pkg_trash.h"
 
@@ -54,7 +55,7 @@ namespace {
 
 // Scratch streams take their caller's block size and count; these caps keep
 // the ring a few buffers of sensible size.
-constexpr int32_t kMaxBlockSize = 1 << 20;
+constexpr int32_t kMaxBlockSize = 1 << 21;
 constexpr int32_t kMaxBlockCount = 64;
 // The largest block of a file opened read only: large enough that the cost
 // of each read call vanishes beside the copy out of the page cache (with
@@ -76,10 +77,26 @@ enum class TSaveKind {
   InPlace,     // mode 'w' on a file: into scratch space, copied over it
 };
 
+// A slot's buffer: large ones are mapped for huge pages, so that filling a
+// scratch stream of many megabytes costs a few page faults.
+struct TBlockFree {
+  size_t bytes = 0;
+  void operator()(uint8_t* block) const noexcept { FreePixels(block, bytes); }
+};
+using TBlock = std::unique_ptr<uint8_t[], TBlockFree>;
+
+TBlock NewBlock(size_t bytes) {
+  try {
+    return TBlock(static_cast<uint8_t*>(AllocatePixels(bytes)), TBlockFree{bytes});
+  } catch (const std::bad_alloc&) {
+    return TBlock(nullptr, TBlockFree{bytes});
+  }
+}
+
 struct TSlot {
   int64_t offset = -1; // file offset of the block held, -1 when empty
   bool dirty = false;  // holds bytes not yet written to the file
-  std::unique_ptr<uint8_t[]> buffer;
+  TBlock buffer;
 };
 
 struct TDiskFile {
@@ -202,7 +219,7 @@ bool LoadBlock(TPkgStream* stream, int64_t offset) {
   file->currentSlot = (file->currentSlot + 1) % file->blockCount;
   TSlot& slot = file->slots[file->currentSlot];
   if (slot.dirty && !WriteOut(stream, slot)) return false;
-  if (!slot.buffer) slot.buffer.reset(new (std::nothrow) uint8_t[file->blockSize]);
+  if (!slot.buffer) slot.buffer = NewBlock(static_cast<size_t>(file->blockSize));
   if (!slot.buffer) return false;
   slot.offset = -1;
   if (!ReadBlock(stream, slot.buffer.get(), offset)) return false;

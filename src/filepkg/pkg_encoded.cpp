@@ -32,9 +32,9 @@ constexpr size_t kMinTextBytes = 64;
 constexpr size_t kTextSample = 16384;
 // A member's Fill decodes until this many bytes have come, or its end.
 constexpr size_t kFillStep = 65536;
-// Decoded files stay in memory up to 64 blocks of 1 MB.
-constexpr int32_t kDataBlockSize = 1 << 20;
-constexpr int32_t kDataBlockCount = 64;
+// Decoded files stay in memory up to 32 blocks of 2 MB.
+constexpr int32_t kDataBlockSize = 1 << 21;
+constexpr int32_t kDataBlockCount = 32;
 
 bool LooksLikeText(TPkgStream* stream) { return PkgLooksLikeText(stream, kTextSample, kMinTextBytes); }
 

@@ -108,8 +108,8 @@ constexpr int kStepMilliseconds = 50;
 // Bytes handed over per callback, and the memory blocks the body is kept in
 // before it goes to a scratch file.
 constexpr long kReceiveBuffer = 256 * 1024;
-constexpr int32_t kBodyBlockSize = 1 << 20;
-constexpr int32_t kBodyBlockCount = 64;
+constexpr int32_t kBodyBlockSize = 1 << 21;
+constexpr int32_t kBodyBlockCount = 32;
 
 struct TDownload {
   CURLM* multi = nullptr;
