@@ -107,7 +107,7 @@ bool TDecode::DecodePart(const std::string& part) {
   m_log("Decoding " + ShortName(part));
   if (!m_output) m_outputName = OutputFor(part, ".dat");
   TLineReader reader(text, kMaxLineLength, true);
-  std::string line;
+  std::string_view line;
   while (reader.Next(line)) {
     std::string header = HeaderName(line);
     TEncoding start = StartOf(line, m_decoder ? m_decoder->Kind() : TEncoding::None);

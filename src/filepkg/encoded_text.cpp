@@ -367,6 +367,15 @@ std::string BinHexName(std::string_view line) {
   return decoder.Name();
 }
 
+// True when the line holds "&amp;", "&lt;" or "&gt;".
+bool HasReference(std::string_view line) {
+  for (size_t at = line.find('&'); at != std::string_view::npos; at = line.find('&', at + 1)) {
+    std::string_view rest = line.substr(at);
+    if (rest.starts_with("&amp;") || rest.starts_with("&lt;") || rest.starts_with("&gt;")) return true;
+  }
+  return false;
+}
+
 void UndoReferences(std::string& line) {
   static const struct {
     std::string_view reference;
@@ -401,10 +410,11 @@ const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit) {
 
 } // namespace
 
-bool TLineReader::Next(std::string& line) {
+bool TLineReader::Next(std::string_view& line) {
   if (m_unread) {
-    line = std::move(*m_unread);
+    m_line = std::move(*m_unread);
     m_unread.reset();
+    line = m_line;
     return true;
   }
   for (;;) {
@@ -412,7 +422,10 @@ bool TLineReader::Next(std::string& line) {
       m_stopped = true;
       return false;
     }
-    line.clear();
+    // A line that lies whole in the block is handed out where it is; one
+    // that runs on into the next block is collected in m_line.
+    m_line.clear();
+    line = {};
     bool textEnded = false;
     for (;;) {
       if (m_next == m_end) {
@@ -425,18 +438,24 @@ bool TLineReader::Next(std::string& line) {
         m_next = block;
         m_end = block + count;
       }
-      const uint8_t* limit = m_next + std::min<size_t>(m_end - m_next, m_maxLength - line.size());
+      const uint8_t* limit = m_next + std::min<size_t>(m_end - m_next, m_maxLength - m_line.size());
       const uint8_t* at = LineEnd(m_next, limit);
-      line.append(reinterpret_cast<const char*>(m_next), at - m_next);
-      m_next = at;
-      if (at < limit) {
-        ++m_next; // the character that ended the line
-        break;
+      const bool ended = at < limit || m_line.size() + (at - m_next) == m_maxLength;
+      if (ended && m_line.empty()) {
+        line = std::string_view(reinterpret_cast<const char*>(m_next), at - m_next);
+      } else {
+        m_line.append(reinterpret_cast<const char*>(m_next), at - m_next);
+        line = m_line;
       }
-      if (line.size() == m_maxLength) break;
+      m_next = at < limit ? at + 1 : at; // past the character that ended the line
+      if (ended) break;
     }
     if (!line.empty()) {
-      UndoReferences(line);
+      if (HasReference(line)) {
+        m_line.assign(line);
+        UndoReferences(m_line);
+        line = m_line;
+      }
       return true;
     }
     if (textEnded) return false;

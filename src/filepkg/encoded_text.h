@@ -23,8 +23,9 @@ public:
   TLineReader(TPkgStream* stream, size_t maxLength, bool pollAbort)
       : m_stream(stream), m_maxLength(maxLength), m_pollAbort(pollAbort) {}
 
-  // The next non-empty line; false at the end of the text.
-  bool Next(std::string& line);
+  // The next non-empty line, valid until the next call; false at the end of
+  // the text.
+  bool Next(std::string_view& line);
   // Gives a line back: the next call of Next returns it again.
   void Unread(std::string line) { m_unread = std::move(line); }
   // Goes back to the first line.
@@ -46,6 +47,7 @@ private:
   const uint8_t* m_next = nullptr;
   const uint8_t* m_end = nullptr;
   std::optional<std::string> m_unread;
+  std::string m_line; // a line collected across blocks, or with references undone
 };
 
 enum class TEncoding { None = 0, Base64 = 1, BinHex = 2, Uuencode = 3 };

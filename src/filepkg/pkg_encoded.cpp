@@ -52,7 +52,7 @@ std::string FileName(const std::string& headerName, int number) {
 
 // "Name: value", as the header fields of mail are written: a name of
 // letters, digits and '-', a colon and a space.
-bool IsHeaderField(const std::string& line) {
+bool IsHeaderField(std::string_view line) {
   size_t colon = line.find(": ");
   if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(line[0]))) return false;
   return std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
@@ -75,7 +75,7 @@ public:
   // when the text holds no more.
   bool NextFile(TDecoder::TSink sink, void* context) {
     std::string headerName;
-    std::string line;
+    std::string_view line;
     m_decoder.reset();
     while (m_reader.Next(line)) {
       std::string named = HeaderName(line);
@@ -90,7 +90,7 @@ public:
       if (IsHeaderField(line)) {
         while (!m_ended && m_reader.Next(line) && IsHeaderField(line))
           if (IsMimeHeader(line)) headerName = HeaderName(line);
-        if (!m_ended) m_reader.Unread(line);
+        if (!m_ended) m_reader.Unread(std::string(line));
       }
       m_name = FileName(headerName, ++m_number);
       return true;
@@ -101,13 +101,13 @@ public:
   // Feeds the current file's lines to its decoder, at most lines of them;
   // false once the file has ended.
   bool Decode(int lines) {
-    std::string line;
+    std::string_view line;
     for (int i = 0; !m_ended && i < lines; ++i) {
       if (!m_reader.Next(line)) {
         m_ended = true;
       } else if (!HeaderName(line).empty() || StartOf(line, m_decoder->Kind()) != TEncoding::None) {
         // That line belongs to the next file.
-        m_reader.Unread(line);
+        m_reader.Unread(std::string(line));
         m_ended = true;
       } else {
         m_ended = m_decoder->Feed(line);

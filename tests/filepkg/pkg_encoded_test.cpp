@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "filepkg/encoded_text.h"
 #include "filepkg/pkg_test_support.h"
 #include "support/peer.h"
 
@@ -43,6 +44,27 @@ protected:
   TTempDir m_dir;
   std::string m_picture;
 };
+
+TEST(PkgLineReader, LinesEndAtLfCrOrNulAndLongOnesContinue) {
+  // A line that runs across the reader's 64 KB blocks, one longer than the
+  // reader keeps, empty lines, and references to undo.
+  std::string across = std::string(65530, 'a') + "bcdefghij";
+  std::string text = "one\r\ntwo\n\n\nthree";
+  text += '\0';
+  text += "&lt;four&gt; &amp;c &nbsp;\n" + across + "\n" + std::string(300, 'x') + "\nlast";
+  TPkgStream* stream = PkgTempStream(32768, 2);
+  ASSERT_EQ(PkgWrite(text.data(), 1, text.size(), stream), text.size());
+  PkgSeek(stream, 0, SEEK_SET);
+  TLineReader reader(stream, 249, false);
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (reader.Next(line)) lines.emplace_back(line);
+  std::vector<std::string> expected = {"one", "two", "three", "<four> &c &nbsp;"};
+  for (size_t at = 0; at < across.size(); at += 249) expected.push_back(across.substr(at, 249));
+  expected.insert(expected.end(), {std::string(249, 'x'), std::string(51, 'x'), "last"});
+  EXPECT_EQ(lines, expected);
+  PkgClose(stream, kPkgKeep);
+}
 
 TEST_F(PkgEncoded, PeerEncodingsDecodeByteForByte) {
   Make("uuencode pic.gif dir/pic.gif > uu.txt && uuencode -m pic.gif pic.gif > b64.txt && "
