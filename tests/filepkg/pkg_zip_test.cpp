@@ -1,6 +1,8 @@
 // ZIP archives read through the package: archives made by Info-ZIP zip and
 // Python's zipfile, and the archives of libarchive's test suite, listed and
 // read like unzip lists and reads them.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <ctime>
 #include <cstring>
@@ -279,6 +281,25 @@ TEST_F(PkgZip, AWriteThatIsGivenUpOrFailsLeavesTheArchive) {
   size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) files += entry.path().filename() != "";
   EXPECT_EQ(files, 4u) << "text.txt, noise.bin, sub and keep.zip; no file of the rebuild is left";
+}
+
+TEST_F(PkgZip, AZipBombEndsWhereTheScratchSpaceDoesNotGrowAndNeverFillsMemory) {
+  // 300 MB of zeros deflate to about 300 KB.
+  Make("head -c 300000000 /dev/zero | zip -q bomb.zip -");
+  const std::string member = m_dir / "bomb.zip/-";
+  // Scratch files may not grow past 50 MB here: the member ends there, and
+  // the process's memory stays small whatever the member claims.
+  int status = testsupport::RunWithFileSizeLimit(50 << 20, [&] {
+    TPkgStream* stream = PkgOpen(member.c_str(), "rb");
+    if (!stream) return 2;
+    PkgSeek(stream, 0, SEEK_END);
+    int64_t size = PkgTell(stream);
+    PkgClose(stream, kPkgKeep);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return size < 300000000 && usage.ru_maxrss < 200 * 1024 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(PkgZip, ArchivesOfManyMembersAreWrittenWithZip64Records) {
