@@ -401,6 +401,14 @@ int PkgDelete(const char* name) {
   return PkgClose(stream, kPkgDelete);
 }
 
+std::string PkgFullName(std::string_view name) {
+  TPkgRequest request;
+  size_t owner = kNoOwner;
+  const std::string text(name);
+  if (!BuildRequest(text.c_str(), "rb", &request) || !Canonicalize(&request, &owner)) return {};
+  return request.name;
+}
+
 int PkgReadEntry(TPkgStream* stream, char* entryName) {
   if (!entryName) return 0;
   entryName[0] = '\0';

@@ -7,6 +7,8 @@
 // pointers, 0 for counts. Nothing here shows messages or throws.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // Room for a package name: at most 511 characters and the NUL. Longer names
 // are refused, never cut, so that a name cannot end up meaning another object.
@@ -127,6 +129,11 @@ inline int PkgGetByte(TPkgStream* stream) {
   }
   return PkgGetc(stream);
 }
+
+// The full package name of a name as PkgOpen sees it: '\' turned into '/',
+// a relative disk name completed from the current directory, a web address
+// in its canonical form. Empty when the name cannot be used.
+std::string PkgFullName(std::string_view name);
 
 // Reads the next record of a directory listing (a handle opened "rd") into
 // entryName, which must hold kPkgRecordSize characters, and makes sure it is
