@@ -210,14 +210,9 @@ TSlideList::TSlideList(const TProfile& settings)
 TSlideList::~TSlideList() { Clear(); }
 
 void TSlideList::Clear() {
-  TSlideEntry* entry = m_head;
-  for (int32_t i = 0; i < m_count; ++i) {
-    TSlideEntry* next = entry->links[kSortedNext];
-    delete entry;
-    entry = next;
-  }
+  for (TSlideEntry* entry : m_entries) delete entry;
+  m_entries.clear();
   m_head = m_current = nullptr;
-  m_count = 0;
 }
 
 int TSlideList::Compare(const TSlideEntry& newEntry, const TSlideEntry& entry) const {
@@ -228,9 +223,9 @@ int TSlideList::Compare(const TSlideEntry& newEntry, const TSlideEntry& entry) c
   return byTime != 0 ? byTime : NaturalCompare(newEntry.name, entry.name);
 }
 
-TSlideEntry* TSlideList::Insert(std::string_view name, int32_t typeIndex, bool scanDirectory, bool subdirectories,
-                                TSlideEntry* anchor, bool unsorted, int32_t depth) {
-  auto* entry = new TSlideEntry;
+std::unique_ptr<TSlideEntry> TSlideList::NewEntry(std::string_view name, int32_t typeIndex, bool scanDirectory,
+                                                  bool subdirectories, int32_t depth) const {
+  auto entry = std::make_unique<TSlideEntry>();
   entry->name = name;
   entry->typeIndex = typeIndex;
   entry->scanDirectory = scanDirectory;
@@ -243,47 +238,48 @@ TSlideEntry* TSlideList::Insert(std::string_view name, int32_t typeIndex, bool s
     PkgClose(stream, kPkgKeep);
     entry->time = stream ? info.time : static_cast<int32_t>(std::time(nullptr));
   }
-  if (!m_head) {
-    entry->links = {entry, entry, entry, entry};
+  return entry;
+}
+
+// Puts a new entry into both rings: sorted into the run that holds the
+// anchor (after the last entry when there is none), or at the run's end
+// when unsorted. A name the run already holds adds nothing (nullptr).
+TSlideEntry* TSlideList::Place(std::unique_ptr<TSlideEntry> entry, TSlideEntry* anchor, bool unsorted) {
+  if (m_entries.empty()) {
+    entry->links = {entry.get(), entry.get(), entry.get(), entry.get()};
     entry->runEnd = true;
-    m_head = m_current = entry;
-    m_count = 1;
-    return entry;
+    m_head = m_current = entry.get();
+    m_entries.push_back(entry.release());
+    return m_head;
   }
-  // The run to sort into ends at the first mark from the anchor on (the
-  // last entry when there is no anchor).
   TSlideEntry* runEnd = anchor ? anchor : m_head->links[kSortedPrev];
-  for (int32_t i = 0; anchor && !runEnd->runEnd && i < m_count; ++i) runEnd = runEnd->links[kSortedNext];
+  for (size_t i = 0; anchor && !runEnd->runEnd && i < m_entries.size(); ++i) runEnd = runEnd->links[kSortedNext];
   TSlideEntry* after = runEnd;
   bool steppedBack = false;
   while (!unsorted) {
     int order = Compare(*entry, *after);
-    if (order == 0 && strcasecmp(entry->name.c_str(), after->name.c_str()) == 0) {
-      delete entry;
-      return nullptr;
-    }
+    if (order == 0 && strcasecmp(entry->name.c_str(), after->name.c_str()) == 0) return nullptr;
     if (order > 0) break;
     TSlideEntry* previous = after->links[kSortedPrev];
     steppedBack = true;
     after = previous;
     if (previous->runEnd) break;
   }
-  // The random ring: after an entry drawn from the current one on, among
-  // the entries there were before this one.
-  TSlideEntry* randomAnchor = m_current;
-  for (uint32_t steps = m_random() % static_cast<uint32_t>(m_count); steps > 0; --steps)
-    randomAnchor = randomAnchor->links[kSortedNext];
+  // The random ring: after any one of the entries there were before.
+  TSlideEntry* randomAnchor = m_entries[m_random() % m_entries.size()];
   // A name that sorts before the head of the list becomes its head.
   const bool newHead = steppedBack && after->links[kSortedNext] == m_head && Compare(*entry, *m_head) < 0;
-  Link(after, entry, kSortedNext, kSortedPrev);
-  Link(randomAnchor, entry, kRandomNext, kRandomPrev);
+  TSlideEntry* placed = entry.release();
+  Link(after, placed, kSortedNext, kSortedPrev);
+  Link(randomAnchor, placed, kRandomNext, kRandomPrev);
   if (!steppedBack) {
-    entry->runEnd = true;
+    placed->runEnd = true;
     after->runEnd = false;
   }
-  if (newHead) m_head = entry;
-  ++m_count;
-  return entry;
+  if (newHead) m_head = placed;
+  placed->slot = m_entries.size();
+  m_entries.push_back(placed);
+  return placed;
 }
 
 void TSlideList::Add(std::string_view spec, int32_t typeIndex, bool scanDirectory, bool subdirectories,
@@ -295,25 +291,22 @@ void TSlideList::Add(std::string_view spec, int32_t typeIndex, bool scanDirector
   }
   std::string full = PkgFullName(name);
   if (full.empty()) return;
-  Insert(full, typeIndex, scanDirectory, subdirectories, afterCurrent ? m_current : nullptr, false, 1);
+  Place(NewEntry(full, typeIndex, scanDirectory, subdirectories, 1), afterCurrent ? m_current : nullptr, false);
   TSlideEntry* previous = m_current->links[kSortedPrev];
   if (afterCurrent && !previous->runEnd && previous != m_current) m_current = previous;
 }
 
 TSlideEntry* TSlideList::Remove(TSlideEntry* entry) {
-  TSlideEntry* next = entry->links[kSortedNext];
-  if (m_count == 1) {
-    delete entry;
-    m_head = m_current = nullptr;
-    m_count = 0;
-    return nullptr;
-  }
+  TSlideEntry* next = entry->links[kSortedNext] == entry ? nullptr : entry->links[kSortedNext];
   Unlink(entry, kSortedNext, kSortedPrev);
   Unlink(entry, kRandomNext, kRandomPrev);
   if (m_head == entry) m_head = next;
   if (m_current == entry) m_current = next;
+  TSlideEntry* last = m_entries.back();
+  m_entries[entry->slot] = last;
+  last->slot = entry->slot;
+  m_entries.pop_back();
   delete entry;
-  --m_count;
   return next;
 }
 
@@ -362,16 +355,25 @@ void TSlideList::ListInto(TSlideEntry* entry, const std::string& target, const s
   if (layer == "tif" || layer == "pwp" || layer == "gif") entry->directoryPending = false;
   // A list that names itself adds no copy of itself.
   const std::string self = std::string(info.name).substr(0, std::strlen(info.name) - 1);
+  std::vector<std::unique_ptr<TSlideEntry>> found;
   char record[kPkgRecordSize];
   while (!cancelled && PkgReadEntry(listing, record)) {
     std::string_view name = record;
     const bool folder = !name.empty() && (name.back() == '/' || name.back() == '\\');
     const bool wanted = (folder && entry->subdirectories) || (!folder && MatchesAny(FileNamePart(name), members));
     if (wanted && !(unsorted && PkgFullName(name) == self))
-      Insert(name, entry->typeIndex, false, entry->subdirectories, entry, unsorted, depth);
+      found.push_back(NewEntry(name, entry->typeIndex, false, entry->subdirectories, depth));
     cancelled = BusyProgress(-1) != 0;
   }
   PkgClose(listing, kPkgKeep);
+  // Members placed in their order each sort in next to the one before, so
+  // a big folder goes in without walking its run again for every name.
+  if (!unsorted)
+    std::stable_sort(found.begin(), found.end(),
+                     [this](const auto& a, const auto& b) { return Compare(*a, *b) < 0; });
+  TSlideEntry* anchor = entry;
+  for (auto& member : found)
+    if (TSlideEntry* placed = Place(std::move(member), anchor, unsorted)) anchor = placed;
 }
 
 TSlideEntry* TSlideList::Expand(TSlideEntry* entry, bool allowDirectoryScan, bool force) {
@@ -489,7 +491,7 @@ bool TSlideList::SelectByName(std::string_view name) {
   TExpansionBusy busy;
   for (int pass = 0; pass < 2; ++pass) {
     TSlideEntry* entry = m_current;
-    for (int32_t i = 0; entry && i < m_count; ++i) {
+    for (int32_t i = 0; entry && i < Count(); ++i) {
       entry = Expand(entry->links[kSortedNext], true, false);
       if (!entry) return false;
       if (PartsMatch(given, Split(entry->name), pass)) {
@@ -515,7 +517,7 @@ bool TSlideList::HitTest(int32_t x, int32_t y) {
   TSlideEntry* best = nullptr;
   int32_t bestTime = 0;
   TSlideEntry* entry = m_head;
-  for (int32_t i = 0; i < m_count; ++i, entry = entry->links[kSortedNext]) {
+  for (int32_t i = 0; i < Count(); ++i, entry = entry->links[kSortedNext]) {
     for (int p = 0; p < kPlacements; ++p) {
       const TPlacementRect& rect = entry->placements[p];
       bool inside = x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
@@ -531,7 +533,7 @@ bool TSlideList::HitTest(int32_t x, int32_t y) {
 
 void TSlideList::ClearPlacements() {
   TSlideEntry* entry = m_head;
-  for (int32_t i = 0; i < m_count; ++i, entry = entry->links[kSortedNext]) {
+  for (int32_t i = 0; i < Count(); ++i, entry = entry->links[kSortedNext]) {
     entry->placements.fill({});
     entry->placementTimes.fill(0);
   }

@@ -7,9 +7,11 @@
 // and ask it for names and captions.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TProfile;
 
@@ -42,6 +44,7 @@ struct TSlideEntry {
   bool scanDirectory = false; // the folder of this file is to be added
   bool subdirectories = false;
   int32_t depth = 1; // trailing name components shown as the caption when CaptionSize is 0
+  size_t slot = 0;   // the entry's place in the list's table, from which random anchors are drawn
 };
 
 class TSlideList {
@@ -61,7 +64,7 @@ public:
   void Add(std::string_view spec, int32_t typeIndex, bool scanDirectory, bool subdirectories, bool afterCurrent);
   void Clear();
   bool IsEmpty() const { return m_current == nullptr; }
-  int32_t Count() const { return m_count; }
+  int32_t Count() const { return static_cast<int32_t>(m_entries.size()); }
   TSlideEntry* Head() const { return m_head; }
   TSlideEntry* Current() const { return m_current; }
 
@@ -98,8 +101,9 @@ public:
   void SeedRandom(uint32_t seed) { m_random.seed(seed); }
 
 private:
-  TSlideEntry* Insert(std::string_view name, int32_t typeIndex, bool scanDirectory, bool subdirectories,
-                      TSlideEntry* anchor, bool unsorted, int32_t depth);
+  std::unique_ptr<TSlideEntry> NewEntry(std::string_view name, int32_t typeIndex, bool scanDirectory,
+                                        bool subdirectories, int32_t depth) const;
+  TSlideEntry* Place(std::unique_ptr<TSlideEntry> entry, TSlideEntry* anchor, bool unsorted);
   int Compare(const TSlideEntry& newEntry, const TSlideEntry& entry) const;
   TSlideEntry* Remove(TSlideEntry* entry);
   void ListInto(TSlideEntry* entry, const std::string& target, const std::string& pattern, bool& cancelled);
@@ -108,6 +112,7 @@ private:
   const TProfile& m_settings;
   TSlideEntry* m_head = nullptr;
   TSlideEntry* m_current = nullptr;
-  int32_t m_count = 0;
+  // Every entry, in no order, so that a random anchor is drawn at once.
+  std::vector<TSlideEntry*> m_entries;
   std::mt19937 m_random;
 };
