@@ -53,7 +53,7 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
 // listing of the members that are files.
 class TZipArchive final : public TPkgListing {
 public:
-  TZipArchive(std::string prefix, std::string password, std::vector<TZipEntry> entries)
+  TZipArchive(std::string prefix, std::string password, TZipEntries entries)
       : m_prefix(std::move(prefix)), m_password(std::move(password)), m_entries(std::move(entries)) {}
 
   // The index of the member a name starting at rest stands for: an entry
@@ -63,8 +63,8 @@ public:
   // case can each be opened. Directory entries are never members.
   size_t Find(std::string_view rest) const {
     size_t found = kNewMember;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-      const TZipEntry& entry = m_entries[i];
+    for (size_t i = 0; i < m_entries->size(); ++i) {
+      const TZipEntry& entry = (*m_entries)[i];
       size_t length = entry.name.size();
       if (entry.isDirectory || length == 0 || rest.size() < length) continue;
       if (rest.size() > length && rest[length] != '/') continue;
@@ -80,7 +80,7 @@ public:
   TPkgStream* m_source = nullptr; // owned
   std::string m_prefix; // archive name + '/'
   std::string m_password;
-  std::vector<TZipEntry> m_entries;
+  TZipEntries m_entries;
 
 protected:
   bool Rewind() override {
@@ -88,8 +88,8 @@ protected:
     return true;
   }
   bool NextEntry(char* record) override {
-    while (m_next < m_entries.size()) {
-      const TZipEntry& entry = m_entries[m_next++];
+    while (m_next < m_entries->size()) {
+      const TZipEntry& entry = (*m_entries)[m_next++];
       // A name that does not fit a record could only be listed cut short,
       // that is under the name of something else.
       if (entry.isDirectory || entry.name.empty() ||
@@ -259,7 +259,7 @@ int MemberTruncate(TPkgStream* stream) {
 // The entry under which a member's new bytes are stored: a member that
 // existed keeps its name and attributes, and takes the time of the handle.
 TZipEntry EntryToWrite(const TZipMember& member, int32_t time) {
-  TZipEntry entry = member.index == kNewMember ? member.entry : ArchiveOf(member).m_entries[member.index];
+  TZipEntry entry = member.index == kNewMember ? member.entry : (*ArchiveOf(member).m_entries)[member.index];
   // Extra fields may hold times of their own, which would contradict the
   // new one.
   entry.centralExtra.clear();
@@ -278,9 +278,9 @@ bool Rebuild(const TZipMember& member, bool remove, int32_t time) {
   }
   TZipWriter writer(out);
   bool good = true;
-  for (size_t i = 0; good && i < archive.m_entries.size(); ++i) {
+  for (size_t i = 0; good && i < archive.m_entries->size(); ++i) {
     if (i != member.index)
-      good = writer.Copy(archive.m_source, archive.m_entries[i]);
+      good = writer.Copy(archive.m_source, (*archive.m_entries)[i]);
     else if (!remove)
       good = writer.Add(EntryToWrite(member, time), member.data, archive.m_password);
   }
@@ -378,7 +378,7 @@ TPkgStream* ArchiveOpenMember(TPkgStream* archiveHandle, TPkgRequest* request) {
     name = NewMemberName(rest);
     member->entry = NewEntry(name);
   } else {
-    member->entry = archive->m_entries[index];
+    member->entry = (*archive->m_entries)[index];
     name = member->entry.name;
   }
   // The member the name ends with is stored when it is closed even if
@@ -408,9 +408,9 @@ const TPkgOps kArchiveOps = {ArchiveOpenMember, TPkgListing::Map, TPkgListing::F
 
 TPkgStream* ZipClaim(TPkgStream* source, TPkgRequest* request) {
   if (request->type == 'b') return nullptr;
-  std::vector<TZipEntry> entries = ZipReadEntries(source, request->searchFlag != 0);
+  TZipEntries entries = ZipReadEntries(source, request->searchFlag != 0);
   bool writes = request->mode != 'r' || request->access != 'r';
-  if (entries.empty()) {
+  if (entries->empty()) {
     // Only an empty file named like an archive becomes a new one.
     bool empty = PkgSeek(source, 0, SEEK_END) == 0 && PkgTell(source) == 0;
     if (!writes || !empty || !EndsWithNoCase(source->info.name, ".zip")) return nullptr;

@@ -34,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,8 @@ constexpr uint16_t kVersionNeededZip64 = 45;
 // A central directory larger than this is not read (about four million
 // members).
 constexpr uint64_t kMaxDirectorySize = uint64_t{256} << 20;
+// Central directories up to this size are remembered with their entries.
+constexpr size_t kMaxCachedDirectory = size_t{8} << 20;
 // Bytes moved per call when copying and compressing.
 constexpr size_t kCopyBlock = 65536;
 
@@ -270,15 +273,41 @@ bool FindDirectory(TPkgStream* source, TDirectory& directory) {
   return false;
 }
 
-// Reads the central directory into entries. False when it is not where the
-// end record puts it.
-bool ReadDirectory(TPkgStream* source, const TDirectory& directory, std::vector<TZipEntry>& entries) {
-  int64_t shift = directory.shift >= 0 ? directory.shift : 0;
-  if (directory.size > kMaxDirectorySize || static_cast<int64_t>(directory.size) > directory.archiveSize ||
-      directory.offset < 0)
-    return false;
-  std::vector<uint8_t> bytes(directory.size);
-  if (!ReadAt(source, directory.offset + shift, bytes.data(), bytes.size())) return false;
+// The central directories read last with their entries, known again by
+// their bytes and where they stand.
+class TDirectoryCache {
+public:
+  TZipEntries Find(const std::vector<uint8_t>& bytes, int64_t shift) {
+    std::lock_guard lock(m_mutex);
+    for (const TCached& cached : m_cached)
+      if (cached.entries && cached.shift == shift && cached.bytes == bytes) return cached.entries;
+    return nullptr;
+  }
+  void Keep(std::vector<uint8_t> bytes, int64_t shift, TZipEntries entries) {
+    if (bytes.size() > kMaxCachedDirectory) return;
+    std::lock_guard lock(m_mutex);
+    m_cached[m_next] = {std::move(bytes), shift, std::move(entries)};
+    m_next = (m_next + 1) % m_cached.size();
+  }
+
+private:
+  struct TCached {
+    std::vector<uint8_t> bytes;
+    int64_t shift = 0;
+    TZipEntries entries;
+  };
+  std::mutex m_mutex;
+  std::array<TCached, 4> m_cached;
+  size_t m_next = 0;
+};
+
+TDirectoryCache& DirectoryCache() {
+  static TDirectoryCache cache;
+  return cache;
+}
+
+void ParseDirectory(const std::vector<uint8_t>& bytes, const TDirectory& directory, int64_t shift,
+                    std::vector<TZipEntry>& entries) {
   entries.reserve(std::min<uint64_t>(directory.count, directory.size / kCentralHeaderSize));
   size_t at = 0;
   while (at + kCentralHeaderSize <= bytes.size() && Le32(&bytes[at]) == kCentralSignature) {
@@ -306,7 +335,25 @@ bool ReadDirectory(TPkgStream* source, const TDirectory& directory, std::vector<
     entries.push_back(std::move(entry));
     at += kCentralHeaderSize + nameLength + extraLength + commentLength;
   }
-  return !entries.empty() || directory.count == 0;
+}
+
+// Reads the central directory into entries (shared with an earlier read of
+// the same bytes). False when it is not where the end record puts it.
+bool ReadDirectory(TPkgStream* source, const TDirectory& directory, TZipEntries& entries) {
+  int64_t shift = directory.shift >= 0 ? directory.shift : 0;
+  if (directory.size > kMaxDirectorySize || static_cast<int64_t>(directory.size) > directory.archiveSize ||
+      directory.offset < 0)
+    return false;
+  std::vector<uint8_t> bytes(directory.size);
+  if (!ReadAt(source, directory.offset + shift, bytes.data(), bytes.size())) return false;
+  entries = DirectoryCache().Find(bytes, shift);
+  if (entries) return true;
+  auto parsed = std::make_shared<std::vector<TZipEntry>>();
+  ParseDirectory(bytes, directory, shift, *parsed);
+  entries = parsed;
+  if (parsed->empty()) return directory.count == 0;
+  DirectoryCache().Keep(std::move(bytes), shift, entries);
+  return true;
 }
 
 // Finds the first local header: at offset 0, or in search mode after any
@@ -461,12 +508,13 @@ uint32_t CrcOf(TPkgStream* data) {
 
 } // namespace
 
-std::vector<TZipEntry> ZipReadEntries(TPkgStream* source, bool search) {
-  std::vector<TZipEntry> entries;
+TZipEntries ZipReadEntries(TPkgStream* source, bool search) {
+  TZipEntries entries;
   TDirectory directory;
   if (!FindDirectory(source, directory) || !ReadDirectory(source, directory, entries)) {
-    entries.clear();
-    WalkLocalHeaders(source, search, entries);
+    auto walked = std::make_shared<std::vector<TZipEntry>>();
+    WalkLocalHeaders(source, search, *walked);
+    entries = std::move(walked);
   }
   return entries;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,11 @@ struct TZipEntry {
 // Reads the descriptions of the members of the archive in source: from its
 // central directory, or, when it has none (it was cut short), by walking its
 // local headers from the start (or, with search, from the first local header
-// after any code in front). Empty when source is no archive.
-std::vector<TZipEntry> ZipReadEntries(TPkgStream* source, bool search);
+// after any code in front). Empty when source is no archive. The entries of
+// a central directory read before with the same bytes are shared, so that
+// opening member after member of a big archive parses its directory once.
+using TZipEntries = std::shared_ptr<const std::vector<TZipEntry>>;
+TZipEntries ZipReadEntries(TPkgStream* source, bool search);
 
 // Where an entry's data start: after its local header's name and extra field
 // (which may differ from those of the central directory); -1 when no local
