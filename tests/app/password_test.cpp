@@ -35,8 +35,9 @@ TEST_F(Password, IsStoredAsASaltedHashThatPeersVerify) {
   const std::string check =
       "python3 -W ignore -c 'import crypt, sys; sys.exit(crypt.crypt(\"OPEN SESAME\", sys.argv[1]) != sys.argv[1])' '" +
       Stored() + "'";
-  if (testsupport::Run("python3 -W ignore -c 'import crypt' 2>/dev/null") == 0)
+  if (testsupport::Run("python3 -W ignore -c 'import crypt' 2>/dev/null") == 0) {
     EXPECT_EQ(testsupport::Run(check), 0) << "the system's crypt(3) verifies the stored hash";
+  }
 }
 
 TEST_F(Password, SettingChecksTheOldAndTheRetypedPassword) {
