@@ -1,0 +1,254 @@
+#include "view/slide_show.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
+#include "app/busy.h"
+#include "core/log_sink.h"
+#include "settings/profile.h"
+#include "view/slide_list.h"
+
+namespace {
+
+constexpr const char* kNoFile = "No File";
+constexpr int kActionsPerEvent = 12;
+
+// The seven events with the first item of their menus.
+struct TEventMenu {
+  int firstItem;
+  IntKey setting;
+};
+constexpr TEventMenu kEventMenus[] = {
+    {kCmKeystrokeEvent, IntKey::KeystrokeEvent},         {kCmMouseButtonEvent, IntKey::MouseButtonEvent},
+    {kCmMouseMovementEvent, IntKey::MouseMovementEvent}, {kCmImageDisplayEvent, IntKey::ImageDisplayEvent},
+    {kCmScreenDoneEvent, IntKey::ScreenDoneEvent},       {kCmSlideshowDoneEvent, IntKey::SlideshowDoneEvent},
+    {kCmClipboardEvent, IntKey::ClipboardEvent},
+};
+
+const char* const kArtAdvisory[] = {
+    "This image is in AOL's proprietary .ART file format.",
+    "You can convert it to a .BMP or .JPG file by running",
+    "the AOL software, using File|Open... to load this",
+    "file, and File|Save as... to save as .jpg or .bmp.",
+    "You can make the AOL software download normal .gif",
+    "and .jpg files by turning on the following AOL option:",
+    "Members|Preferences|WWW|Uncompressed Graphics",
+};
+
+TSlideLink LinkOf(int32_t direction) {
+  switch (direction) {
+  case 2: return kRandomNext;
+  case -1: return kSortedPrev;
+  case -2: return kRandomPrev;
+  default: return kSortedNext;
+  }
+}
+
+} // namespace
+
+TSlideShow::TSlideShow(Host& host, TProfile& settings, TSlideList& list, TShowWindow& window)
+    : m_host(host), m_settings(settings), m_list(list), m_window(window), m_displayTime(host.TickCount()),
+      m_soundTime(m_displayTime), m_movieTime(m_displayTime) {}
+
+bool TSlideShow::Running() const { return m_settings.Get(IntKey::RunSlideshow) != 0; }
+
+bool TSlideShow::Command(int id) {
+  const bool ours = (id >= kCmRepeat1 && id <= kCmRepeat9) || (id >= kCmNext && id <= kCmPrevious) ||
+                    id == kCmReload || (id >= kCmRunSlideshow && id <= kCmEraseNewPages && id != kCmGoTo &&
+                                        id != kCmFileSpec) ||
+                    (id >= kCmKeystrokeEvent && id < kCmClipboardEvent + kActionsPerEvent);
+  if (!ours) return false;
+  // A command that arrives while a long task runs stops the task and is dropped.
+  if (BusyCheck()) return true;
+  if (id >= kCmRepeat1 && id <= kCmRepeat9) {
+    m_repeat = id - kCmRepeat1 + 1;
+    return true;
+  }
+  for (const TEventMenu& menu : kEventMenus)
+    if (id >= menu.firstItem && id < menu.firstItem + kActionsPerEvent) {
+      m_settings.Set(menu.setting, id - menu.firstItem);
+      return true;
+    }
+  switch (id) {
+  case kCmNext:
+  case kCmRandom:
+  case kCmPrevious: Move(id); return true;
+  case kCmReload: LoadAndShow(); return true;
+  case kCmRunSlideshow: StartOrStop(!Running()); return true;
+  case kCmDelayImages:
+  case kCmDelaySounds:
+  case kCmDelayMovies: AskDelay(id); return true;
+  case kCmRandomOrder: m_settings.Set(IntKey::RandomOrder, !m_settings.Get(IntKey::RandomOrder)); return true;
+  case kCmEraseNewPages: m_settings.Set(IntKey::EraseNewPages, !m_settings.Get(IntKey::EraseNewPages)); return true;
+  default: return false;
+  }
+}
+
+// Steps repeat-count times along the link of the command; Previous goes back
+// along the order the show went forward in.
+void TSlideShow::Move(int id) {
+  TSlideLink link = kSortedNext;
+  if (id == kCmNext) {
+    m_direction = 1;
+  } else if (id == kCmRandom) {
+    m_direction = 2;
+    link = kRandomNext;
+  } else {
+    const bool sorted = m_direction == 1 || m_direction == -1;
+    m_direction = sorted ? -1 : -2;
+    link = sorted ? kSortedPrev : kRandomPrev;
+  }
+  m_list.Step(link, m_repeat);
+  m_repeat = 1;
+  m_host.PostCommand(kCmReload);
+}
+
+// The start of the delay that applies before the next move, with the delay;
+// nullptr while a sound or movie that must end first still plays.
+uint32_t* TSlideShow::ChosenDelayStart(int32_t& delaySeconds) {
+  const bool randomOrder = m_settings.Get(IntKey::RandomOrder) != 0;
+  const TSlideLink link = LinkOf(m_direction);
+  const bool sound = (randomOrder && m_list.NextIsSound(kRandomNext)) || m_list.NextIsSound(link);
+  const bool movie = (randomOrder && m_list.NextIsMovie(kRandomNext)) || m_list.NextIsMovie(link);
+  if (sound) {
+    if (m_window.SoundPlaying() && !m_settings.Get(IntKey::SoundLoop)) return nullptr;
+    delaySeconds = m_settings.Get(IntKey::DelayBetweenSounds);
+    return &m_soundTime;
+  }
+  if (movie) {
+    if (m_window.MoviePlaying() && !m_settings.Get(IntKey::MovieLoop)) return nullptr;
+    delaySeconds = m_settings.Get(IntKey::DelayBetweenMovies);
+    return &m_movieTime;
+  }
+  delaySeconds = m_settings.Get(IntKey::DelayBetweenImages);
+  return &m_displayTime;
+}
+
+void TSlideShow::Idle() {
+  if (BusyIsActive() || m_window.DialogOpen() || m_window.PaintNextPortion()) return;
+  const uint32_t now = m_host.TickCount();
+  if (m_window.SoundPlaying()) m_soundTime = now;
+  if (m_window.MoviePlaying()) m_movieTime = now;
+  if (m_window.PrintingOrDragging() || !Running() || m_list.IsEmpty()) return;
+  int32_t delay = 0;
+  uint32_t* start = ChosenDelayStart(delay);
+  if (!start || (now - *start) / 1000 < static_cast<uint32_t>(std::max(delay, 0))) return;
+  if (m_imageShown || m_soundStarted || m_movieStarted) {
+    // The delay after a display has passed: the events, once; the move
+    // comes at the next idle call.
+    const bool last = m_list.IsLast();
+    const bool grid = m_settings.Get(IntKey::ThumbnailsEnable) && !m_settings.Get(IntKey::ThumbnailsRandom) &&
+                      (m_settings.Get(IntKey::ThumbnailsAcross) >= 2 || m_settings.Get(IntKey::ThumbnailsDown) >= 2);
+    const bool imageShown = m_imageShown;
+    m_imageShown = m_soundStarted = m_movieStarted = false;
+    if (imageShown) CarryOut(m_settings.Get(IntKey::ImageDisplayEvent));
+    if (imageShown && grid && (last || m_window.ThumbnailPageFull())) CarryOut(m_settings.Get(IntKey::ScreenDoneEvent));
+    if (last) CarryOut(m_settings.Get(IntKey::SlideshowDoneEvent));
+    return;
+  }
+  const bool randomOrder = m_settings.Get(IntKey::RandomOrder) != 0;
+  m_host.PostCommand(randomOrder || m_direction == 2 ? kCmRandom : m_direction == 1 ? kCmNext : kCmPrevious);
+  *start = now;
+}
+
+void TSlideShow::LoadAndShow() {
+  if (m_window.SoundPlaying() && !m_settings.Get(IntKey::SoundOverlap)) m_window.StopSound();
+  if (m_window.MoviePlaying() && !m_settings.Get(IntKey::MovieOverlap)) m_window.StopMovie();
+  const std::string title = m_host.Title();
+  if (m_list.IsEmpty()) {
+    m_imageName = m_soundName = m_movieName = kNoFile;
+    m_formatName = "???";
+    return;
+  }
+  const std::string name = m_list.CurrentName(true);
+  m_host.SetTitle(" Loading: [" + name + "]");
+  const bool sound = m_list.IsSound(name);
+  const bool movie = !sound && m_list.IsMovie(name);
+  if (!sound && !movie) {
+    m_imageName = name;
+    const uint32_t started = m_host.TickCount();
+    m_displayTime = started;
+    m_formatName = m_window.LoadPicture(name);
+    LogMessage("Loaded image %s in %ld milliseconds", name.c_str(), static_cast<long>(m_host.TickCount() - started));
+    if (m_formatName == "art" && m_settings.Get(IntKey::EnableARTAdvisory))
+      for (const char* line : kArtAdvisory) LogMessage("%s", line);
+    const bool comments = m_window.ShowPicture();
+    if (m_settings.Get(IntKey::AutoComments) && comments != (m_settings.Get(IntKey::ShowComments) != 0))
+      m_host.PostCommand(kCmShowComments);
+    m_displayTime = m_host.TickCount();
+    m_imageShown = true;
+  }
+  m_host.SetTitle(title);
+  if (sound) {
+    m_soundName = name;
+    if (m_settings.Get(IntKey::SoundEnable)) {
+      m_window.PlaySound(name);
+      m_soundStarted = true;
+    }
+  } else if (movie) {
+    m_movieName = name;
+    if (m_settings.Get(IntKey::MovieEnable)) {
+      m_window.PlayMovie(name);
+      m_movieStarted = true;
+    }
+  }
+}
+
+void TSlideShow::StartOrStop(bool run) {
+  m_settings.Set(IntKey::RunSlideshow, run ? 1 : 0);
+  if (run) m_displayTime = m_soundTime = m_movieTime = 0;
+  m_window.KeepAwake(run);
+}
+
+void TSlideShow::CarryOut(int32_t action) {
+  switch (action) {
+  case kActionNone:
+  case kActionIgnore: return;
+  case kActionStop:
+  case kActionExit:
+    if (Running()) {
+      StartOrStop(false);
+      m_settings.Set(IntKey::ImageDisplayEvent, kActionNone);
+    }
+    if (action == kActionExit) m_host.PostCommand(kCmExit);
+    return;
+  default:
+    if (action >= kActionPrint && action <= kActionSaveTif)
+      PictureAction(action);
+    else
+      m_host.PostCommand(action);
+  }
+}
+
+// Print, wallpaper and save as act on the current picture, but never on the
+// blank one a file that could not be read leaves: nothing is written then,
+// and the log says so.
+void TSlideShow::PictureAction(int32_t action) {
+  if (m_formatName == "???") {
+    m_metUnreadFile = true;
+    const char* what = action == kActionPrint ? "printed" : action == kActionWallpaper ? "set as wallpaper" : "saved";
+    LogMessage("Not %s: %s could not be read", what, m_imageName.c_str());
+    return;
+  }
+  if (action == kActionPrint) {
+    m_window.PrintPicture();
+  } else if (action == kActionWallpaper) {
+    m_window.SaveWallpaper();
+  } else {
+    m_settings.Set(IntKey::SaveAsIndex, action - 2);
+    m_window.SavePictureAs();
+  }
+}
+
+void TSlideShow::AskDelay(int id) {
+  static const char* const kPrompts[] = {"Number of seconds to delay between images:",
+                                         "Number of seconds to delay between sounds:",
+                                         "Number of seconds to delay between movies:"};
+  static const IntKey kKeys[] = {IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies};
+  const int index = id - kCmDelayImages;
+  std::string value = std::to_string(m_settings.Get(kKeys[index]));
+  if (!m_host.Prompt("Zerbalin", kPrompts[index], value)) return;
+  const long seconds = std::strtol(value.substr(0, 6).c_str(), nullptr, 10);
+  m_settings.Set(kKeys[index], static_cast<int32_t>(std::clamp(seconds, 0L, 9999L)));
+}

@@ -1,0 +1,117 @@
+#pragma once
+// The slide-show engine: moves through the active file list on command and,
+// while the show runs, on its own from the idle time of the message loop,
+// with separate delays for pictures, sounds and movies, and carries out the
+// actions configured for its events (print, wallpaper, save as, stop, exit,
+// or any menu command).
+//
+// It reaches the window system only through the host and TShowWindow, so
+// every rule runs in tests with a manual clock.
+#include <cstdint>
+#include <string>
+
+#include "app/command_ids.h"
+#include "platform/host.h"
+
+class TProfile;
+class TSlideList;
+
+// The action codes of the events.
+enum TEventAction : int32_t {
+  kActionNone = 0,
+  kActionPrint = 1,
+  kActionWallpaper = 2,
+  kActionSaveGif = 3, // through kActionSaveTif = 8, in the order of the file type codes
+  kActionSaveTif = 8,
+  kActionStop = 9,
+  kActionExit = 10,
+  kActionIgnore = 11,
+  // 12 and above: the menu command of that id.
+};
+
+// What the engine asks of the main window.
+class TShowWindow {
+public:
+  virtual ~TShowWindow() = default;
+  // Paints the next portion of a transition effect or thumbnail page still
+  // being painted; false when there is none.
+  virtual bool PaintNextPortion() = 0;
+  // A dialog (a child window other than the comments and log windows) is open.
+  virtual bool DialogOpen() const = 0;
+  // A print job runs or a button drag is in progress.
+  virtual bool PrintingOrDragging() const = 0;
+  // The thumbnail page being filled has no room left.
+  virtual bool ThumbnailPageFull() const = 0;
+
+  virtual bool SoundPlaying() const = 0;
+  virtual bool MoviePlaying() const = 0;
+  virtual void PlaySound(const std::string& name) = 0;
+  virtual void PlayMovie(const std::string& name) = 0;
+  virtual void StopSound() = 0;
+  virtual void StopMovie() = 0;
+
+  // Reads the named picture into the current image; the format's extension,
+  // "???" when it could not be read (the picture is then the blank one).
+  virtual std::string LoadPicture(const std::string& name) = 0;
+  // Shows the current image; returns whether it carries comments.
+  virtual bool ShowPicture() = 0;
+
+  // The picture actions on the current image; false when they failed.
+  virtual bool PrintPicture() = 0;
+  virtual bool SaveWallpaper() = 0;
+  // Saves in the format of SaveAsIndex under the current name with its
+  // extension, asking nothing while the show runs.
+  virtual bool SavePictureAs() = 0;
+
+  // Keeps the desktop from blanking the screen while a show runs.
+  virtual void KeepAwake(bool on) = 0;
+};
+
+class TSlideShow {
+public:
+  // All four outlive the engine.
+  TSlideShow(Host& host, TProfile& settings, TSlideList& list, TShowWindow& window);
+
+  // Handles the engine's commands; false for any other id.
+  bool Command(int id);
+  // The idle step, run whenever the message queue is empty.
+  void Idle();
+  // Carries out an event's action code.
+  void CarryOut(int32_t action);
+
+  bool Running() const;
+  // The format name of the current picture ("???" when none could be read).
+  const std::string& FormatName() const { return m_formatName; }
+  const std::string& ImageName() const { return m_imageName; }
+  const std::string& SoundName() const { return m_soundName; }
+  const std::string& MovieName() const { return m_movieName; }
+  // A picture action met a file that could not be read since the start; a
+  // batch run then ends with a failure status.
+  bool MetUnreadFile() const { return m_metUnreadFile; }
+
+private:
+  void Move(int id);
+  void LoadAndShow();
+  void StartOrStop(bool run);
+  void PictureAction(int32_t action);
+  void AskDelay(int id);
+  uint32_t* ChosenDelayStart(int32_t& delaySeconds);
+
+  Host& m_host;
+  TProfile& m_settings;
+  TSlideList& m_list;
+  TShowWindow& m_window;
+  int32_t m_direction = 1;
+  int32_t m_repeat = 1;
+  uint32_t m_displayTime;
+  uint32_t m_soundTime;
+  uint32_t m_movieTime;
+  bool m_imageShown = false;
+  bool m_soundStarted = false;
+  bool m_movieStarted = false;
+  bool m_metUnreadFile = false;
+  std::string m_imageName;
+  std::string m_soundName;
+  std::string m_movieName;
+  std::string m_formatName = "???";
+};
