@@ -12,6 +12,8 @@
 namespace {
 
 constexpr const char* kNoFile = "No File";
+// The mouse counts as moved beyond this many pixels either way.
+constexpr int32_t kMovementPixels = 16;
 constexpr int kActionsPerEvent = 12;
 
 // The seven events with the first item of their menus.
@@ -239,6 +241,37 @@ void TSlideShow::PictureAction(int32_t action) {
     m_settings.Set(IntKey::SaveAsIndex, action - 2);
     m_window.SavePictureAs();
   }
+}
+
+bool TSlideShow::Input(const TShowInput& input) {
+  if (m_prompting) return true;
+  if (input.kind == TShowInput::kMovement && (!Running() || !m_hasReference)) {
+    m_hasReference = true;
+    m_referenceX = input.x;
+    m_referenceY = input.y;
+  }
+  if (!Running()) return false;
+  IntKey setting = IntKey::KeystrokeEvent;
+  if (input.kind == TShowInput::kButton) setting = IntKey::MouseButtonEvent;
+  if (input.kind == TShowInput::kMovement) {
+    if (std::abs(input.x - m_referenceX) <= kMovementPixels && std::abs(input.y - m_referenceY) <= kMovementPixels)
+      return false;
+    m_window.ShowPointer();
+    setting = IntKey::MouseMovementEvent;
+  }
+  const int32_t action = m_settings.Get(setting);
+  if (action == kActionNone) return false;
+  if (action == kActionExit && m_settings.Get(IntKey::SlideshowPassword)) {
+    m_prompting = true;
+    const bool given = m_window.AskPassword();
+    m_prompting = false;
+    if (!given) {
+      m_window.DiscardPendingInput();
+      return true;
+    }
+  }
+  CarryOut(action);
+  return true;
 }
 
 void TSlideShow::AskDelay(int id) {

@@ -65,6 +65,21 @@ public:
 
   // Keeps the desktop from blanking the screen while a show runs.
   virtual void KeepAwake(bool on) = 0;
+
+  // The password prompt; true when the password was given (or none is set).
+  virtual bool AskPassword() = 0;
+  // Drops the mouse and key messages that wait in the queue.
+  virtual void DiscardPendingInput() = 0;
+  // Shows the mouse pointer again after the show hid it.
+  virtual void ShowPointer() = 0;
+};
+
+// One input message the main window sees before dispatching it: a mouse
+// button or key going down, or the mouse at a position.
+struct TShowInput {
+  enum TKind { kButton, kMovement, kKey } kind = kKey;
+  int32_t x = 0;
+  int32_t y = 0;
 };
 
 class TSlideShow {
@@ -78,6 +93,9 @@ public:
   void Idle();
   // Carries out an event's action code.
   void CarryOut(int32_t action);
+  // The input events: true when the show swallows the message (its event
+  // has an action), false when it goes on to its normal handling.
+  bool Input(const TShowInput& input);
 
   bool Running() const;
   // The format name of the current picture ("???" when none could be read).
@@ -114,4 +132,9 @@ private:
   std::string m_soundName;
   std::string m_movieName;
   std::string m_formatName = "???";
+  // Where movement is measured from; taken while the show is stopped.
+  bool m_hasReference = false;
+  int32_t m_referenceX = 0;
+  int32_t m_referenceY = 0;
+  bool m_prompting = false;
 };

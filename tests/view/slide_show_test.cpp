@@ -42,6 +42,12 @@ public:
   bool SaveWallpaper() override { return actions.emplace_back("wallpaper"), true; }
   bool SavePictureAs() override { return actions.emplace_back("save"), true; }
   void KeepAwake(bool on) override { awake.push_back(on); }
+  bool AskPassword() override {
+    ++prompts;
+    return passwordGiven;
+  }
+  void DiscardPendingInput() override { ++discards; }
+  void ShowPointer() override { ++pointerShown; }
 
   int portionsLeft = 0;
   bool soundPlaying = false;
@@ -50,6 +56,10 @@ public:
   std::vector<std::string> played;
   std::vector<std::string> actions;
   std::vector<bool> awake;
+  int prompts = 0;
+  bool passwordGiven = false;
+  int discards = 0;
+  int pointerShown = 0;
 };
 
 class SlideShow : public testing::Test {
@@ -186,6 +196,31 @@ TEST_F(SlideShow, PictureActionsSkipAFileThatCouldNotBeRead) {
   m_show.CarryOut(kActionIgnore);
   m_show.CarryOut(kCmShowComments);
   EXPECT_EQ(m_host.TakeCommand(), kCmShowComments) << "other codes run as menu commands";
+}
+
+TEST_F(SlideShow, InputEventsActOrKeepTheirNormalMeaning) {
+  m_show.Input({TShowInput::kMovement, 100, 100}); // the reference, taken while stopped
+  m_show.Command(kCmRunSlideshow);
+  m_settings.Set(IntKey::KeystrokeEvent, kActionNone);
+  EXPECT_FALSE(m_show.Input({TShowInput::kKey})) << "0: keys keep their normal meaning";
+  m_settings.Set(IntKey::KeystrokeEvent, kActionIgnore);
+  EXPECT_TRUE(m_show.Input({TShowInput::kKey})) << "11: keys do nothing";
+  m_settings.Set(IntKey::MouseButtonEvent, kActionStop);
+  m_settings.Set(IntKey::MouseMovementEvent, kActionExit);
+  m_settings.Set(IntKey::SlideshowPassword, 1);
+  EXPECT_FALSE(m_show.Input({TShowInput::kMovement, 116, 84})) << "16 pixels is no movement";
+  EXPECT_TRUE(m_show.Input({TShowInput::kMovement, 117, 100}));
+  EXPECT_EQ(m_window.prompts, 1);
+  EXPECT_EQ(m_window.discards, 1) << "a cancelled prompt drops the waiting input";
+  EXPECT_TRUE(m_show.Running());
+  EXPECT_EQ(m_window.pointerShown, 1);
+  m_window.passwordGiven = true;
+  EXPECT_TRUE(m_show.Input({TShowInput::kMovement, 60, 100})) << "the reference stays while the show runs";
+  EXPECT_FALSE(m_show.Running());
+  EXPECT_EQ(m_host.TakeCommand(), kCmExit);
+  m_show.Command(kCmRunSlideshow);
+  EXPECT_TRUE(m_show.Input({TShowInput::kButton}));
+  EXPECT_FALSE(m_show.Running()) << "a button stops the show without a prompt";
 }
 
 TEST_F(SlideShow, SettingsCommandsStoreDelaysAndEventActions) {
