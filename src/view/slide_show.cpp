@@ -56,13 +56,17 @@ TSlideShow::TSlideShow(Host& host, TProfile& settings, TSlideList& list, TShowWi
 bool TSlideShow::Running() const { return m_settings.Get(IntKey::RunSlideshow) != 0; }
 
 bool TSlideShow::Command(int id) {
-  const bool ours = (id >= kCmRepeat1 && id <= kCmRepeat9) || (id >= kCmNext && id <= kCmPrevious) ||
-                    id == kCmReload || (id >= kCmRunSlideshow && id <= kCmEraseNewPages && id != kCmGoTo &&
-                                        id != kCmFileSpec) ||
+  const bool ours = id == kCmOpen || (id >= kCmRepeat1 && id <= kCmRepeat9) || (id >= kCmNext && id <= kCmPrevious) ||
+                    (id >= kCmConvertGif && id <= kCmConvertTif) || id == kCmReload ||
+                    (id >= kCmRunSlideshow && id <= kCmEraseNewPages) ||
                     (id >= kCmKeystrokeEvent && id < kCmClipboardEvent + kActionsPerEvent);
   if (!ours) return false;
   // A command that arrives while a long task runs stops the task and is dropped.
   if (BusyCheck()) return true;
+  if (id == kCmOpen || (id >= kCmConvertGif && id <= kCmConvertTif)) {
+    Open(id);
+    return true;
+  }
   if (id >= kCmRepeat1 && id <= kCmRepeat9) {
     m_repeat = id - kCmRepeat1 + 1;
     return true;
@@ -78,6 +82,8 @@ bool TSlideShow::Command(int id) {
   case kCmPrevious: Move(id); return true;
   case kCmReload: LoadAndShow(); return true;
   case kCmRunSlideshow: StartOrStop(!Running()); return true;
+  case kCmFileSpec: AskFileSpec(); return true;
+  case kCmGoTo: AskGoTo(); return true;
   case kCmDelayImages:
   case kCmDelaySounds:
   case kCmDelayMovies: AskDelay(id); return true;
@@ -284,4 +290,70 @@ void TSlideShow::AskDelay(int id) {
   if (!m_host.Prompt("Zerbalin", kPrompts[index], value)) return;
   const long seconds = std::strtol(value.substr(0, 6).c_str(), nullptr, 10);
   m_settings.Set(kKeys[index], static_cast<int32_t>(std::clamp(seconds, 0L, 9999L)));
+}
+
+// Each name of a selection may hold several specs separated by ';'.
+void TSlideShow::AddNames(const std::vector<std::string>& names, bool afterCurrent, bool scanDirectory) {
+  const int32_t typeIndex = m_settings.Get(IntKey::OpenIndex);
+  const bool subdirectories = m_settings.Get(IntKey::AutoSearch) != 0;
+  BusyBegin();
+  for (const std::string& name : names) {
+    size_t start = 0;
+    while (start <= name.size()) {
+      const size_t end = std::min(name.find(';', start), name.size());
+      if (end > start) m_list.Add(std::string_view(name).substr(start, end - start), typeIndex, scanDirectory,
+                                  subdirectories, afterCurrent);
+      start = end + 1;
+    }
+  }
+  BusyEnd();
+}
+
+// Open fills the list with the chosen files; a Convert command does the same
+// and then saves every one of them in its format.
+void TSlideShow::Open(int id) {
+  const bool convert = id != kCmOpen;
+  int32_t typeIndex = m_settings.Get(IntKey::OpenIndex);
+  std::vector<std::string> names;
+  if (!m_window.ChooseFiles(convert ? "Convert" : "Open", typeIndex, names)) return;
+  m_list.Clear();
+  m_settings.Set(IntKey::OpenIndex, typeIndex);
+  const bool scan = names.size() == 1 && m_settings.Get(IntKey::EnableDirectoryScan) && !convert;
+  AddNames(names, true, scan);
+  if (convert) {
+    m_list.MakeCurrentHead();
+    SetUpBatch(id - kCmConvertGif + 1, kActionStop);
+  }
+  m_host.PostCommand(kCmReload);
+}
+
+void TSlideShow::SetUpBatch(int32_t fileType, int32_t doneAction) {
+  if (!Running()) StartOrStop(true);
+  for (IntKey key : {IntKey::RandomOrder, IntKey::SoundEnable, IntKey::MovieEnable, IntKey::DelayBetweenImages,
+                     IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies})
+    m_settings.Set(key, 0);
+  m_settings.Set(IntKey::ImageDisplayEvent, kActionSaveGif + fileType - 1);
+  m_settings.Set(IntKey::SlideshowDoneEvent, doneAction);
+  m_metUnreadFile = false;
+}
+
+void TSlideShow::AskFileSpec() {
+  std::string spec = m_settings.GetString(StrKey::FileSpec);
+  if (!m_host.Prompt("Zerbalin", "File spec (i.e. file1;dir1;dir2):", spec)) return;
+  spec = spec.substr(0, 259);
+  m_settings.SetString(StrKey::FileSpec, spec);
+  if (spec.empty()) return;
+  m_list.Clear();
+  AddNames({spec}, false, false);
+  m_host.PostCommand(kCmReload);
+}
+
+void TSlideShow::AskGoTo() {
+  if (m_list.IsEmpty()) return;
+  std::string name;
+  if (!m_host.Prompt("Zerbalin", "Go to slide (file name):", name) || name.empty()) return;
+  BusyBegin();
+  m_list.SelectByName(name);
+  BusyEnd();
+  m_host.PostCommand(kCmReload);
 }

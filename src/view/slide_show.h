@@ -9,6 +9,7 @@
 // every rule runs in tests with a manual clock.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/command_ids.h"
 #include "platform/host.h"
@@ -72,6 +73,10 @@ public:
   virtual void DiscardPendingInput() = 0;
   // Shows the mouse pointer again after the show hid it.
   virtual void ShowPointer() = 0;
+  // The file dialog with the caption ("Open" or "Convert"), starting at the
+  // file-type index typeIndex; on OK the chosen names and the type index
+  // chosen. False when cancelled.
+  virtual bool ChooseFiles(const std::string& caption, int32_t& typeIndex, std::vector<std::string>& names) = 0;
 };
 
 // One input message the main window sees before dispatching it: a mouse
@@ -97,6 +102,11 @@ public:
   // has an action), false when it goes on to its normal handling.
   bool Input(const TShowInput& input);
 
+  // Sets up a batch run that saves every picture in the file type
+  // (kFileTypeGif..kFileTypeTif) and then carries out doneAction (stop for
+  // the Convert commands, exit for the command line); starts the show.
+  void SetUpBatch(int32_t fileType, int32_t doneAction);
+
   bool Running() const;
   // The format name of the current picture ("???" when none could be read).
   const std::string& FormatName() const { return m_formatName; }
@@ -113,6 +123,10 @@ private:
   void StartOrStop(bool run);
   void PictureAction(int32_t action);
   void AskDelay(int id);
+  void Open(int id);
+  void AskFileSpec();
+  void AskGoTo();
+  void AddNames(const std::vector<std::string>& names, bool afterCurrent, bool scanDirectory);
   uint32_t* ChosenDelayStart(int32_t& delaySeconds);
 
   Host& m_host;

@@ -48,6 +48,12 @@ public:
   }
   void DiscardPendingInput() override { ++discards; }
   void ShowPointer() override { ++pointerShown; }
+  bool ChooseFiles(const std::string& caption, int32_t& typeIndex, std::vector<std::string>& names) override {
+    captions.push_back(caption);
+    typeIndex = 15;
+    names = chosen;
+    return !chosen.empty();
+  }
 
   int portionsLeft = 0;
   bool soundPlaying = false;
@@ -60,6 +66,8 @@ public:
   bool passwordGiven = false;
   int discards = 0;
   int pointerShown = 0;
+  std::vector<std::string> chosen;
+  std::vector<std::string> captions;
 };
 
 class SlideShow : public testing::Test {
@@ -223,6 +231,34 @@ TEST_F(SlideShow, InputEventsActOrKeepTheirNormalMeaning) {
   EXPECT_FALSE(m_show.Running()) << "a button stops the show without a prompt";
 }
 
+TEST_F(SlideShow, OpenConvertFileSpecAndGoToFillAndSearchTheList) {
+  m_window.chosen = {m_dir / "a2.gif"};
+  m_settings.Set(IntKey::EnableDirectoryScan, 1);
+  m_show.Command(kCmOpen);
+  EXPECT_EQ(m_host.TakeCommand(), kCmReload);
+  EXPECT_EQ(Current(), "a2.gif");
+  m_show.Command(kCmNext);
+  EXPECT_EQ(Current(), "a3.gif") << "one name opened with its folder";
+  EXPECT_EQ(m_settings.Get(IntKey::OpenIndex), 15);
+
+  m_window.chosen = {m_dir / "a4.gif;" + (m_dir / "a2.gif")};
+  m_show.Command(kCmConvertGif + 4);
+  EXPECT_EQ(m_window.captions.back(), "Convert");
+  EXPECT_EQ(m_list.Count(), 2) << "no folder scan for a conversion";
+  EXPECT_EQ(m_list.Head(), m_list.Current());
+  EXPECT_TRUE(m_show.Running());
+  EXPECT_EQ(m_settings.Get(IntKey::ImageDisplayEvent), kActionSaveGif + 4) << "JPG";
+  EXPECT_EQ(m_settings.Get(IntKey::SlideshowDoneEvent), kActionStop);
+  EXPECT_EQ(m_settings.Get(IntKey::DelayBetweenImages), 0);
+
+  m_host.promptAnswers = {m_dir / "a5.gif;" + (m_dir / "a1.gif"), "a1"};
+  m_show.Command(kCmFileSpec);
+  EXPECT_EQ(m_settings.GetString(StrKey::FileSpec), m_dir / "a5.gif;" + (m_dir / "a1.gif"));
+  EXPECT_EQ(m_list.Count(), 2);
+  m_show.Command(kCmGoTo);
+  EXPECT_EQ(Current(), "a1.gif");
+}
+
 TEST_F(SlideShow, SettingsCommandsStoreDelaysAndEventActions) {
   m_host.promptAnswers = {"123456789", "7"};
   m_show.Command(kCmDelayImages);
@@ -233,7 +269,7 @@ TEST_F(SlideShow, SettingsCommandsStoreDelaysAndEventActions) {
   EXPECT_EQ(m_settings.Get(IntKey::MouseMovementEvent), kActionExit);
   m_show.Command(kCmRandomOrder);
   EXPECT_EQ(m_settings.Get(IntKey::RandomOrder), 1);
-  EXPECT_FALSE(m_show.Command(kCmOpen)) << "not the engine's";
+  EXPECT_FALSE(m_show.Command(kCmExit)) << "not the engine's";
 }
 
 } // namespace
