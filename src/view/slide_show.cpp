@@ -179,12 +179,12 @@ void TSlideShow::LoadAndShow() {
     m_displayTime = started;
     m_formatName = m_window.LoadPicture(name);
     LogMessage("Loaded image %s in %ld milliseconds", name.c_str(), static_cast<long>(m_host.TickCount() - started));
-    if (m_formatName == "art" && m_settings.Get(IntKey::EnableARTAdvisory))
-      for (const char* line : kArtAdvisory) LogMessage("%s", line);
-    const bool comments = m_window.ShowPicture();
-    if (m_settings.Get(IntKey::AutoComments) && comments != (m_settings.Get(IntKey::ShowComments) != 0))
+    if (m_formatName == "art" && m_settings.Get(IntKey::EnableARTAdvisory)) AdviseOnArt();
+    const TShowWindow::TShown shown = m_window.ShowPicture();
+    if (m_settings.Get(IntKey::AutoComments) && shown.hasComments != (m_settings.Get(IntKey::ShowComments) != 0))
       m_host.PostCommand(kCmShowComments);
     m_displayTime = m_host.TickCount();
+    m_list.RecordPlacement(shown.placement, static_cast<int32_t>(m_displayTime));
     m_imageShown = true;
   }
   m_host.SetTitle(title);
@@ -201,6 +201,14 @@ void TSlideShow::LoadAndShow() {
       m_movieStarted = true;
     }
   }
+}
+
+// AOL's pictures cannot be read; the log tells how to get them in a common
+// format, and opens the first time when nothing else would show it.
+void TSlideShow::AdviseOnArt() {
+  for (const char* line : kArtAdvisory) LogMessage("%s", line);
+  if (!m_artAdvised && !Running() && !m_settings.Get(IntKey::ShowLog)) m_window.OpenLogWindow();
+  m_artAdvised = true;
 }
 
 void TSlideShow::StartOrStop(bool run) {

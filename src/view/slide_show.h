@@ -14,8 +14,9 @@
 #include "app/command_ids.h"
 #include "platform/host.h"
 
+#include "view/slide_list.h"
+
 class TProfile;
-class TSlideList;
 
 // The action codes of the events.
 enum TEventAction : int32_t {
@@ -51,11 +52,19 @@ public:
   virtual void StopSound() = 0;
   virtual void StopMovie() = 0;
 
-  // Reads the named picture into the current image; the format's extension,
-  // "???" when it could not be read (the picture is then the blank one).
+  // Reads the named picture into the current image and prepares it (palette
+  // sort, display palette, uniform borders cropped as the settings ask);
+  // returns the format's extension, "???" when it could not be read (the
+  // picture is then the blank one).
   virtual std::string LoadPicture(const std::string& name) = 0;
-  // Shows the current image; returns whether it carries comments.
-  virtual bool ShowPicture() = 0;
+  struct TShown {
+    TPlacementRect placement; // where the picture was drawn in the window
+    bool hasComments = false;
+  };
+  // Shows the current image and refreshes the comments window.
+  virtual TShown ShowPicture() = 0;
+  // Opens the log window.
+  virtual void OpenLogWindow() = 0;
 
   // The picture actions on the current image; false when they failed.
   virtual bool PrintPicture() = 0;
@@ -120,6 +129,7 @@ public:
 private:
   void Move(int id);
   void LoadAndShow();
+  void AdviseOnArt();
   void StartOrStop(bool run);
   void PictureAction(int32_t action);
   void AskDelay(int id);
@@ -151,4 +161,5 @@ private:
   int32_t m_referenceX = 0;
   int32_t m_referenceY = 0;
   bool m_prompting = false;
+  bool m_artAdvised = false;
 };

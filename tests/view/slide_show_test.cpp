@@ -37,7 +37,8 @@ public:
     loaded.push_back(name);
     return format;
   }
-  bool ShowPicture() override { return false; }
+  TShown ShowPicture() override { return {{10, 20, 110, 220}, false}; }
+  void OpenLogWindow() override { ++logWindowOpened; }
   bool PrintPicture() override { return actions.emplace_back("print"), true; }
   bool SaveWallpaper() override { return actions.emplace_back("wallpaper"), true; }
   bool SavePictureAs() override { return actions.emplace_back("save"), true; }
@@ -66,6 +67,7 @@ public:
   bool passwordGiven = false;
   int discards = 0;
   int pointerShown = 0;
+  int logWindowOpened = 0;
   std::vector<std::string> chosen;
   std::vector<std::string> captions;
 };
@@ -204,6 +206,20 @@ TEST_F(SlideShow, PictureActionsSkipAFileThatCouldNotBeRead) {
   m_show.CarryOut(kActionIgnore);
   m_show.CarryOut(kCmShowComments);
   EXPECT_EQ(m_host.TakeCommand(), kCmShowComments) << "other codes run as menu commands";
+}
+
+TEST_F(SlideShow, ShownPicturesAreHitAndArtPicturesAreExplained) {
+  m_settings.Set(IntKey::EnableARTAdvisory, 1);
+  m_window.format = "art";
+  m_show.Command(kCmReload);
+  m_show.Command(kCmReload);
+  const std::vector<std::string> log = LoggedMessages();
+  EXPECT_EQ(log[log.size() - 7], "This image is in AOL's proprietary .ART file format.");
+  EXPECT_EQ(log.back(), "Members|Preferences|WWW|Uncompressed Graphics");
+  EXPECT_EQ(m_window.logWindowOpened, 1) << "only the first time";
+  m_list.Step(kSortedNext, 2);
+  EXPECT_TRUE(m_list.HitTest(50, 100));
+  EXPECT_EQ(Current(), "a1.gif") << "the entry drawn there";
 }
 
 TEST_F(SlideShow, InputEventsActOrKeepTheirNormalMeaning) {
