@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/busy.h"
 #include "filepkg/pkg_test_support.h"
 #include "settings/profile.h"
+#include "support/fake_host.h"
 #include "support/peer.h"
 
 using namespace pkgtest;
@@ -174,6 +176,27 @@ TEST_F(SlideList, VanishedFoldersAndLongNamesLeaveTheListSound) {
   // lists nothing goes; a name too long for the package never went in.
   EXPECT_EQ(seen, (std::set<std::string>{m_dir / "gone/", m_dir / "page1.gif"}));
   EXPECT_EQ(list.Count(), 2);
+}
+
+TEST_F(SlideList, AStopDuringExpansionLeavesBothRingsWhole) {
+  for (int i = 0; i < 40; ++i) WriteFile(m_dir / ("s" + std::to_string(i) + ".gif"), "x");
+  testsupport::FakeHost host;
+  BusyAttach(&host);
+  for (int i = 0; i < 10; ++i) host.QueueMessage([] {});
+  host.QueueMessage([] { BusyCheck(); }); // a command arriving meanwhile stops the expansion
+  TSlideList list(m_settings);
+  list.Add(m_dir.Path() + "/", 15, false, false, false);
+  list.CurrentName(true);
+  BusyAttach(nullptr);
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_LT(list.Count(), 46) << "stopped before the folder was read through";
+  for (TSlideLink link : {kSortedNext, kSortedPrev, kRandomNext, kRandomPrev}) {
+    std::set<TSlideEntry*> seen;
+    TSlideEntry* entry = list.Current();
+    for (int32_t i = 0; i < list.Count(); ++i, entry = entry->links[link]) seen.insert(entry);
+    EXPECT_EQ(entry, list.Current()) << "ring " << link << " closes after Count entries";
+    EXPECT_EQ(seen.size(), static_cast<size_t>(list.Count())) << "ring " << link;
+  }
 }
 
 } // namespace
