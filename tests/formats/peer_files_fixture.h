@@ -35,10 +35,22 @@ protected:
   // Runs command with IN replaced by the source picture and OUT by a new
   // file of the given name; returns the new file's path.
   static std::string Make(const std::string& name, std::string command) {
+    // One pass from left to right, so that the paths put in (random
+    // folder names may hold "IN" or "OUT") are never searched again.
     const std::string out = *s_dir / name;
-    for (size_t at; (at = command.find("IN")) != std::string::npos;) command.replace(at, 2, Source());
-    for (size_t at; (at = command.find("OUT")) != std::string::npos;) command.replace(at, 3, out);
-    EXPECT_EQ(testsupport::Run(command + " 2>/dev/null"), 0) << command;
+    std::string filled;
+    for (size_t at = 0; at < command.size();) {
+      if (command.compare(at, 2, "IN") == 0) {
+        filled += Source();
+        at += 2;
+      } else if (command.compare(at, 3, "OUT") == 0) {
+        filled += out;
+        at += 3;
+      } else {
+        filled += command[at++];
+      }
+    }
+    EXPECT_EQ(testsupport::Run(filled + " 2>/dev/null"), 0) << filled;
     return out;
   }
 
