@@ -28,6 +28,13 @@ constexpr TEventMenu kEventMenus[] = {
     {kCmClipboardEvent, IntKey::ClipboardEvent},
 };
 
+// The event whose menu holds the item, or nullptr.
+const TEventMenu* EventMenuOf(int id) {
+  for (const TEventMenu& menu : kEventMenus)
+    if (id >= menu.firstItem && id < menu.firstItem + kActionsPerEvent) return &menu;
+  return nullptr;
+}
+
 const char* const kArtAdvisory[] = {
     "This image is in AOL's proprietary .ART file format.",
     "You can convert it to a .BMP or .JPG file by running",
@@ -56,41 +63,51 @@ TSlideShow::TSlideShow(Host& host, TProfile& settings, TSlideList& list, TShowWi
 bool TSlideShow::Running() const { return m_settings.Get(IntKey::RunSlideshow) != 0; }
 
 bool TSlideShow::Command(int id) {
-  const bool ours = id == kCmOpen || (id >= kCmRepeat1 && id <= kCmRepeat9) || (id >= kCmNext && id <= kCmPrevious) ||
-                    (id >= kCmConvertGif && id <= kCmConvertTif) || id == kCmReload ||
-                    (id >= kCmRunSlideshow && id <= kCmEraseNewPages) ||
-                    (id >= kCmKeystrokeEvent && id < kCmClipboardEvent + kActionsPerEvent);
-  if (!ours) return false;
-  // A command that arrives while a long task runs stops the task and is dropped.
-  if (BusyCheck()) return true;
-  if (id == kCmOpen || (id >= kCmConvertGif && id <= kCmConvertTif)) {
-    Open(id);
-    return true;
-  }
-  if (id >= kCmRepeat1 && id <= kCmRepeat9) {
-    m_repeat = id - kCmRepeat1 + 1;
-    return true;
-  }
-  for (const TEventMenu& menu : kEventMenus)
-    if (id >= menu.firstItem && id < menu.firstItem + kActionsPerEvent) {
-      m_settings.Set(menu.setting, id - menu.firstItem);
-      return true;
-    }
+  const TEventMenu* menu = EventMenuOf(id);
+  const bool repeat = id >= kCmRepeat1 && id <= kCmRepeat9;
+  const bool convert = id >= kCmConvertGif && id <= kCmConvertTif;
   switch (id) {
+  case kCmOpen:
   case kCmNext:
   case kCmRandom:
-  case kCmPrevious: Move(id); return true;
-  case kCmReload: LoadAndShow(); return true;
-  case kCmRunSlideshow: StartOrStop(!Running()); return true;
-  case kCmFileSpec: AskFileSpec(); return true;
-  case kCmGoTo: AskGoTo(); return true;
+  case kCmPrevious:
+  case kCmReload:
+  case kCmRunSlideshow:
+  case kCmFileSpec:
+  case kCmGoTo:
   case kCmDelayImages:
   case kCmDelaySounds:
-  case kCmDelayMovies: AskDelay(id); return true;
-  case kCmRandomOrder: m_settings.Set(IntKey::RandomOrder, !m_settings.Get(IntKey::RandomOrder)); return true;
-  case kCmEraseNewPages: m_settings.Set(IntKey::EraseNewPages, !m_settings.Get(IntKey::EraseNewPages)); return true;
-  default: return false;
+  case kCmDelayMovies:
+  case kCmRandomOrder:
+  case kCmEraseNewPages: break;
+  default:
+    if (!menu && !repeat && !convert) return false;
   }
+  // A command that arrives while a long task runs stops the task and is dropped.
+  if (BusyCheck()) return true;
+  if (menu) {
+    m_settings.Set(menu->setting, id - menu->firstItem);
+  } else if (repeat) {
+    m_repeat = id - kCmRepeat1 + 1;
+  } else if (convert || id == kCmOpen) {
+    Open(id);
+  } else if (id == kCmNext || id == kCmRandom || id == kCmPrevious) {
+    Move(id);
+  } else if (id == kCmReload) {
+    LoadAndShow();
+  } else if (id == kCmRunSlideshow) {
+    StartOrStop(!Running());
+  } else if (id == kCmFileSpec) {
+    AskFileSpec();
+  } else if (id == kCmGoTo) {
+    AskGoTo();
+  } else if (id == kCmRandomOrder || id == kCmEraseNewPages) {
+    const IntKey key = id == kCmRandomOrder ? IntKey::RandomOrder : IntKey::EraseNewPages;
+    m_settings.Set(key, !m_settings.Get(key));
+  } else {
+    AskDelay(id);
+  }
+  return true;
 }
 
 // Steps repeat-count times along the link of the command; Previous goes back
