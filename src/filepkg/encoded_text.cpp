@@ -402,10 +402,9 @@ void UndoReferences(std::string& line) {
 
 // The first LF, CR or NUL in [from, limit), or limit.
 const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit) {
-  for (int terminator : {'\n', '\r', '\0'}) {
-    if (const void* found = std::memchr(from, terminator, limit - from)) limit = static_cast<const uint8_t*>(found);
-  }
-  return limit;
+  // Lines are short: one pass over the bytes beats a search per terminator.
+  while (from < limit && *from != '\n' && *from != '\r' && *from != '\0') ++from;
+  return from;
 }
 
 } // namespace
@@ -471,7 +470,14 @@ bool IsMimeHeader(std::string_view line) {
 
 std::string HeaderName(std::string_view line) {
   // Every header line starts with one of these; data lines mostly do not.
-  if (line.empty() || std::strchr("Cc\t:b", line[0]) == nullptr) return {};
+  switch (line.empty() ? '\0' : line[0]) {
+  case 'C':
+  case 'c':
+  case '\t':
+  case ':':
+  case 'b': break;
+  default: return {};
+  }
   std::string name;
   if (IsMimeHeader(line)) return MimeName(line);
   if (TrimEnd(line, ' ').size() == kBinHexLineLength && IsBinHexStart(line)) return BinHexName(line);
