@@ -12,7 +12,7 @@
 
 namespace {
 
-// Seconds to expand the spec when the list reaches it, and to walk the
+// Seconds to expand the file spec when the list reaches it, and to walk the
 // whole sorted ring once asking each entry's name as the show does.
 struct TWalkTimes {
   double expand = 0;
@@ -20,11 +20,11 @@ struct TWalkTimes {
   int32_t count = 0;
 };
 
-TWalkTimes ExpandAndWalk(const std::string& spec) {
+TWalkTimes ExpandAndWalk(const std::string& fileSpec) {
   TProfile settings;
   TSlideList list(settings);
   TWalkTimes times;
-  list.Add(spec, 15, false, false, false);
+  list.Add(fileSpec, 15, false, false, false);
   times.expand = bench::Seconds([&] { list.CurrentName(true); });
   times.count = list.Count();
   times.walk = bench::Seconds([&] {

@@ -210,29 +210,12 @@ int MemberFill(TPkgStream* stream) {
   return more ? 0 : 1;
 }
 
-// A file about to be changed is decoded whole first, so that writes land on
-// its complete bytes.
-void DecodeAll(TPkgStream* stream) {
-  while (MemberFill(stream) == 0) {
-  }
-}
-
-// A file about to change is decoded whole first.
-void StartChange(TPkgStream* stream) {
-  DecodeAll(stream);
-  MemberOf(stream)->modified = true;
-  stream->info.time = PkgNow();
-}
-
 uint8_t* MemberMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  if (forWriting && stream->info.access != 'r') StartChange(stream);
-  return PkgMapData(stream, MemberOf(stream)->data, forWriting, length);
+  return PkgMapProduced(stream, MemberOf(stream)->data, MemberOf(stream)->modified, forWriting, length);
 }
 
 int MemberTruncate(TPkgStream* stream) {
-  if (stream->info.access == 'r') return -1;
-  StartChange(stream);
-  return PkgTruncateData(stream, MemberOf(stream)->data);
+  return PkgTruncateProduced(stream, MemberOf(stream)->data, MemberOf(stream)->modified);
 }
 
 bool WriteText(TPkgStream* out, std::string_view text) {
@@ -305,7 +288,7 @@ int MemberClose(TPkgStream* stream, int closeMode) {
   if (closeMode == kPkgDelete) {
     good = member->number != 0 && Rebuild(*member, true);
   } else if (closeMode == kPkgKeep && member->modified) {
-    DecodeAll(stream);
+    PkgProduceAll(stream);
     good = Rebuild(*member, false);
   } else if (closeMode == kPkgKeep && member->complete && stream->info.access == 'r') {
     PkgClose(PkgCacheWrap(member->data, stream->info.name), kPkgKeep);

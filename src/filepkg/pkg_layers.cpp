@@ -92,6 +92,32 @@ int PkgTruncateData(TPkgStream* stream, TPkgStream* data) {
   return 0;
 }
 
+void PkgProduceAll(TPkgStream* stream) {
+  while (stream->ops->Fill(stream) == 0) {
+  }
+}
+
+namespace {
+
+void StartProducedChange(TPkgStream* stream, bool& modified) {
+  PkgProduceAll(stream);
+  modified = true;
+  stream->info.time = PkgNow();
+}
+
+} // namespace
+
+uint8_t* PkgMapProduced(TPkgStream* stream, TPkgStream* data, bool& modified, int forWriting, int32_t* length) {
+  if (forWriting && stream->info.access != 'r') StartProducedChange(stream, modified);
+  return PkgMapData(stream, data, forWriting, length);
+}
+
+int PkgTruncateProduced(TPkgStream* stream, TPkgStream* data, bool& modified) {
+  if (stream->info.access == 'r') return -1;
+  StartProducedChange(stream, modified);
+  return PkgTruncateData(stream, data);
+}
+
 bool PkgLooksLikeText(TPkgStream* stream, size_t sampleSize, size_t minBytes) {
   constexpr size_t kMaxBinaryBytes = 32;
   std::vector<uint8_t> sample(sampleSize);

@@ -73,6 +73,16 @@ uint8_t* PkgMapData(TPkgStream* stream, TPkgStream* data, int forWriting, int32_
 // Cuts such a handle's data at the handle's position.
 int PkgTruncateData(TPkgStream* stream, TPkgStream* data);
 
+// A member whose bytes the handle's Fill produces into its data stream on
+// demand (decoded or inflated) and which is rebuilt from them at close when
+// modified. PkgProduceAll runs Fill until the member is whole; the map and
+// truncate operations produce a member about to change whole first, mark it
+// modified and give it the time now, so that writes land on its complete
+// bytes.
+void PkgProduceAll(TPkgStream* stream);
+uint8_t* PkgMapProduced(TPkgStream* stream, TPkgStream* data, bool& modified, int forWriting, int32_t* length);
+int PkgTruncateProduced(TPkgStream* stream, TPkgStream* data, bool& modified);
+
 // True for text: the first sampleSize bytes of the stream are at least
 // minBytes, and no more than 32 of them are outside tab, LF, CR and 32..127.
 bool PkgLooksLikeText(TPkgStream* stream, size_t sampleSize, size_t minBytes);

@@ -231,29 +231,12 @@ int MemberFill(TPkgStream* stream) {
   return 0;
 }
 
-// A member about to be changed is produced whole first, so that writes
-// land on its complete bytes.
-void ProduceAll(TPkgStream* stream) {
-  while (MemberFill(stream) == 0) {
-  }
-}
-
-// A member about to change is produced whole first.
-void StartChange(TPkgStream* stream) {
-  ProduceAll(stream);
-  MemberOf(stream)->modified = true;
-  stream->info.time = PkgNow();
-}
-
 uint8_t* MemberMap(TPkgStream* stream, int forWriting, int32_t* length) {
-  if (forWriting && stream->info.access != 'r') StartChange(stream);
-  return PkgMapData(stream, MemberOf(stream)->data, forWriting, length);
+  return PkgMapProduced(stream, MemberOf(stream)->data, MemberOf(stream)->modified, forWriting, length);
 }
 
 int MemberTruncate(TPkgStream* stream) {
-  if (stream->info.access == 'r') return -1;
-  StartChange(stream);
-  return PkgTruncateData(stream, MemberOf(stream)->data);
+  return PkgTruncateProduced(stream, MemberOf(stream)->data, MemberOf(stream)->modified);
 }
 
 // The entry under which a member's new bytes are stored: a member that
@@ -296,7 +279,7 @@ int MemberClose(TPkgStream* stream, int closeMode) {
   if (closeMode == kPkgDelete) {
     good = member->index != kNewMember && Rebuild(*member, true, stream->info.time);
   } else if (closeMode == kPkgKeep && member->modified) {
-    ProduceAll(stream);
+    PkgProduceAll(stream);
     good = Rebuild(*member, false, stream->info.time);
   }
   TPkgStream* archive = member->archive;

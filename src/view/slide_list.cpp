@@ -4,9 +4,9 @@
 //
 // Sorting happens as entries are added, run by run: an entry marked runEnd
 // closes the run that new names are sorted into, and the walk back from it
-// stops at the previous mark. Expanding a spec marks the spec and the entry
-// before it, so its members are sorted among themselves right behind it, and
-// the spec, once listed, goes.
+// stops at the previous mark. Expanding a file spec marks it and the entry
+// before it, so its members are sorted among themselves right behind it,
+// and the file spec, once listed, goes.
 #include "view/slide_list.h"
 
 #include <strings.h>
@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kExtensionsPerList = 8;
-constexpr size_t kMaxSpecLength = 511;
+constexpr size_t kMaxFileSpecLength = 511;
 constexpr const char* kNoFile = "No File";
 
 // The extension lists in the order of the settings: GIF, BMP, PCX, TGA,
@@ -282,9 +282,9 @@ TSlideEntry* TSlideList::Place(std::unique_ptr<TSlideEntry> entry, TSlideEntry* 
   return placed;
 }
 
-void TSlideList::Add(std::string_view spec, int32_t typeIndex, bool scanDirectory, bool subdirectories,
+void TSlideList::Add(std::string_view fileSpec, int32_t typeIndex, bool scanDirectory, bool subdirectories,
                      bool afterCurrent) {
-  std::string name(spec.substr(0, kMaxSpecLength));
+  std::string name(fileSpec.substr(0, kMaxFileSpecLength));
   if (name.size() > 3 && name.ends_with("...")) {
     name.resize(name.size() - 3);
     subdirectories = true;
@@ -412,7 +412,7 @@ TSlideEntry* TSlideList::Expand(TSlideEntry* entry, bool allowDirectoryScan, boo
     PkgClose(probe, kPkgKeep);
     bool cancelled = busy.Cancelled();
     if (!probe) {
-      // A wildcard spec that cannot be listed goes. Anything else that is
+      // A wildcard file spec that cannot be listed goes. Anything else that is
       // not a container is a plain file, which stays even when its folder
       // is listed next (a single file named on its own keeps its place).
       if (mark == 2)

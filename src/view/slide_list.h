@@ -1,6 +1,6 @@
 #pragma once
 // TSlideList: the active file list. File names, folders, wildcards, web
-// addresses and containers go in as they are given; each such spec is
+// addresses and containers go in as they are given; each such file spec is
 // expanded into its members only when the list reaches it, sorted in by the
 // setting SortType, and a second, random order over the same entries is kept
 // beside the sorted one. The engine and the commands move through the list
@@ -37,7 +37,7 @@ struct TSlideEntry {
   std::array<int32_t, kPlacements> placementTimes{};
   std::string name;      // the full package name
   int32_t time = 0;      // the object's time stamp when SortType is not 0
-  bool runEnd = false;   // the next member of a spec being expanded sorts in before this mark
+  bool runEnd = false;   // the next member of a file spec being expanded sorts in before this mark
   int32_t typeIndex = 0; // the file-type index used when the entry is expanded
   bool patternPending = true;
   bool directoryPending = true;
@@ -57,11 +57,11 @@ public:
   TSlideList(const TSlideList&) = delete;
   TSlideList& operator=(const TSlideList&) = delete;
 
-  // Adds one spec. With afterCurrent it is sorted into the run after the
-  // current entry (the Open command, the members of an expanded spec);
-  // otherwise into the run that ends the list. A spec that ends in "..."
+  // Adds one file spec. With afterCurrent it is sorted into the run after the
+  // current entry (the Open command, the members of an expanded file spec);
+  // otherwise into the run that ends the list. A file spec that ends in "..."
   // includes every subdirectory.
-  void Add(std::string_view spec, int32_t typeIndex, bool scanDirectory, bool subdirectories, bool afterCurrent);
+  void Add(std::string_view fileSpec, int32_t typeIndex, bool scanDirectory, bool subdirectories, bool afterCurrent);
   void Clear();
   bool IsEmpty() const { return m_current == nullptr; }
   int32_t Count() const { return static_cast<int32_t>(m_entries.size()); }

@@ -317,7 +317,7 @@ void TSlideShow::AskDelay(int id) {
   m_settings.Set(kKeys[index], static_cast<int32_t>(std::clamp(seconds, 0L, 9999L)));
 }
 
-// Each name of a selection may hold several specs separated by ';'.
+// Each name of a selection may hold several file specs separated by ';'.
 void TSlideShow::AddNames(const std::vector<std::string>& names, bool afterCurrent, bool scanDirectory) {
   const int32_t typeIndex = m_settings.Get(IntKey::OpenIndex);
   const bool subdirectories = m_settings.Get(IntKey::AutoSearch) != 0;
@@ -363,13 +363,13 @@ void TSlideShow::SetUpBatch(int32_t fileType, int32_t doneAction) {
 }
 
 void TSlideShow::AskFileSpec() {
-  std::string spec = m_settings.GetString(StrKey::FileSpec);
-  if (!m_host.Prompt("Zerbalin", "File spec (i.e. file1;dir1;dir2):", spec)) return;
-  spec = spec.substr(0, 259);
-  m_settings.SetString(StrKey::FileSpec, spec);
-  if (spec.empty()) return;
+  std::string fileSpec = m_settings.GetString(StrKey::FileSpec);
+  if (!m_host.Prompt("Zerbalin", "File spec (i.e. file1;dir1;dir2):", fileSpec)) return;
+  fileSpec = fileSpec.substr(0, 259);
+  m_settings.SetString(StrKey::FileSpec, fileSpec);
+  if (fileSpec.empty()) return;
   m_list.Clear();
-  AddNames({spec}, false, false);
+  AddNames({fileSpec}, false, false);
   m_host.PostCommand(kCmReload);
 }
 
