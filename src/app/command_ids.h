@@ -1,15 +1,26 @@
 #pragma once
 // The ids of the main window's commands that the core posts or handles.
 enum TCommandId : int {
+  kCmStartup = 101,
   kCmOpen = 102,
+  kCmSaveAs = 120,
+  kCmSaveWallpaper = 121,
   kCmRepeat1 = 127, // kCmRepeat1 + n - 1 sets the repeat count n (1..9)
   kCmRepeat9 = 135,
   kCmNext = 137,
   kCmRandom = 138,
   kCmPrevious = 139,
+  kCmCopyImage = 141, // then sound and movie
+  kCmCopyMovie = 143,
+  kCmMoveImage = 145, // then sound and movie
+  kCmMoveMovie = 147,
+  kCmDeleteImage = 149, // then sound and movie
+  kCmDeleteMovie = 151,
+  kCmDeleteFiles = 152,
   kCmConvertGif = 154, // through kCmConvertTif = 159, in the order of the file type codes
   kCmConvertTif = 159,
   kCmShowComments = 167,
+  kCmShowLog = 168,
   kCmExit = 170,
   kCmReload = 313,
   kCmRunSlideshow = 601,
@@ -28,4 +39,5 @@ enum TCommandId : int {
   kCmScreenDoneEvent = 662,
   kCmSlideshowDoneEvent = 675,
   kCmClipboardEvent = 688,
+  kCmInstall = 901,
 };

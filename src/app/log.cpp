@@ -32,7 +32,7 @@ void TLog::Add(std::string_view message) {
   std::string line = stamp;
   line += message;
   m_text.AddLine(line);
-  if (m_onLine) m_onLine();
+  if (m_onLine) m_onLine(line);
 }
 
 void TLog::InstallAsSink(TLog* log) {

@@ -16,9 +16,9 @@ public:
   void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void Add(std::string_view message);
 
-  // Runs after every line; the main window repaints the log window there
-  // while it is shown.
-  void SetOnLine(std::function<void()> onLine) { m_onLine = std::move(onLine); }
+  // Runs after every line with the line as written; the main window
+  // repaints the log window there while it is shown.
+  void SetOnLine(std::function<void(std::string_view line)> onLine) { m_onLine = std::move(onLine); }
 
   // Sends the messages of the codecs and package layers to this log (nullptr
   // gives them back to the built-in keeper of core/log_sink.h).
@@ -27,5 +27,5 @@ public:
 private:
   const Host& m_host;
   TZerbalinTxt& m_text;
-  std::function<void()> m_onLine;
+  std::function<void(std::string_view line)> m_onLine;
 };

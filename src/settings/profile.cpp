@@ -140,6 +140,8 @@ bool TProfile::SetByName(const char* name, const char* value) {
   return false;
 }
 
+int TProfile::IntIndexOf(const char* name) { return FindSetting(kIntSettings, name); }
+
 TSwitchResult TProfile::ApplySwitch(const TSwitch& option) {
   const char* name = option.name.c_str();
   if (FindSetting(kIntSettings, name) >= 0) {

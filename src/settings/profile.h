@@ -106,6 +106,9 @@ public:
 
   // Table access for the options dialog: integer settings 0..Count()-1.
   static int Count();
+  // The integer setting a switch name selects by the leading-part rule, or
+  // -1 when it selects none.
+  static int IntIndexOf(const char* name);
   static const char* Name(int index);
   static const char* Help(int index);
   static int32_t Min(int index);

@@ -87,6 +87,11 @@ public:
   // Makes the first entry that matches the name current; false when none.
   bool SelectByName(std::string_view name);
   void MakeCurrentHead() { m_head = m_current; }
+  // Takes the current entry out of the list (a file moved or deleted); the
+  // entry after it becomes current.
+  void RemoveCurrent() {
+    if (m_current) Remove(m_current);
+  }
   void RecordPlacement(const TPlacementRect& rect, int32_t time);
   // Makes current the entry drawn last at the point; false when none was.
   bool HitTest(int32_t x, int32_t y);

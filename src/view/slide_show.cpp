@@ -347,17 +347,17 @@ void TSlideShow::Open(int id) {
   AddNames(names, true, scan);
   if (convert) {
     m_list.MakeCurrentHead();
-    SetUpBatch(id - kCmConvertGif + 1, kActionStop);
+    SetUpBatch(kActionSaveGif + id - kCmConvertGif, kActionStop);
   }
   m_host.PostCommand(kCmReload);
 }
 
-void TSlideShow::SetUpBatch(int32_t fileType, int32_t doneAction) {
+void TSlideShow::SetUpBatch(int32_t displayAction, int32_t doneAction) {
   if (!Running()) StartOrStop(true);
   for (IntKey key : {IntKey::RandomOrder, IntKey::SoundEnable, IntKey::MovieEnable, IntKey::DelayBetweenImages,
                      IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies})
     m_settings.Set(key, 0);
-  m_settings.Set(IntKey::ImageDisplayEvent, kActionSaveGif + fileType - 1);
+  m_settings.Set(IntKey::ImageDisplayEvent, displayAction);
   m_settings.Set(IntKey::SlideshowDoneEvent, doneAction);
   m_metUnreadFile = false;
 }

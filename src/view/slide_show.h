@@ -111,10 +111,10 @@ public:
   // has an action), false when it goes on to its normal handling.
   bool Input(const TShowInput& input);
 
-  // Sets up a batch run that saves every picture in the file type
-  // (kFileTypeGif..kFileTypeTif) and then carries out doneAction (stop for
-  // the Convert commands, exit for the command line); starts the show.
-  void SetUpBatch(int32_t fileType, int32_t doneAction);
+  // Sets up a batch run that carries out displayAction (print, wallpaper or
+  // a save as) on every picture and then doneAction (stop for the Convert
+  // commands, exit for the command line); starts the show.
+  void SetUpBatch(int32_t displayAction, int32_t doneAction);
 
   bool Running() const;
   // The format name of the current picture ("???" when none could be read).

@@ -79,7 +79,7 @@ TEST(Log, StampsLinesWithTheHostsLocalTime) {
   TZerbalinTxt text(TZerbalinTxt::Mode::Ring);
   TLog log(host, text);
   int repaints = 0;
-  log.SetOnLine([&] { ++repaints; });
+  log.SetOnLine([&](std::string_view) { ++repaints; });
   log.Log("Loaded image %s in %ld milliseconds", "a.gif", 42L);
   host.Advance(3 * 3600 * 1000 + 61 * 1000);
   TLog::InstallAsSink(&log);

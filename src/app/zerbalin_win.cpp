@@ -1,0 +1,553 @@
+#include "app/zerbalin_win.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "app/busy.h"
+#include "app/command_ids.h"
+#include "app/package_settings.h"
+#include "app/password.h"
+#include "core/display_palette.h"
+#include "core/tone.h"
+#include "core/view_geometry.h"
+#include "filepkg/filepkg.h"
+#include "formats/codec_results.h"
+#include "formats/comment_sink.h"
+#include "formats/picture_io.h"
+#include "platform/folders.h"
+#include "settings/profile_tables.h"
+
+namespace {
+
+constexpr const char* kNoFile = "No File";
+constexpr const char* kSaveFilters = "GIF File|*.gif|BMP File|*.bmp|PCX File|*.pcx|TGA File|*.tga|JPG File|*.jpg|TIF File|*.tif|";
+constexpr const char* kSaveExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg", ".tif"};
+// The main window stands for the package's AsyncWindow: any value but 0
+// says a window is there to receive the answers of host-name lookups.
+constexpr int32_t kMainWindowHandle = 1;
+
+// The settings a batch keyword forces, so that a batch run goes through every
+// file at once and ends the program.
+constexpr IntKey kBatchKeys[] = {IntKey::RunSlideshow,       IntKey::RandomOrder,        IntKey::SoundEnable,
+                                 IntKey::MovieEnable,        IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds,
+                                 IntKey::DelayBetweenMovies, IntKey::ImageDisplayEvent,  IntKey::SlideshowDoneEvent};
+
+// The comments window receives what the readers find; one main window exists.
+TZerbalinTxt* g_commentsText = nullptr;
+
+void CommentsAddChar(int c) { g_commentsText->AddChar(c); }
+std::string CommentsGetText() { return g_commentsText->GetText(); }
+constexpr TCommentSink kCommentsSink{CommentsAddChar, CommentsGetText};
+
+// name with its extension (the part after the last '.' of the last
+// component) replaced.
+std::string WithExtension(const std::string& name, const char* extension) {
+  const size_t slash = name.find_last_of('/');
+  const size_t dot = name.find_last_of('.');
+  const size_t stem = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : name.size();
+  return name.substr(0, stem) + extension;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string CurrentDirectory() {
+  char buffer[4096];
+  return ::getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+struct TAccelerator {
+  int key;
+  unsigned modifiers;
+  int command;
+};
+
+// The keys of the window's commands; letters without Shift.
+constexpr TAccelerator kAccelerators[] = {
+    {'O', 0, kCmOpen},
+    {'V', 0, kCmSaveAs},
+    {'W', 0, kCmSaveWallpaper},
+    {kVkSpace, 0, kCmNext},
+    {kVkReturn, 0, kCmRandom},
+    {kVkBack, 0, kCmPrevious},
+    {kVkInsert, 0, kCmCopyImage},
+    {kVkInsert, kModifierControl, kCmCopyImage + 1},
+    {kVkInsert, kModifierAlt, kCmCopyMovie},
+    {kVkInsert, kModifierShift, kCmMoveImage},
+    {kVkInsert, kModifierShift | kModifierControl, kCmMoveImage + 1},
+    {kVkInsert, kModifierShift | kModifierAlt, kCmMoveMovie},
+    {kVkDelete, 0, kCmDeleteImage},
+    {kVkDelete, kModifierControl, kCmDeleteImage + 1},
+    {kVkDelete, kModifierAlt, kCmDeleteMovie},
+    {kVkDelete, kModifierShift, kCmDeleteFiles},
+    {'H', 0, kCmShowComments},
+    {'L', 0, kCmShowLog},
+    {'X', 0, kCmExit},
+};
+
+} // namespace
+
+TZerbalinWin::TZerbalinWin(Host& host, TWindowSystem& system, StartMode mode, const std::string& programName,
+                           std::vector<TArgument> arguments)
+    : m_host(host), m_system(system), m_mode(mode), m_programName(programName), m_arguments(std::move(arguments)),
+      m_settings(TProfileStart{mode, programName, SettingSwitches(m_arguments), HasInstallSwitch(m_arguments)}, host),
+      m_list(m_settings), m_image(NewImageFor(m_settings)), m_ditherer(m_settings.Get(IntKey::DitherQuality)),
+      m_log(host, m_logText), m_show(host, m_settings, m_list, *this) {
+  g_commentsText = &m_comments;
+  SetCommentSink(&kCommentsSink);
+  TLog::InstallAsSink(&m_log);
+  m_log.SetOnLine([this](std::string_view line) {
+    if (m_echoLog) std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+    if (m_settings.Get(IntKey::ShowLog)) m_system.RefreshTextWindow(TTextWindow::Log, TextWindowTitle(TTextWindow::Log));
+  });
+}
+
+TZerbalinWin::~TZerbalinWin() {
+  TLog::InstallAsSink(nullptr);
+  SetCommentSink(nullptr);
+  g_commentsText = nullptr;
+  BusyAttach(nullptr);
+}
+
+void TZerbalinWin::Start() {
+  BusyAttach(&m_host);
+  HandSettingsToPackage(m_settings, kMainWindowHandle);
+  BusyConfigure(m_settings.Get(IntKey::EnableWindowPercent), m_settings.Get(IntKey::EnableCursorPercent));
+  if (m_settings.Get(IntKey::ShowComments)) PlaceTextWindow(TTextWindow::Comments);
+  if (m_settings.Get(IntKey::ShowLog)) PlaceTextWindow(TTextWindow::Log);
+  m_log.Log("Started %s", "Zerbalin");
+  UpdateTitle();
+  m_host.PostCommand(kCmStartup);
+}
+
+bool TZerbalinWin::Command(int id) {
+  if (BusyCheck()) return true;
+  switch (id) {
+  case kCmStartup: Startup(); return true;
+  case kCmInstall:
+    // Desktop integration is its own command set; the start-up then shows
+    // the files as it does without the switch.
+    m_log.Log("Install: the desktop entry is made by the Utilities commands");
+    m_host.PostCommand(kCmReload);
+    return true;
+  case kCmSaveAs: SaveAs(); return true;
+  case kCmSaveWallpaper: SaveWallpaper(); return true;
+  case kCmShowComments: ToggleTextWindow(TTextWindow::Comments); return true;
+  case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
+  case kCmExit: m_system.Quit(); return true;
+  default: return m_show.Command(id);
+  }
+}
+
+void TZerbalinWin::Idle() { m_show.Idle(); }
+
+int TZerbalinWin::AcceleratorCommand(int virtualKey, unsigned modifiers) const {
+  for (const TAccelerator& accelerator : kAccelerators)
+    if (accelerator.key == virtualKey && accelerator.modifiers == modifiers) return accelerator.command;
+  return 0;
+}
+
+bool TZerbalinWin::CanClose() {
+  if (!BusyIsActive()) return true;
+  BusyCancel();
+  m_host.PostCommand(kCmExit);
+  return false;
+}
+
+void TZerbalinWin::Close() {
+  if (m_closed) return;
+  m_closed = true;
+  WriteSettingsOnExit();
+  StopSound();
+  StopMovie();
+  PkgSetInt("CacheSize", 0);
+  PkgSetInt("CacheTime", 0);
+  PkgSetPtr("AsyncReturn", nullptr);
+  PkgSetInt("AsyncWindow", 0);
+  PkgSetInt("AsyncMessage", 0);
+}
+
+// The command line, once the window exists: file names fill the list,
+// switches set settings or start a batch run, and the first file is shown.
+void TZerbalinWin::Startup() {
+  const int fileCount = CountFileArguments(m_arguments);
+  if (m_settings.Get(IntKey::AutoResume) && fileCount == 0) RestoreDirectory();
+  StorePlacement(m_settings, kImagePlacement, m_system.MainWindowPlacement());
+  m_host.ShowProgressPointer(50);
+  BusyBegin();
+  if (m_mode == StartMode::Viewer) {
+    for (const TArgument& argument : m_arguments) {
+      if (argument.kind == TArgument::kFile)
+        AddFileArgument(argument.file, m_arguments.size() == 1);
+      else if (argument.keyword != kKeywordNone)
+        ApplyKeyword(argument);
+      else
+        ApplySettingSwitch(argument.option);
+    }
+  }
+  if (m_list.IsEmpty()) {
+    m_list.Clear();
+    if (m_settings.Get(IntKey::EnableFileSpec)) {
+      const std::string& fileSpec = m_settings.GetString(StrKey::FileSpec);
+      for (size_t start = 0; start <= fileSpec.size();) {
+        const size_t end = std::min(fileSpec.find(';', start), fileSpec.size());
+        if (end > start)
+          m_list.Add(std::string_view(fileSpec).substr(start, end - start), m_settings.Get(IntKey::OpenIndex), false,
+                     m_settings.Get(IntKey::AutoSearch) != 0, false);
+        start = end + 1;
+      }
+    }
+  }
+  BusyEnd();
+  m_host.ShowProgressPointer(-1);
+  // Many settings may have changed at once: the package, the busy service
+  // and the ditherer take them over now, not at the next start.
+  HandSettingsToPackage(m_settings, kMainWindowHandle, m_zipPassword.empty() ? nullptr : m_zipPassword.c_str());
+  BusyConfigure(m_settings.Get(IntKey::EnableWindowPercent), m_settings.Get(IntKey::EnableCursorPercent));
+  m_ditherer.SetQuality(m_settings.Get(IntKey::DitherQuality));
+  const bool running = m_settings.Get(IntKey::RunSlideshow) != 0;
+  if (running) KeepAwake(true);
+  if (m_settings.Get(IntKey::AutoResume) && running && fileCount == 0) {
+    const std::string current = m_settings.ReadString("CurrentImage", "");
+    if (!current.empty()) m_list.SelectByName(current);
+  }
+  if (!m_list.IsEmpty() && running) {
+    if (m_settings.Get(IntKey::RandomOrder)) m_list.Step(kRandomNext, 1);
+    // A batch run knows its last file before it starts, so that the end of
+    // the list can end the program.
+    if (m_settings.Get(IntKey::ImageDisplayEvent) != kActionNone) {
+      while (!m_list.IsLast()) m_list.Step(kSortedNext, 1);
+      m_list.Step(kSortedNext, 1);
+    }
+  }
+  m_host.PostCommand(HasInstallSwitch(m_arguments) ? kCmInstall : kCmReload);
+}
+
+void TZerbalinWin::AddFileArgument(std::string name, bool onlyArgument) {
+  const bool subdirectoriesByDots = TakeSubdirectoryDots(name);
+  const bool scan = onlyArgument && m_settings.Get(IntKey::EnableDirectoryScan);
+  const bool subdirectories = subdirectoriesByDots || (scan && m_settings.Get(IntKey::AutoSearch));
+  m_list.Add(name, m_settings.Get(IntKey::OpenIndex), scan, subdirectories, false);
+}
+
+void TZerbalinWin::ApplyKeyword(const TArgument& argument) {
+  const std::string& value = argument.option.value;
+  switch (argument.keyword) {
+  case kKeywordZipPassword:
+    if (value.empty()) return;
+    m_zipPassword = value;
+    HandSettingsToPackage(m_settings, kMainWindowHandle, m_zipPassword.c_str());
+    return;
+  case kKeywordDirectory:
+    if (!value.empty() && ::chdir(value.c_str()) != 0) m_log.Log("Cannot change to directory %s", value.c_str());
+    return;
+  case kKeywordPrint: ForceForBatch(kActionPrint); return;
+  case kKeywordWallpaper: ForceForBatch(kActionWallpaper); return;
+  case kKeywordInstall: return;
+  default: ForceForBatch(kActionSaveGif + static_cast<int32_t>(argument.keyword - kKeywordConvertToGif)); return;
+  }
+}
+
+// A batch keyword sets the show's settings for one pass through the list;
+// the values they replace are what the settings file keeps.
+void TZerbalinWin::ForceForBatch(int32_t action) {
+  for (IntKey key : kBatchKeys) m_beforeBatch.try_emplace(static_cast<int>(key), m_settings.Get(key));
+  m_show.SetUpBatch(action, kActionExit);
+}
+
+void TZerbalinWin::ApplySettingSwitch(const TSwitch& option) {
+  switch (m_settings.ApplySwitch(option)) {
+  case TSwitchResult::Applied:
+    // A setting the user gives after a batch keyword is the user's own.
+    m_beforeBatch.erase(TProfile::IntIndexOf(option.name.c_str()));
+    return;
+  case TSwitchResult::NoSuchSetting:
+    m_log.Log("Ignored switch -%s: there is no such setting", option.name.c_str());
+    return;
+  case TSwitchResult::NotANumber:
+    m_log.Log("Ignored switch -%s=%s: the setting takes a number", option.name.c_str(), option.value.c_str());
+    return;
+  }
+}
+
+void TZerbalinWin::RestoreDirectory() {
+  std::string directory = m_settings.ReadString("Directory", "");
+  if (directory.empty()) {
+    // The program's own folder.
+    char buffer[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length > 0) {
+      directory.assign(buffer, static_cast<size_t>(length));
+      directory.resize(directory.find_last_of('/') + 1);
+    }
+  }
+  if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  if (!directory.empty() && ::chdir(directory.c_str()) != 0) m_log.Log("Cannot change to directory %s", directory.c_str());
+}
+
+void TZerbalinWin::DropFiles(const std::vector<std::string>& names) {
+  if (BusyCheck() || names.empty()) return;
+  BusyBegin();
+  for (const std::string& name : names) m_list.Add(name, m_settings.Get(IntKey::OpenIndex), false, false, false);
+  m_list.SelectByName(names.front());
+  BusyEnd();
+  m_show.Command(kCmReload);
+}
+
+// Text windows ---------------------------------------------------------------
+
+std::string TZerbalinWin::TextWindowTitle(TTextWindow which) const {
+  if (which == TTextWindow::Log) return "Zerbalin - Log";
+  return "Zerbalin - Comments [" + (m_hasPicture ? m_show.ImageName() : std::string(kNoFile)) + "]";
+}
+
+void TZerbalinWin::PlaceTextWindow(TTextWindow which) {
+  const TPlacementKeys& keys = which == TTextWindow::Log ? kLogPlacement : kCommentsPlacement;
+  m_system.ShowTextWindow(which, LoadPlacement(m_settings, keys));
+  m_system.RefreshTextWindow(which, TextWindowTitle(which));
+}
+
+void TZerbalinWin::ToggleTextWindow(TTextWindow which) {
+  const bool log = which == TTextWindow::Log;
+  if (log && m_mode != StartMode::Viewer) return;
+  const IntKey key = log ? IntKey::ShowLog : IntKey::ShowComments;
+  const bool show = !m_settings.Get(key);
+  m_settings.Set(key, show);
+  if (show)
+    PlaceTextWindow(which);
+  else
+    StorePlacement(m_settings, log ? kLogPlacement : kCommentsPlacement, m_system.HideTextWindow(which));
+}
+
+void TZerbalinWin::OpenLogWindow() {
+  if (!m_settings.Get(IntKey::ShowLog)) ToggleTextWindow(TTextWindow::Log);
+}
+
+// Pictures ---------------------------------------------------------------------
+
+std::string TZerbalinWin::LoadPicture(const std::string& name) {
+  TReadOutcome outcome;
+  const std::string format = ReadPicture(name.c_str(), *m_image, m_settings, &outcome);
+  PrepareLoadedPicture(*m_image, m_settings.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
+  if (m_settings.Get(IntKey::AutoCrop)) CropUniformBorders(*m_image);
+  PrepareDitherer();
+  m_hasPicture = true;
+  if (m_settings.Get(IntKey::ShowComments))
+    m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
+  return format;
+}
+
+// The ditherer turns stored rows into what the window and the writers get:
+// palette indices into colours, and the tone settings applied.
+void TZerbalinWin::PrepareDitherer() {
+  TLogPalette palette;
+  m_image->GetPalette(palette);
+  const TToneSettings tone{m_settings.Get(IntKey::Brightness), m_settings.Get(IntKey::Contrast),
+                           m_settings.Get(IntKey::Invert), m_settings.Get(IntKey::EnableColorInvert)};
+  const bool colour = m_settings.Get(IntKey::DisplayInColor) && m_host.DisplayDepth() > 1;
+  m_ditherer.SetSourcePalette(m_image->BytesPerPixel() == 1 ? &palette : nullptr, TDitherTarget::Display,
+                              colour ? TColourMode::Colour : TColourMode::Grey, tone);
+}
+
+TShowWindow::TShown TZerbalinWin::ShowPicture() {
+  const TSize client = m_host.ClientSize();
+  const int32_t dpi = m_host.DotsPerInch();
+  Layout(*m_image, client.width, client.height, dpi, dpi, m_settings.Get(IntKey::Rotate),
+         m_settings.Get(IntKey::AutoScale), m_settings.Get(IntKey::AutoFit));
+  UpdateTitle();
+  m_host.InvalidateRect({0, 0, client.width, client.height});
+  TShown shown;
+  m_image->OutputRect(shown.placement.left, shown.placement.top, shown.placement.right, shown.placement.bottom);
+  shown.hasComments = !m_comments.IsEmpty();
+  return shown;
+}
+
+void TZerbalinWin::Resized() {
+  if (!m_hasPicture) {
+    const TSize client = m_host.ClientSize();
+    m_host.InvalidateRect({0, 0, client.width, client.height});
+    return;
+  }
+  const TSize client = m_host.ClientSize();
+  ZoomStep(*m_image, ZoomDirection::Reset, client.width, client.height, m_settings.Get(IntKey::AutoScale),
+           m_settings.Get(IntKey::AutoFit));
+  ShowPicture();
+}
+
+void TZerbalinWin::Paint(const TSurface& surface) {
+  const uint32_t background = 0xff000000u | static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundRed)) << 16 |
+                              static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundGreen)) << 8 |
+                              static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundBlue));
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  if (m_hasPicture && m_show.FormatName() != "???") m_image->OutputRect(left, top, right, bottom);
+  left = std::clamp(left, 0, surface.width);
+  right = std::clamp(right, left, surface.width);
+  top = std::clamp(top, 0, surface.height);
+  bottom = std::clamp(bottom, top, surface.height);
+  const int32_t width = right - left;
+  const int32_t bytes = m_image->BytesPerPixel();
+  std::vector<uint8_t> row(static_cast<size_t>(std::max(width, 1)) * 3);
+  for (int32_t y = 0; y < surface.height; ++y) {
+    uint32_t* out = reinterpret_cast<uint32_t*>(surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride);
+    if (y < top || y >= bottom || width == 0) {
+      std::fill(out, out + surface.width, background);
+      continue;
+    }
+    std::fill(out, out + left, background);
+    std::fill(out + right, out + surface.width, background);
+    const uint8_t* pixels = m_image->OutputRowView(left, y, row.data(), width);
+    if (pixels != row.data()) std::memcpy(row.data(), pixels, static_cast<size_t>(width) * bytes);
+    m_ditherer.ConvertRow(row.data(), width, 3, bytes);
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t* bgr = &row[static_cast<size_t>(x) * 3];
+      out[left + x] = 0xff000000u | uint32_t{bgr[2]} << 16 | uint32_t{bgr[1]} << 8 | bgr[0];
+    }
+  }
+}
+
+std::string TZerbalinWin::PictureTitle() const {
+  const std::string& image = m_hasPicture ? m_show.ImageName() : kNoFile;
+  const std::string& sound = m_show.SoundName();
+  const std::string& movie = m_show.MovieName();
+  if (image == kNoFile && sound == kNoFile && movie == kNoFile)
+    return " Use File|Open... to select files, press F1 for help";
+  std::string title;
+  if (image != kNoFile) {
+    const std::string& format = m_show.FormatName();
+    title = " " + Upper(format) + " File: [" + image + "]";
+    if (format != "???") {
+      const bool colours = m_settings.Get(IntKey::SortPalette) && m_image->BytesPerPixel() == 1;
+      const int32_t xDpi = m_image->EffectiveXDpi(), yDpi = m_image->EffectiveYDpi();
+      title += " (" + std::to_string(m_image->Width()) + "x" + std::to_string(m_image->Height()) + "x" +
+               (colours ? std::to_string(m_image->ColourCount()) + "-colors" : std::to_string(m_image->BytesPerPixel() * 8) + "-bits") +
+               ", " + (xDpi == yDpi ? std::to_string(xDpi) : std::to_string(xDpi) + "x" + std::to_string(yDpi)) + " dpi)";
+    }
+  }
+  if (sound != kNoFile) title += " Sound File: [" + sound + "]";
+  if (movie != kNoFile) title += " Movie File: [" + movie + "]";
+  return title;
+}
+
+void TZerbalinWin::UpdateTitle() { m_host.SetTitle(PictureTitle()); }
+
+// Saving -----------------------------------------------------------------------
+
+// Save As: the current picture under its name with the extension of the save
+// type, asked for in the save dialog unless the show runs.
+void TZerbalinWin::SaveAs() { SavePictureAs(); }
+
+bool TZerbalinWin::SavePictureAs() {
+  if (!m_hasPicture || m_show.ImageName() == kNoFile) return false;
+  int32_t typeIndex = std::clamp(m_settings.Get(IntKey::SaveAsIndex), 1, 6);
+  std::string path = WithExtension(m_show.ImageName(), kSaveExtensions[typeIndex - 1]);
+  if (!m_show.Running()) {
+    m_dialogOpen = true;
+    const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);
+    m_dialogOpen = false;
+    if (!chosen || path.empty()) return false;
+    if (FileExists(path) &&
+        m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
+                          TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
+      return false;
+    m_settings.Set(IntKey::SaveAsIndex, typeIndex);
+  }
+  return SaveTo(path, m_settings.Get(IntKey::SaveAsIndex));
+}
+
+bool TZerbalinWin::SaveTo(const std::string& path, int32_t fileType) {
+  const std::string title = m_host.Title();
+  m_host.SetTitle(" Saving: [" + path + "]");
+  const int result = SavePicture(path.c_str(), fileType, *m_image, m_settings, &m_ditherer);
+  m_host.SetTitle(title);
+  ShowPicture();
+  const char* name = m_show.ImageName().c_str();
+  if (result == kSaveWritten) {
+    m_log.Log("Saved %s as %s", name, path.c_str());
+    return true;
+  }
+  // A save the user stopped is no error; the old file, or none, is left.
+  if (result != kSaveStopped) {
+    m_saveFailed = true;
+    m_log.Log("Error occurred while saving %s as %s", name, path.c_str());
+  }
+  return false;
+}
+
+bool TZerbalinWin::SaveWallpaper() {
+  if (!m_hasPicture || m_show.ImageName() == kNoFile) return false;
+  std::string stem = m_programName.substr(m_programName.find_last_of('/') + 1);
+  const std::string path = ConfigFilePath(WithExtension(stem, ".bmp"));
+  ::mkdir(ConfigFolder().c_str(), 0700);
+  return SaveTo(path, kFileTypeBmp);
+}
+
+bool TZerbalinWin::PrintPicture() {
+  m_log.Log("Not printed: %s (this version prints from the File menu only)", m_show.ImageName().c_str());
+  return false;
+}
+
+void TZerbalinWin::PlaySound(const std::string& name) { m_log.Log("Sound %s is not played: no sound output", name.c_str()); }
+void TZerbalinWin::PlayMovie(const std::string& name) { m_log.Log("Movie %s is not played: no movie output", name.c_str()); }
+
+bool TZerbalinWin::AskPassword() {
+  const std::string file = PasswordFile();
+  if (!PasswordIsSet(file)) return true;
+  for (;;) {
+    std::string typed;
+    if (!m_system.AskPasswordText(typed)) return false;
+    if (PasswordMatches(file, typed)) return true;
+    m_host.MessageBox(kIncorrectPasswordMessage, "Zerbalin", TBoxButtons::Ok, TBoxIcon::Exclamation);
+  }
+}
+
+std::string TZerbalinWin::OpenFilters() const {
+  std::string filters;
+  for (int32_t index = 1; index <= 15; ++index)
+    filters += std::string(TSlideList::FileTypeLabel(index)) + "|" + m_list.FileTypeFilter(index) + "|";
+  return filters;
+}
+
+bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, std::vector<std::string>& names) {
+  m_dialogOpen = true;
+  const bool chosen = m_system.ChooseFiles(caption, OpenFilters(), typeIndex, names);
+  m_dialogOpen = false;
+  return chosen && !names.empty();
+}
+
+// Exit -------------------------------------------------------------------------
+
+void TZerbalinWin::WriteSettingsOnExit() {
+  StorePlacement(m_settings, kImagePlacement, m_system.MainWindowPlacement());
+  if (m_settings.Get(IntKey::ShowLog)) StorePlacement(m_settings, kLogPlacement, m_system.HideTextWindow(TTextWindow::Log));
+  if (m_settings.Get(IntKey::ShowComments))
+    StorePlacement(m_settings, kCommentsPlacement, m_system.HideTextWindow(TTextWindow::Comments));
+  if (m_settings.Get(IntKey::RememberOptions)) {
+    // What a batch keyword forced is not the user's choice: the next start
+    // with one file must show it, not convert its folder and exit.
+    for (const auto& [index, value] : m_beforeBatch) m_settings.Set(static_cast<IntKey>(index), value);
+    m_settings.WriteAll();
+  } else {
+    m_settings.WriteOnExit();
+  }
+  if (!m_settings.Get(IntKey::AutoResume)) return;
+  m_settings.WriteString("Directory", CurrentDirectory().c_str());
+  for (StrKey key : {StrKey::CopyImageTo, StrKey::CopySoundTo, StrKey::CopyMovieTo, StrKey::MoveImageTo,
+                     StrKey::MoveSoundTo, StrKey::MoveMovieTo}) {
+    const std::string& value = m_settings.GetString(key);
+    m_settings.WriteString(StrSetting(key).name, value.empty() ? nullptr : value.c_str());
+  }
+  m_settings.WriteString("CurrentImage", m_list.IsEmpty() ? kNoFile : m_list.CurrentName(false).c_str());
+}

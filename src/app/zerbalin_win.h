@@ -1,0 +1,183 @@
+#pragma once
+// TZerbalinWin: the main window's own logic. It owns the settings, the active
+// file list, the current picture, the ditherer, the log and comments texts
+// and the slide-show engine; it runs the start-up from the command line,
+// handles the window's commands, paints the picture into the window's pixel
+// block and writes the settings back when the window closes. The window
+// system reaches it through the host and TWindowSystem, so all of it runs in
+// tests without a display.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/log.h"
+#include "app/text_model.h"
+#include "core/dither.h"
+#include "core/image.h"
+#include "platform/host.h"
+#include "settings/profile.h"
+#include "view/slide_list.h"
+#include "view/slide_show.h"
+
+enum class TTextWindow { Comments, Log };
+
+// Key codes of the keys the accelerators use besides letters and digits.
+inline constexpr int kVkBack = 0x08;
+inline constexpr int kVkReturn = 0x0D;
+inline constexpr int kVkSpace = 0x20;
+inline constexpr int kVkInsert = 0x2D;
+inline constexpr int kVkDelete = 0x2E;
+
+// What the main window needs of the window system beyond the host.
+class TWindowSystem {
+public:
+  virtual ~TWindowSystem() = default;
+  // The multiple-selection file dialog; filters holds "label|patterns|"
+  // pairs, typeIndex the selected one (1-based) in and out.
+  virtual bool ChooseFiles(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                           std::vector<std::string>& names) = 0;
+  // The save dialog; name holds the proposal in and the choice out.
+  virtual bool ChooseSaveName(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                              std::string& name) = 0;
+  // Shows a text window at a placement, or hides it and returns where it
+  // was.
+  virtual void ShowTextWindow(TTextWindow which, const TPlacement& placement) = 0;
+  virtual TPlacement HideTextWindow(TTextWindow which) = 0;
+  // The text or title of a shown text window changed.
+  virtual void RefreshTextWindow(TTextWindow which, const std::string& title) = 0;
+  // The main window's current placement.
+  virtual TPlacement MainWindowPlacement() = 0;
+  // Ends the message loop; the window then closes.
+  virtual void Quit() = 0;
+  virtual void KeepAwake(bool on) = 0;
+  virtual void DiscardPendingInput() = 0;
+  virtual void ShowPointer() = 0;
+  // The masked password prompt; false when cancelled.
+  virtual bool AskPasswordText(std::string& typed) = 0;
+};
+
+// A 32-bit pixel block the window paints from: blue, green, red, unused.
+struct TSurface {
+  uint8_t* pixels = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t stride = 0; // bytes per row
+};
+
+class TZerbalinWin : public TShowWindow {
+public:
+  // Loads the settings of the mode with the command line's switches. The
+  // host and the window system outlive the window.
+  TZerbalinWin(Host& host, TWindowSystem& system, StartMode mode, const std::string& programName,
+               std::vector<TArgument> arguments);
+  ~TZerbalinWin() override;
+
+  // The window exists: hands the settings over, shows the text windows the
+  // settings ask for and posts the start-up command.
+  void Start();
+  // Handles a command id; false for ids it does not know.
+  bool Command(int id);
+  // The idle step of the message loop.
+  void Idle();
+  // The user or the desktop asks the window to close: refused while a busy
+  // operation runs (which is asked to stop and the exit posted again).
+  bool CanClose();
+  // The window is going away: settings written, package parameters reset.
+  void Close();
+  // Files dropped onto the window or handed over by a second start.
+  void DropFiles(const std::vector<std::string>& names);
+  // Keys, buttons and movement, before their normal handling; true when the
+  // slide show took the message.
+  bool Input(const TShowInput& input) { return m_show.Input(input); }
+  // The client area changed size.
+  void Resized();
+
+  // Paints the window: background and the current picture laid out in it.
+  void Paint(const TSurface& surface);
+
+  // The exit status of the program: 1 when a batch run met a file it could
+  // not read or a picture could not be saved, else 0.
+  int ExitStatus() const { return m_show.MetUnreadFile() || m_saveFailed ? 1 : 0; }
+
+  // Copies every log line to standard error, for runs without a screen.
+  void EchoLog(bool on) { m_echoLog = on; }
+  // The command a key gives (Windows virtual-key codes: letters 'A'..'Z',
+  // kVk* below), or 0.
+  int AcceleratorCommand(int virtualKey, unsigned modifiers) const;
+
+  TProfile& Settings() { return m_settings; }
+  TSlideList& List() { return m_list; }
+  const TZerbalinTxt& Text(TTextWindow which) const { return which == TTextWindow::Log ? m_logText : m_comments; }
+  const TImage& Image() const { return *m_image; }
+  std::string TextWindowTitle(TTextWindow which) const;
+  // The main window's title after "Zerbalin -".
+  std::string PictureTitle() const;
+
+  // TShowWindow
+  bool PaintNextPortion() override { return false; }
+  bool DialogOpen() const override { return m_dialogOpen; }
+  bool PrintingOrDragging() const override { return false; }
+  bool ThumbnailPageFull() const override { return false; }
+  bool SoundPlaying() const override { return false; }
+  bool MoviePlaying() const override { return false; }
+  void PlaySound(const std::string& name) override;
+  void PlayMovie(const std::string& name) override;
+  void StopSound() override {}
+  void StopMovie() override {}
+  std::string LoadPicture(const std::string& name) override;
+  TShown ShowPicture() override;
+  void OpenLogWindow() override;
+  bool PrintPicture() override;
+  bool SaveWallpaper() override;
+  bool SavePictureAs() override;
+  void KeepAwake(bool on) override { m_system.KeepAwake(on); }
+  bool AskPassword() override;
+  void DiscardPendingInput() override { m_system.DiscardPendingInput(); }
+  void ShowPointer() override { m_system.ShowPointer(); }
+  bool ChooseFiles(const std::string& caption, int32_t& typeIndex, std::vector<std::string>& names) override;
+
+private:
+  void Startup();
+  void ApplyKeyword(const TArgument& argument);
+  void ApplySettingSwitch(const TSwitch& option);
+  void ForceForBatch(int32_t action);
+  void AddFileArgument(std::string name, bool onlyArgument);
+  void RestoreDirectory();
+  void ToggleTextWindow(TTextWindow which);
+  void PlaceTextWindow(TTextWindow which);
+  void SaveAs();
+  bool SaveTo(const std::string& path, int32_t fileType);
+  void CopyOrMove(int id);
+  void DeleteCurrent(int id);
+  void DeleteFiles();
+  void AfterFileRemoved(bool image);
+  void WriteSettingsOnExit();
+  void UpdateTitle();
+  void PrepareDitherer();
+  std::string OpenFilters() const;
+
+  Host& m_host;
+  TWindowSystem& m_system;
+  StartMode m_mode;
+  std::string m_programName;
+  std::vector<TArgument> m_arguments;
+  TProfile m_settings;
+  TSlideList m_list;
+  std::unique_ptr<TImage> m_image;
+  TDither m_ditherer;
+  TZerbalinTxt m_comments{TZerbalinTxt::Mode::Fixed};
+  TZerbalinTxt m_logText{TZerbalinTxt::Mode::Ring};
+  TLog m_log;
+  TSlideShow m_show;
+  std::string m_zipPassword;
+  // The values a batch keyword replaced, written at exit in their place.
+  std::map<int, int32_t> m_beforeBatch;
+  bool m_hasPicture = false;
+  bool m_dialogOpen = false;
+  bool m_saveFailed = false;
+  bool m_closed = false;
+  bool m_echoLog = false;
+};

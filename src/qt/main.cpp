@@ -1,0 +1,118 @@
+// The program's entry: the start mode, the hand-over to a running viewer,
+// the start-up password, then the main window and its message loop.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/command_line.h"
+#include "app/password.h"
+#include "platform/headless_host.h"
+#include "platform/process_start.h"
+#include "qt/main_window.h"
+#include "qt/single_instance.h"
+#include "settings/profile.h"
+
+namespace {
+
+constexpr const char* kVersion = "Zerbalin 6.0";
+
+// Without a display the program runs on Qt's offscreen platform, so batch
+// conversions work on a server; no dialog can be answered there.
+bool SelectPlatform() {
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  return platform && std::strncmp(platform, "offscreen", 9) == 0;
+}
+
+// The running viewer has its own current directory: a relative name is
+// handed over as the absolute name it means here.
+std::string AbsoluteName(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name.find("://") != std::string::npos) return name;
+  char directory[4096];
+  if (!::getcwd(directory, sizeof directory)) return name;
+  return std::string(directory) + "/" + name;
+}
+
+bool HasBatchKeyword(const std::vector<TArgument>& arguments) {
+  for (const TArgument& argument : arguments)
+    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint && argument.keyword <= kKeywordConvertToTif)
+      return true;
+  return false;
+}
+
+// The start-up password, asked until it is given or the prompt cancelled.
+bool StartupPasswordGiven() {
+  const std::string file = PasswordFile();
+  if (!PasswordIsSet(file)) return true;
+  for (;;) {
+    bool ok = false;
+    const QString typed = QInputDialog::getText(nullptr, QStringLiteral("Zerbalin"), QStringLiteral("Password:"),
+                                                QLineEdit::Password, QString(), &ok);
+    if (!ok) return false;
+    if (PasswordMatches(file, typed.toStdString())) return true;
+    QMessageBox::warning(nullptr, QStringLiteral("Zerbalin"), QString::fromLatin1(kIncorrectPasswordMessage));
+  }
+}
+
+// Qt's own warnings about the missing screen are noise in a batch run; the
+// program's log lines go to standard error there instead.
+void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (!SecureStandardDescriptors()) return 1;
+  IgnoreFileSizeSignal();
+  const std::string programPath = argv[0];
+  const std::string programName = programPath.substr(programPath.find_last_of('/') + 1);
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(CommandLineHelp(programName).c_str(), stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s\n", kVersion);
+    return 0;
+  }
+  const StartMode mode = StartModeOf(argc, argv);
+  std::vector<TArgument> arguments = ParseArguments(argc, argv);
+  const bool headless = SelectPlatform();
+  if (headless) qInstallMessageHandler(QuietQtMessages);
+  // Qt reads none of the arguments: "-style" or "-display" are the user's
+  // settings switches here, not Qt's options.
+  int qtArgc = 1;
+  QApplication application(qtArgc, argv);
+  application.setApplicationName(mode == StartMode::Viewer ? "Zerbalin" : "Screen Saver.Zerbalin");
+  application.setQuitOnLastWindowClosed(false);
+
+  THeadlessHost machine;
+  const TProfile settings(TProfileStart{mode, programName, SettingSwitches(arguments), HasInstallSwitch(arguments)},
+                          machine);
+  if (mode == StartMode::Preview) {
+    std::fprintf(stderr, "%s: the screen-saver settings are made in the viewer's options\n", programName.c_str());
+    return 0;
+  }
+  const QString socketName = InstanceSocketName(mode == StartMode::Viewer ? "WindowsZerbalinClass" : "WindowsScreenSaverClass");
+  if (mode == StartMode::Saver && InstanceRunning(socketName)) return 0;
+  if (mode == StartMode::Viewer && arguments.size() == 1 && arguments[0].kind == TArgument::kFile &&
+      settings.Get(IntKey::EnableDragDrop) && HandOverToRunningInstance(socketName, AbsoluteName(arguments[0].file)))
+    return 0;
+  if (settings.Get(IntKey::StartupPassword) && !headless && !StartupPasswordGiven()) return 0;
+
+  TQtMainWindow window(mode, programName, arguments, headless);
+  // A batch run takes no files from other starts: it ends when its own list
+  // is done.
+  std::unique_ptr<TInstanceServer> server;
+  if (!HasBatchKeyword(arguments))
+    server = std::make_unique<TInstanceServer>(socketName, [&window](const std::string& name) { window.HandOver(name); });
+  window.Begin();
+  application.exec();
+  return window.ExitStatus();
+}

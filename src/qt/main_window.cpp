@@ -1,0 +1,436 @@
+#include "qt/main_window.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QUrl>
+
+#include "app/busy.h"
+#include "app/command_ids.h"
+#include "platform/machine.h"
+#include "qt/text_window.h"
+
+namespace {
+
+// A command posted to the main window, run in the order posted.
+const QEvent::Type kCommandEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class TCommandEvent : public QEvent {
+public:
+  explicit TCommandEvent(int command) : QEvent(kCommandEvent), command(command) {}
+  int command;
+};
+
+QString ToQString(const std::string& text) { return QString::fromStdString(text); }
+
+// "Label|*.a;*.b|" pairs as Qt's dialogs take them: "Label (*.a *.b)".
+QStringList QtFilters(const std::string& filters) {
+  const QStringList parts = ToQString(filters).split(QLatin1Char('|'));
+  QStringList result;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    result << parts[i] + QStringLiteral(" (") + patterns + QStringLiteral(")");
+  }
+  return result;
+}
+
+// Qt's key as the accelerators know it: letters and digits as themselves.
+int VirtualKey(int key) {
+  if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) return key;
+  switch (key) {
+  case Qt::Key_Backspace: return kVkBack;
+  case Qt::Key_Return:
+  case Qt::Key_Enter: return kVkReturn;
+  case Qt::Key_Space: return kVkSpace;
+  case Qt::Key_Insert: return kVkInsert;
+  case Qt::Key_Delete: return kVkDelete;
+  default: return 0;
+  }
+}
+
+unsigned ModifierBits(Qt::KeyboardModifiers modifiers) {
+  unsigned bits = 0;
+  if (modifiers & Qt::ShiftModifier) bits |= kModifierShift;
+  if (modifiers & Qt::ControlModifier) bits |= kModifierControl;
+  if (modifiers & Qt::AltModifier) bits |= kModifierAlt;
+  return bits;
+}
+
+} // namespace
+
+TCanvas::TCanvas(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
+}
+
+void TCanvas::paintEvent(QPaintEvent*) {
+  if (m_surface.size() != size()) {
+    m_surface = QImage(size(), QImage::Format_RGB32);
+    m_dirty = true;
+  }
+  if (m_dirty && m_window && !m_surface.isNull()) {
+    m_window->Paint({m_surface.bits(), m_surface.width(), m_surface.height(), static_cast<int32_t>(m_surface.bytesPerLine())});
+    m_dirty = false;
+  }
+  QPainter painter(this);
+  painter.drawImage(0, 0, m_surface);
+}
+
+void TCanvas::resizeEvent(QResizeEvent*) {
+  m_dirty = true;
+  if (m_window) m_window->Resized();
+}
+
+TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std::vector<TArgument> arguments,
+                             bool headless)
+    : m_headless(headless), m_canvas(new TCanvas(this)) {
+  m_clock.start();
+  setCentralWidget(m_canvas);
+  setAcceptDrops(true);
+  setMouseTracking(true);
+  m_window = std::make_unique<TZerbalinWin>(*this, *this, mode, programName, std::move(arguments));
+  m_window->EchoLog(headless);
+  m_canvas->SetWindow(m_window.get());
+  BuildMenus();
+  // The idle step runs whenever the queue has run dry, and the timer wakes
+  // the loop four times a second so that the show's delays are kept.
+  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { RunIdle(); });
+  connect(&m_timer, &QTimer::timeout, this, [this] { RunIdle(); });
+}
+
+TQtMainWindow::~TQtMainWindow() {
+  delete m_logWindow;
+  delete m_commentsWindow;
+}
+
+void TQtMainWindow::Begin() {
+  const TProfile& settings = m_window->Settings();
+  const TSize screen = ScreenSize();
+  const TPlacement placement = LoadPlacement(settings, kImagePlacement);
+  const TRect rect = ApplyPlacement(placement, {0, 0, 640, 480}, screen);
+  setGeometry(rect.left, rect.top, std::max(rect.width, 100), std::max(rect.height, 100));
+  const TShowState state = ShowStateOf(placement);
+  if (state == TShowState::Maximised)
+    showMaximized();
+  else if (state == TShowState::Minimised)
+    showMinimized();
+  else
+    show();
+  m_window->Start();
+  m_timer.start(250);
+}
+
+void TQtMainWindow::HandOver(const std::string& name) {
+  const TProfile& settings = m_window->Settings();
+  if (settings.Get(IntKey::EnableDragDropPopup)) {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+  }
+  // A running operation is stopped first; the name waits for the loop to be
+  // free, so the second start that already ended loses nothing.
+  if (BusyIsActive()) {
+    BusyCancel();
+    QTimer::singleShot(0, this, [this, name] { HandOver(name); });
+    return;
+  }
+  m_window->DropFiles({name});
+}
+
+void TQtMainWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  auto add = [this](QMenu* menu, const char* text, int command, const char* key) {
+    QAction* action = menu->addAction(QString::fromUtf8(text));
+    // The key is shown only; the core's accelerators take the keys.
+    if (key) action->setText(action->text() + QLatin1Char('\t') + QString::fromUtf8(key));
+    connect(action, &QAction::triggered, this, [this, command] { PostCommand(command); });
+  };
+  add(file, "&Open...", kCmOpen, "O");
+  QMenu* convert = file->addMenu(tr("Con&vert"));
+  const char* const types[] = {"GIF...", "BMP...", "PCX...", "TGA...", "JPG...", "TIF..."};
+  for (int i = 0; i < 6; ++i) add(convert, types[i], kCmConvertGif + i, nullptr);
+  add(file, "Save &as...", kCmSaveAs, "V");
+  add(file, "Save &wallpaper", kCmSaveWallpaper, "W");
+  file->addSeparator();
+  add(file, "&Next", kCmNext, "Space");
+  add(file, "&Random", kCmRandom, "Enter");
+  add(file, "&Previous", kCmPrevious, "Backspace");
+  file->addSeparator();
+  add(file, "Copy image...", kCmCopyImage, "Ins");
+  add(file, "Copy sound...", kCmCopyImage + 1, "Ctrl+Ins");
+  add(file, "Copy movie...", kCmCopyMovie, "Alt+Ins");
+  add(file, "Move image...", kCmMoveImage, "Shift+Ins");
+  add(file, "Move sound...", kCmMoveImage + 1, "Ctrl+Shift+Ins");
+  add(file, "Move movie...", kCmMoveMovie, "Alt+Shift+Ins");
+  add(file, "Delete image", kCmDeleteImage, "Del");
+  add(file, "Delete sound", kCmDeleteImage + 1, "Ctrl+Del");
+  add(file, "Delete movie", kCmDeleteMovie, "Alt+Del");
+  add(file, "Delete files...", kCmDeleteFiles, "Shift+Del");
+  file->addSeparator();
+  add(file, "Show co&mments", kCmShowComments, "H");
+  add(file, "Show &log", kCmShowLog, "L");
+  file->addSeparator();
+  add(file, "E&xit", kCmExit, "X");
+}
+
+void TQtMainWindow::RunIdle() {
+  if (m_inIdle || m_closing || m_pendingCommands > 0 || BusyIsActive()) return;
+  m_inIdle = true;
+  m_window->Idle();
+  m_inIdle = false;
+}
+
+bool TQtMainWindow::event(QEvent* event) {
+  if (event->type() != kCommandEvent) return QMainWindow::event(event);
+  --m_pendingCommands;
+  if (!m_closing) m_window->Command(static_cast<TCommandEvent*>(event)->command);
+  return true;
+}
+
+void TQtMainWindow::closeEvent(QCloseEvent* event) {
+  if (!m_window->CanClose()) {
+    event->ignore();
+    return;
+  }
+  m_closing = true;
+  m_timer.stop();
+  m_window->Close();
+  event->accept();
+  QApplication::quit();
+}
+
+void TQtMainWindow::keyPressEvent(QKeyEvent* event) {
+  if (m_window->Input({TShowInput::kKey, 0, 0})) return;
+  const int command = m_window->AcceleratorCommand(VirtualKey(event->key()), ModifierBits(event->modifiers()));
+  if (command)
+    PostCommand(command);
+  else
+    QMainWindow::keyPressEvent(event);
+}
+
+void TQtMainWindow::mousePressEvent(QMouseEvent* event) {
+  const QPoint at = m_canvas->mapFrom(this, event->position().toPoint());
+  if (!m_window->Input({TShowInput::kButton, at.x(), at.y()})) QMainWindow::mousePressEvent(event);
+}
+
+void TQtMainWindow::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint at = m_canvas->mapFrom(this, event->position().toPoint());
+  if (!m_window->Input({TShowInput::kMovement, at.x(), at.y()})) QMainWindow::mouseMoveEvent(event);
+}
+
+void TQtMainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+// Files from a file manager arrive as file URLs; web addresses stay
+// addresses, which the package reads as well.
+void TQtMainWindow::dropEvent(QDropEvent* event) {
+  std::vector<std::string> names;
+  for (const QUrl& url : event->mimeData()->urls())
+    names.push_back(url.isLocalFile() ? url.toLocalFile().toStdString() : url.toString().toStdString());
+  if (names.empty()) return;
+  event->acceptProposedAction();
+  m_window->DropFiles(names);
+}
+
+// Host -----------------------------------------------------------------------
+
+void TQtMainWindow::PostCommand(int command) {
+  ++m_pendingCommands;
+  QCoreApplication::postEvent(this, new TCommandEvent(command));
+}
+
+uint32_t TQtMainWindow::TickCount() const { return static_cast<uint32_t>(m_clock.elapsed()); }
+
+TLocalTime TQtMainWindow::LocalTime() const {
+  const QDateTime now = QDateTime::currentDateTime();
+  const QDate date = now.date();
+  const QTime time = now.time();
+  return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second(), time.msec()};
+}
+
+TPumpResult TQtMainWindow::PumpOneMessage() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return TPumpResult::Empty;
+}
+
+void TQtMainWindow::SetTitle(const std::string& title) {
+  m_title = title;
+  setWindowTitle(QStringLiteral("Zerbalin -") + ToQString(title));
+}
+
+void TQtMainWindow::InvalidateRect(const TRect& rect) {
+  m_canvas->MarkDirty();
+  m_canvas->update(rect.left, rect.top, rect.width, rect.height);
+}
+
+TSize TQtMainWindow::ClientSize() const { return {m_canvas->width(), m_canvas->height()}; }
+
+TSize TQtMainWindow::ScreenSize() const {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return {1024, 768};
+  return {screen->geometry().width(), screen->geometry().height()};
+}
+
+int TQtMainWindow::DisplayDepth() const { return MachineDisplayDepth(); }
+
+int TQtMainWindow::DotsPerInch() const {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? static_cast<int>(screen->logicalDotsPerInchX() + 0.5) : 96;
+}
+
+uint64_t TQtMainWindow::PhysicalMemory() const { return MachinePhysicalMemory(); }
+
+unsigned TQtMainWindow::ModifierKeys() const { return ModifierBits(QGuiApplication::queryKeyboardModifiers()); }
+
+void TQtMainWindow::ShowProgressPointer(int percent) {
+  if (percent >= 0 && percent <= 100)
+    m_canvas->setCursor(Qt::BusyCursor);
+  else
+    m_canvas->unsetCursor();
+}
+
+TBoxAnswer TQtMainWindow::MessageBox(const std::string& text, const std::string& caption, TBoxButtons buttons,
+                                     TBoxIcon icon) {
+  const bool question = buttons == TBoxButtons::YesNo || buttons == TBoxButtons::YesNoCancel;
+  if (m_headless) return question ? TBoxAnswer::No : TBoxAnswer::Ok;
+  QMessageBox::StandardButtons shown = QMessageBox::Ok;
+  if (buttons == TBoxButtons::OkCancel) shown = QMessageBox::Ok | QMessageBox::Cancel;
+  if (buttons == TBoxButtons::YesNo) shown = QMessageBox::Yes | QMessageBox::No;
+  if (buttons == TBoxButtons::YesNoCancel) shown = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  QMessageBox::Icon shape = QMessageBox::NoIcon;
+  if (icon == TBoxIcon::Information) shape = QMessageBox::Information;
+  if (icon == TBoxIcon::Exclamation) shape = QMessageBox::Warning;
+  if (icon == TBoxIcon::Question) shape = QMessageBox::Question;
+  QMessageBox box(shape, ToQString(caption), ToQString(text), shown, this);
+  switch (box.exec()) {
+  case QMessageBox::Yes: return TBoxAnswer::Yes;
+  case QMessageBox::No: return TBoxAnswer::No;
+  case QMessageBox::Cancel: return TBoxAnswer::Cancel;
+  default: return TBoxAnswer::Ok;
+  }
+}
+
+bool TQtMainWindow::Prompt(const std::string& caption, const std::string& text, std::string& value) {
+  if (m_headless) return false;
+  bool ok = false;
+  const QString answer = QInputDialog::getText(this, ToQString(caption), ToQString(text), QLineEdit::Normal,
+                                               ToQString(value), &ok);
+  if (ok) value = answer.toStdString();
+  return ok;
+}
+
+// Window system ----------------------------------------------------------------
+
+bool TQtMainWindow::ChooseFiles(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                                std::vector<std::string>& names) {
+  if (m_headless) return false;
+  QFileDialog dialog(this, ToQString(caption));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  const QStringList list = QtFilters(filters);
+  dialog.setNameFilters(list);
+  if (typeIndex >= 1 && typeIndex <= list.size()) dialog.selectNameFilter(list[typeIndex - 1]);
+  if (!dialog.exec()) return false;
+  typeIndex = static_cast<int32_t>(list.indexOf(dialog.selectedNameFilter())) + 1;
+  names.clear();
+  for (const QString& name : dialog.selectedFiles()) names.push_back(name.toStdString());
+  return true;
+}
+
+bool TQtMainWindow::ChooseSaveName(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                                   std::string& name) {
+  if (m_headless) return false;
+  QFileDialog dialog(this, ToQString(caption));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  // The program asks about replacing a file itself.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  const QStringList list = QtFilters(filters);
+  dialog.setNameFilters(list);
+  if (typeIndex >= 1 && typeIndex <= list.size()) dialog.selectNameFilter(list[typeIndex - 1]);
+  dialog.selectFile(ToQString(name));
+  if (!dialog.exec() || dialog.selectedFiles().isEmpty()) return false;
+  typeIndex = static_cast<int32_t>(list.indexOf(dialog.selectedNameFilter())) + 1;
+  name = dialog.selectedFiles().front().toStdString();
+  return true;
+}
+
+void TQtMainWindow::ShowTextWindow(TTextWindow which, const TPlacement& placement) {
+  TQtTextWindow*& window = TextWindow(which);
+  if (!window) {
+    const int command = which == TTextWindow::Log ? kCmShowLog : kCmShowComments;
+    window = new TQtTextWindow(command, which == TTextWindow::Log, [this](int id) { PostCommand(id); });
+  }
+  const TRect rect = ApplyPlacement(placement, {0, 0, 480, 320}, ScreenSize());
+  window->setGeometry(rect.left, rect.top, std::max(rect.width, 100), std::max(rect.height, 60));
+  window->show();
+}
+
+TPlacement TQtMainWindow::HideTextWindow(TTextWindow which) {
+  TQtTextWindow* window = TextWindow(which);
+  if (!window) return {};
+  const QRect normal = window->normalGeometry();
+  const TPlacement placement =
+      ReadPlacement({normal.x(), normal.y(), normal.width(), normal.height()},
+                    window->isMaximized() ? TShowState::Maximised : TShowState::Normal, ScreenSize());
+  window->hide();
+  activateWindow();
+  return placement;
+}
+
+void TQtMainWindow::RefreshTextWindow(TTextWindow which, const std::string& title) {
+  if (TQtTextWindow* window = TextWindow(which)) window->SetText(m_window->Text(which).GetText(), title);
+}
+
+TPlacement TQtMainWindow::MainWindowPlacement() {
+  const QRect normal = normalGeometry();
+  TShowState state = TShowState::Normal;
+  if (isMaximized()) state = TShowState::Maximised;
+  if (isMinimized()) state = TShowState::Minimised;
+  return ReadPlacement({normal.x(), normal.y(), normal.width(), normal.height()}, state, ScreenSize());
+}
+
+// While a show runs the desktop is asked not to blank the screen, through
+// the freedesktop screen-saver interface of the session bus. Without a bus
+// (batch runs on a server) there is no screen to keep awake.
+void TQtMainWindow::KeepAwake(bool on) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || on == (m_inhibitCookie != 0)) return;
+  QDBusInterface saver(QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
+                       QStringLiteral("org.freedesktop.ScreenSaver"), bus);
+  if (!saver.isValid()) return;
+  if (on) {
+    const QDBusReply<uint> reply = saver.call(QStringLiteral("Inhibit"), QStringLiteral("Zerbalin"),
+                                              QStringLiteral("Slide show running"));
+    if (reply.isValid()) m_inhibitCookie = reply.value();
+  } else {
+    saver.call(QStringLiteral("UnInhibit"), m_inhibitCookie);
+    m_inhibitCookie = 0;
+  }
+}
+
+void TQtMainWindow::DiscardPendingInput() {
+  QCoreApplication::removePostedEvents(this, QEvent::KeyPress);
+  QCoreApplication::removePostedEvents(this, QEvent::MouseButtonPress);
+}
+
+bool TQtMainWindow::AskPasswordText(std::string& typed) {
+  if (m_headless) return false;
+  bool ok = false;
+  const QString answer =
+      QInputDialog::getText(this, QStringLiteral("Zerbalin"), QStringLiteral("Password:"), QLineEdit::Password, QString(), &ok);
+  if (ok) typed = answer.toStdString();
+  return ok;
+}

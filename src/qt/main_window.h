@@ -1,0 +1,108 @@
+#pragma once
+// The Qt main window: the host of the program's core and the window system
+// TZerbalinWin asks for dialogs and text windows. It owns one TZerbalinWin,
+// turns posted commands into queued events, forwards keys, clicks, drops
+// and resizes to it, and shows the pixels it paints.
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+
+#include "app/zerbalin_win.h"
+#include "platform/host.h"
+
+class TQtTextWindow;
+
+class TCanvas : public QWidget {
+public:
+  explicit TCanvas(QWidget* parent);
+  void SetWindow(TZerbalinWin* window) { m_window = window; }
+  void MarkDirty() { m_dirty = true; }
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+private:
+  TZerbalinWin* m_window = nullptr;
+  QImage m_surface;
+  bool m_dirty = true;
+};
+
+class TQtMainWindow : public QMainWindow, public Host, public TWindowSystem {
+public:
+  // headless: no one can answer a dialog (the offscreen platform); boxes
+  // take their default answer and dialogs count as cancelled.
+  TQtMainWindow(StartMode mode, const std::string& programName, std::vector<TArgument> arguments, bool headless);
+  ~TQtMainWindow() override;
+
+  // Shows the window as the settings place it and starts the core.
+  void Begin();
+  // A file name handed over by a second start of the program.
+  void HandOver(const std::string& name);
+  int ExitStatus() const { return m_window->ExitStatus(); }
+
+  // Host
+  void PostCommand(int command) override;
+  uint32_t TickCount() const override;
+  TLocalTime LocalTime() const override;
+  TPumpResult PumpOneMessage() override;
+  std::string Title() const override { return m_title; }
+  void SetTitle(const std::string& title) override;
+  void InvalidateRect(const TRect& rect) override;
+  TSize ClientSize() const override;
+  TSize ScreenSize() const override;
+  int DisplayDepth() const override;
+  int DotsPerInch() const override;
+  uint64_t PhysicalMemory() const override;
+  unsigned ModifierKeys() const override;
+  void ShowProgressPointer(int percent) override;
+  TBoxAnswer MessageBox(const std::string& text, const std::string& caption, TBoxButtons buttons,
+                        TBoxIcon icon) override;
+  bool Prompt(const std::string& caption, const std::string& text, std::string& value) override;
+
+  // TWindowSystem
+  bool ChooseFiles(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                   std::vector<std::string>& names) override;
+  bool ChooseSaveName(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                      std::string& name) override;
+  void ShowTextWindow(TTextWindow which, const TPlacement& placement) override;
+  TPlacement HideTextWindow(TTextWindow which) override;
+  void RefreshTextWindow(TTextWindow which, const std::string& title) override;
+  TPlacement MainWindowPlacement() override;
+  void Quit() override { close(); }
+  void KeepAwake(bool on) override;
+  void DiscardPendingInput() override;
+  void ShowPointer() override { unsetCursor(); }
+  bool AskPasswordText(std::string& typed) override;
+
+protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+private:
+  void BuildMenus();
+  void RunIdle();
+  TQtTextWindow*& TextWindow(TTextWindow which) { return which == TTextWindow::Log ? m_logWindow : m_commentsWindow; }
+
+  bool m_headless;
+  QElapsedTimer m_clock;
+  QTimer m_timer;
+  TCanvas* m_canvas;
+  std::string m_title;
+  TQtTextWindow* m_logWindow = nullptr;
+  TQtTextWindow* m_commentsWindow = nullptr;
+  std::unique_ptr<TZerbalinWin> m_window;
+  bool m_inIdle = false;
+  // Commands posted and not yet run: the idle step waits until there are none.
+  int m_pendingCommands = 0;
+  bool m_closing = false;
+  // The desktop's token for the screen-saver inhibition, 0 when none is held.
+  uint m_inhibitCookie = 0;
+};
