@@ -419,9 +419,11 @@ void TZerbalinWin::Paint(const TSurface& surface) {
 }
 
 std::string TZerbalinWin::PictureTitle() const {
-  const std::string& image = m_hasPicture ? m_show.ImageName() : kNoFile;
-  const std::string& sound = m_show.SoundName();
-  const std::string& movie = m_show.MovieName();
+  // Names the show has not set yet are no file.
+  const auto nameOrNone = [](const std::string& name) { return name.empty() ? std::string(kNoFile) : name; };
+  const std::string image = m_hasPicture ? nameOrNone(m_show.ImageName()) : kNoFile;
+  const std::string sound = nameOrNone(m_show.SoundName());
+  const std::string movie = nameOrNone(m_show.MovieName());
   if (image == kNoFile && sound == kNoFile && movie == kNoFile)
     return " Use File|Open... to select files, press F1 for help";
   std::string title;

@@ -195,6 +195,7 @@ void TSlideShow::LoadAndShow() {
     const uint32_t started = m_host.TickCount();
     m_displayTime = started;
     m_formatName = m_window.LoadPicture(name);
+    m_host.SetTitle(title);
     LogMessage("Loaded image %s in %ld milliseconds", name.c_str(), static_cast<long>(m_host.TickCount() - started));
     if (m_formatName == "art" && m_settings.Get(IntKey::EnableARTAdvisory)) AdviseOnArt();
     const TShowWindow::TShown shown = m_window.ShowPicture();
@@ -204,7 +205,7 @@ void TSlideShow::LoadAndShow() {
     m_list.RecordPlacement(shown.placement, static_cast<int32_t>(m_displayTime));
     m_imageShown = true;
   }
-  m_host.SetTitle(title);
+  if (sound || movie) m_host.SetTitle(title);
   if (sound) {
     m_soundName = name;
     if (m_settings.Get(IntKey::SoundEnable)) {

@@ -1,0 +1,198 @@
+// The main window's logic with a fake host: the start-up from the command
+// line, batch runs, the settings written at exit, titles and saving.
+#include "app/zerbalin_win.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/busy.h"
+#include "app/command_ids.h"
+#include "support/fake_host.h"
+#include "support/peer.h"
+
+namespace {
+
+using testsupport::FakeHost;
+using testsupport::TTempDir;
+
+class FakeSystem : public TWindowSystem {
+public:
+  bool ChooseFiles(const std::string&, const std::string&, int32_t&, std::vector<std::string>&) override { return false; }
+  bool ChooseSaveName(const std::string& caption, const std::string&, int32_t& typeIndex, std::string& name) override {
+    captions.push_back(caption);
+    if (saveNames.empty()) return false;
+    name = saveNames.front();
+    saveNames.pop_front();
+    typeIndex = saveType;
+    return true;
+  }
+  void ShowTextWindow(TTextWindow which, const TPlacement&) override { shown[static_cast<int>(which)] = true; }
+  TPlacement HideTextWindow(TTextWindow which) override {
+    shown[static_cast<int>(which)] = false;
+    return {100, 200, 300, 400, 0};
+  }
+  void RefreshTextWindow(TTextWindow, const std::string& title) override { titles.push_back(title); }
+  TPlacement MainWindowPlacement() override { return {10, 20, 900, 800, 0}; }
+  void Quit() override { quit = true; }
+  void KeepAwake(bool on) override { awake = on; }
+  void DiscardPendingInput() override {}
+  void ShowPointer() override {}
+  bool AskPasswordText(std::string&) override { return false; }
+
+  std::deque<std::string> saveNames;
+  int32_t saveType = 5;
+  std::vector<std::string> captions;
+  std::vector<std::string> titles;
+  bool shown[2] = {false, false};
+  bool quit = false;
+  bool awake = false;
+};
+
+class ZerbalinWinTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setenv("ZERBALIN_HOME", (m_dir / "home").c_str(), 1);
+    std::filesystem::create_directories(m_dir / "home");
+    ASSERT_EQ(testsupport::Run("convert -size 64x48 gradient:red-blue " + m_dir / "a.gif"), 0);
+    ASSERT_EQ(testsupport::Run("convert -size 30x20 xc:green " + m_dir / "b.gif"), 0);
+  }
+  void TearDown() override { unsetenv("ZERBALIN_HOME"); }
+
+  std::unique_ptr<TZerbalinWin> Start(std::vector<std::string> words) {
+    m_words = std::move(words);
+    std::vector<const char*> argv{"zerbalin"};
+    for (const std::string& word : m_words) argv.push_back(word.c_str());
+    auto window = std::make_unique<TZerbalinWin>(m_host, m_system, StartMode::Viewer, "zerbalin",
+                                                 ParseArguments(static_cast<int>(argv.size()), argv.data()));
+    window->Start();
+    return window;
+  }
+
+  // Runs posted commands, and the idle step whenever none waits, as the
+  // message loop does, until the window asks to quit or steps run out.
+  void Run(TZerbalinWin& window, int steps = 400) {
+    for (int i = 0; i < steps && !m_system.quit; ++i) {
+      if (const int command = m_host.TakeCommand())
+        window.Command(command);
+      else
+        window.Idle();
+    }
+  }
+
+  bool Exists(const std::string& name) const { return std::filesystem::exists(m_dir / name); }
+
+  TTempDir m_dir;
+  FakeHost m_host;
+  FakeSystem m_system;
+  std::vector<std::string> m_words;
+};
+
+TEST_F(ZerbalinWinTest, BatchConversionSavesEveryFileAndQuits) {
+  auto window = Start({"-ConvertToJPG", m_dir / "a.gif", m_dir / "b.gif"});
+  Run(*window);
+  EXPECT_TRUE(m_system.quit);
+  EXPECT_TRUE(Exists("a.jpg"));
+  EXPECT_TRUE(Exists("b.jpg"));
+  EXPECT_EQ(window->ExitStatus(), 0);
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  EXPECT_NE(log.find("Saved " + m_dir / "b.gif" + " as " + m_dir / "b.jpg"), std::string::npos) << log;
+}
+
+TEST_F(ZerbalinWinTest, UnreadableFileInBatchGivesFailureStatus) {
+  testsupport::WriteFileBytes(m_dir / "bad.gif", std::string("not a picture"));
+  auto window = Start({"-c", m_dir / "bad.gif", m_dir / "a.gif"});
+  Run(*window);
+  EXPECT_TRUE(m_system.quit);
+  EXPECT_FALSE(Exists("bad.gif.gif"));
+  EXPECT_TRUE(Exists("a.gif"));
+  EXPECT_EQ(window->ExitStatus(), 1);
+  EXPECT_NE(window->Text(TTextWindow::Log).GetText().find("Not saved: " + m_dir / "bad.gif" + " could not be read"),
+            std::string::npos);
+}
+
+// The values a batch keyword forces are not the user's: with RememberOptions
+// a plain start afterwards shows its file and converts nothing.
+TEST_F(ZerbalinWinTest, BatchValuesAreNotRemembered) {
+  {
+    auto window = Start({"-RememberOptions", "-DelayBetweenImages=7", "-ConvertToBMP", m_dir / "a.gif",
+                         "-DelayBetweenSounds=4"});
+    Run(*window);
+    window->Close();
+  }
+  TProfile saved(TProfileStart{StartMode::Viewer, "zerbalin", {}, false}, m_host);
+  EXPECT_EQ(saved.Get(IntKey::RememberOptions), 1);
+  EXPECT_EQ(saved.Get(IntKey::RunSlideshow), 0);
+  EXPECT_EQ(saved.Get(IntKey::ImageDisplayEvent), 0);
+  EXPECT_EQ(saved.Get(IntKey::DelayBetweenImages), 7);
+  // Given after the keyword, the user's own value.
+  EXPECT_EQ(saved.Get(IntKey::DelayBetweenSounds), 4);
+  EXPECT_NE(saved.Get(IntKey::SlideshowDoneEvent), kActionExit);
+
+  m_system.quit = false;
+  std::filesystem::remove(m_dir / "a.bmp");
+  auto window = Start({m_dir / "b.gif"});
+  Run(*window, 100);
+  EXPECT_FALSE(m_system.quit);
+  EXPECT_FALSE(Exists("b.bmp"));
+  EXPECT_NE(m_host.Title().find(" GIF File: [" + m_dir / "b.gif" + "] (30x20x"), std::string::npos) << m_host.Title();
+}
+
+TEST_F(ZerbalinWinTest, SwitchesSetSettingsClampedAndBadOnesAreLogged) {
+  auto window = Start({"-DelayBetweenImages=3", "-ThumbnailsAcross=5000", "-NoSuchSetting=1", "-OutputWidth=abc",
+                       "-Rand"});
+  Run(*window, 5);
+  const TProfile& settings = window->Settings();
+  EXPECT_EQ(settings.Get(IntKey::DelayBetweenImages), 3);
+  EXPECT_EQ(settings.Get(IntKey::ThumbnailsAcross), 999);
+  EXPECT_EQ(settings.Get(IntKey::RandomOrder), 1);
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  EXPECT_NE(log.find("Ignored switch -NoSuchSetting: there is no such setting"), std::string::npos) << log;
+  EXPECT_NE(log.find("Ignored switch -OutputWidth=abc: the setting takes a number"), std::string::npos) << log;
+  EXPECT_EQ(m_host.Title(), " Use File|Open... to select files, press F1 for help");
+}
+
+TEST_F(ZerbalinWinTest, SaveAsAsksBeforeReplacingAndLogsTheOutcome) {
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  testsupport::WriteFileBytes(m_dir / "old.tga", std::string("keep me"));
+  // A target that is a folder cannot be written.
+  std::filesystem::create_directory(m_dir / "folder.tga");
+  m_system.saveNames = {m_dir / "old.tga", m_dir / "new.tga", m_dir / "folder.tga"};
+  m_host.boxAnswers = {TBoxAnswer::No, TBoxAnswer::Yes};
+  window->Command(kCmSaveAs);
+  EXPECT_EQ(m_host.boxes.back().caption, "File Exists");
+  EXPECT_EQ(testsupport::ReadFileBytes(m_dir / "old.tga").size(), 7u);
+  window->Command(kCmSaveAs);
+  // The extension chooses the type whatever the save type is.
+  EXPECT_EQ(testsupport::RunOutput("identify -format %m " + m_dir / "new.tga"), "TGA");
+  window->Command(kCmSaveAs);
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  EXPECT_NE(log.find("Saved " + m_dir / "a.gif" + " as " + m_dir / "new.tga"), std::string::npos) << log;
+  EXPECT_NE(log.find("Error occurred while saving " + m_dir / "a.gif" + " as " + m_dir / "folder.tga"),
+            std::string::npos) << log;
+  EXPECT_EQ(log.find("old.tga"), std::string::npos);
+}
+
+TEST_F(ZerbalinWinTest, ClosingWhileBusyStopsTheOperationAndTriesAgain) {
+  auto window = Start({});
+  Run(*window, 5);
+  BusyBegin();
+  EXPECT_FALSE(window->CanClose());
+  BusyEnd();
+  EXPECT_EQ(m_host.commands.back(), kCmExit);
+  EXPECT_TRUE(window->CanClose());
+}
+
+TEST_F(ZerbalinWinTest, TextWindowsToggleAndRememberTheirPlace) {
+  auto window = Start({});
+  window->Command(kCmShowLog);
+  EXPECT_TRUE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
+  EXPECT_EQ(m_system.titles.back(), "Zerbalin - Log");
+  window->Command(kCmShowLog);
+  EXPECT_FALSE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
+  EXPECT_EQ(window->Settings().Get(IntKey::XLog), 100);
+  EXPECT_EQ(window->Settings().Get(IntKey::HLog), 400);
+}
+
+} // namespace
