@@ -1,7 +1,10 @@
 #pragma once
-// Runs zerbalin-tool as a user would, with a configuration folder and a data
-// folder (where the Trash lives) of the test's own, so that neither the
-// settings nor the Trash of whoever runs the tests is ever used.
+// Runs zerbalin-tool, or the program itself, as a user would, with a
+// configuration folder, a data folder (where the Trash lives) and a
+// temporary folder (where a running viewer's socket lives) of the test's
+// own, so that neither the settings, the Trash nor the viewer of whoever runs
+// the tests is ever used. There is no display: the program runs on its own
+// choice of platform, as on a server.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -16,13 +19,17 @@ inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 class TToolUser {
 public:
-  TToolUser() { std::filesystem::create_directory(m_home / "config"); }
+  explicit TToolUser(std::string program = ZER_TOOL) : m_program(std::move(program)) {
+    std::filesystem::create_directory(m_home / "config");
+    std::filesystem::create_directory(m_home / "tmp");
+  }
 
-  // The shell command line "zerbalin-tool ARGUMENTS" run with this user's
+  // The shell command line "PROGRAM ARGUMENTS" run with this user's
   // folders; arguments may carry redirections.
   std::string Command(const std::string& arguments) const {
-    return "ZERBALIN_HOME=" + Quoted(m_home / "config") + " XDG_DATA_HOME=" + Quoted(m_home / "data") + " " +
-           Quoted(ZER_TOOL) + " " + arguments;
+    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ZERBALIN_HOME=" + Quoted(m_home / "config") +
+           " XDG_DATA_HOME=" + Quoted(m_home / "data") + " TMPDIR=" + Quoted(m_home / "tmp") + " " +
+           Quoted(m_program) + " " + arguments;
   }
   int Run(const std::string& arguments) const { return testsupport::Run(Command(arguments)); }
   // Standard output and standard error, in that order of arrival.
@@ -54,6 +61,7 @@ public:
   std::string TrashFile(const std::string& name) const { return m_home / ("data/Trash/files/" + name); }
 
 private:
+  std::string m_program;
   testsupport::TTempDir m_home;
 };
 
