@@ -152,7 +152,14 @@ bool TZerbalinWin::Command(int id) {
   }
 }
 
-void TZerbalinWin::Idle() { m_show.Idle(); }
+bool TZerbalinWin::Idle() { return m_show.Idle(); }
+
+bool TZerbalinWin::IsBatchRun() const {
+  for (const TArgument& argument : m_arguments)
+    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint && argument.keyword <= kKeywordConvertToTif)
+      return true;
+  return false;
+}
 
 int TZerbalinWin::AcceleratorCommand(int virtualKey, unsigned modifiers) const {
   for (const TAccelerator& accelerator : kAccelerators)

@@ -80,8 +80,9 @@ public:
   void Start();
   // Handles a command id; false for ids it does not know.
   bool Command(int id);
-  // The idle step of the message loop.
-  void Idle();
+  // The idle step of the message loop; true when it acted and wants to run
+  // again as soon as the queue is empty.
+  bool Idle();
   // The user or the desktop asks the window to close: refused while a busy
   // operation runs (which is asked to stop and the exit posted again).
   bool CanClose();
@@ -102,6 +103,9 @@ public:
   // not read or a picture could not be saved, else 0.
   int ExitStatus() const { return m_show.MetUnreadFile() || m_saveFailed ? 1 : 0; }
 
+  // The command line asks for a batch run (print, wallpaper or a save as of
+  // every file, then exit).
+  bool IsBatchRun() const;
   // Copies every log line to standard error, for runs without a screen.
   void EchoLog(bool on) { m_echoLog = on; }
   // The command a key gives (Windows virtual-key codes: letters 'A'..'Z',

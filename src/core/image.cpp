@@ -535,11 +535,23 @@ uint8_t TImage::BorderColour() const {
 void TImage::SortPalette() {
   if (m_bytesPerPixel != 1) return;
   FillUnwrittenRows();
-  std::array<int64_t, 256> counts{};
+  // Four tables in turn, so that runs of one index do not wait on the
+  // count they just raised.
+  std::array<std::array<int64_t, 256>, 4> partial{};
   for (int32_t i = 0; i < m_height; ++i) {
     const uint8_t* row = m_rowTable[i];
-    for (int32_t j = 0; j < m_width; ++j) ++counts[row[j]];
+    int32_t j = 0;
+    for (; j + 4 <= m_width; j += 4) {
+      ++partial[0][row[j]];
+      ++partial[1][row[j + 1]];
+      ++partial[2][row[j + 2]];
+      ++partial[3][row[j + 3]];
+    }
+    for (; j < m_width; ++j) ++partial[0][row[j]];
   }
+  std::array<int64_t, 256> counts;
+  for (int index = 0; index < 256; ++index)
+    counts[index] = partial[0][index] + partial[1][index] + partial[2][index] + partial[3][index];
   std::array<int32_t, 256> order;
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
@@ -566,9 +578,13 @@ void TImage::SortPalette() {
     // rewritten picture.
     m_usageCounts[target] += static_cast<int32_t>(counts[index]);
   }
+  m_colourCount = static_cast<int16_t>(kept);
+  // A palette already in order of use leaves the pixels as they are.
+  bool unchanged = true;
+  for (int index = 0; index < 256 && unchanged; ++index) unchanged = counts[index] == 0 || newIndex[index] == index;
+  if (unchanged) return;
   for (int32_t i = 0; i < m_height; ++i) {
     uint8_t* row = m_rowTable[i];
     for (int32_t j = 0; j < m_width; ++j) row[j] = newIndex[row[j]];
   }
-  m_colourCount = static_cast<int16_t>(kept);
 }

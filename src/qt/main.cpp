@@ -39,13 +39,6 @@ std::string AbsoluteName(const std::string& name) {
   return std::string(directory) + "/" + name;
 }
 
-bool HasBatchKeyword(const std::vector<TArgument>& arguments) {
-  for (const TArgument& argument : arguments)
-    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint && argument.keyword <= kKeywordConvertToTif)
-      return true;
-  return false;
-}
-
 // The start-up password, asked until it is given or the prompt cancelled.
 bool StartupPasswordGiven() {
   const std::string file = PasswordFile();
@@ -110,7 +103,7 @@ int main(int argc, char** argv) {
   // A batch run takes no files from other starts: it ends when its own list
   // is done.
   std::unique_ptr<TInstanceServer> server;
-  if (!HasBatchKeyword(arguments))
+  if (!window.IsBatchRun())
     server = std::make_unique<TInstanceServer>(socketName, [&window](const std::string& name) { window.HandOver(name); });
   window.Begin();
   application.exec();

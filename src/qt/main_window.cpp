@@ -77,6 +77,7 @@ TCanvas::TCanvas(QWidget* parent) : QWidget(parent) {
 }
 
 void TCanvas::paintEvent(QPaintEvent*) {
+  if (m_unseen) return;
   if (m_surface.size() != size()) {
     m_surface = QImage(size(), QImage::Format_RGB32);
     m_dirty = true;
@@ -104,6 +105,7 @@ TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std
   m_window = std::make_unique<TZerbalinWin>(*this, *this, mode, programName, std::move(arguments));
   m_window->EchoLog(headless);
   m_canvas->SetWindow(m_window.get());
+  m_canvas->SetUnseen(headless && m_window->IsBatchRun());
   BuildMenus();
   // The idle step runs whenever the queue has run dry, and the timer wakes
   // the loop four times a second so that the show's delays are kept.
@@ -189,8 +191,11 @@ void TQtMainWindow::BuildMenus() {
 void TQtMainWindow::RunIdle() {
   if (m_inIdle || m_closing || m_pendingCommands > 0 || BusyIsActive()) return;
   m_inIdle = true;
-  m_window->Idle();
+  const bool acted = m_window->Idle();
   m_inIdle = false;
+  // The show goes on without waiting for the timer: a batch run moves from
+  // one file to the next as fast as it can.
+  if (acted) QTimer::singleShot(0, this, [this] { RunIdle(); });
 }
 
 bool TQtMainWindow::event(QEvent* event) {

@@ -18,6 +18,9 @@ class TCanvas : public QWidget {
 public:
   explicit TCanvas(QWidget* parent);
   void SetWindow(TZerbalinWin* window) { m_window = window; }
+  // A batch run without a screen shows nothing to anyone: its pictures are
+  // not painted.
+  void SetUnseen(bool unseen) { m_unseen = unseen; }
   void MarkDirty() { m_dirty = true; }
 
 protected:
@@ -28,12 +31,14 @@ private:
   TZerbalinWin* m_window = nullptr;
   QImage m_surface;
   bool m_dirty = true;
+  bool m_unseen = false;
 };
 
 class TQtMainWindow : public QMainWindow, public Host, public TWindowSystem {
 public:
   // headless: no one can answer a dialog (the offscreen platform); boxes
-  // take their default answer and dialogs count as cancelled.
+  // take their default answer and dialogs count as cancelled. A headless
+  // batch run paints nothing.
   TQtMainWindow(StartMode mode, const std::string& programName, std::vector<TArgument> arguments, bool headless);
   ~TQtMainWindow() override;
 
@@ -42,6 +47,7 @@ public:
   // A file name handed over by a second start of the program.
   void HandOver(const std::string& name);
   int ExitStatus() const { return m_window->ExitStatus(); }
+  bool IsBatchRun() const { return m_window->IsBatchRun(); }
 
   // Host
   void PostCommand(int command) override;

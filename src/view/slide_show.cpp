@@ -150,15 +150,16 @@ uint32_t* TSlideShow::ChosenDelayStart(int32_t& delaySeconds) {
   return &m_displayTime;
 }
 
-void TSlideShow::Idle() {
-  if (BusyIsActive() || m_window.DialogOpen() || m_window.PaintNextPortion()) return;
+bool TSlideShow::Idle() {
+  if (BusyIsActive() || m_window.DialogOpen()) return false;
+  if (m_window.PaintNextPortion()) return true;
   const uint32_t now = m_host.TickCount();
   if (m_window.SoundPlaying()) m_soundTime = now;
   if (m_window.MoviePlaying()) m_movieTime = now;
-  if (m_window.PrintingOrDragging() || !Running() || m_list.IsEmpty()) return;
+  if (m_window.PrintingOrDragging() || !Running() || m_list.IsEmpty()) return false;
   int32_t delay = 0;
   uint32_t* start = ChosenDelayStart(delay);
-  if (!start || (now - *start) / 1000 < static_cast<uint32_t>(std::max(delay, 0))) return;
+  if (!start || (now - *start) / 1000 < static_cast<uint32_t>(std::max(delay, 0))) return false;
   if (m_imageShown || m_soundStarted || m_movieStarted) {
     // The delay after a display has passed: the events, once; the move
     // comes at the next idle call.
@@ -170,11 +171,12 @@ void TSlideShow::Idle() {
     if (imageShown) CarryOut(m_settings.Get(IntKey::ImageDisplayEvent));
     if (imageShown && grid && (last || m_window.ThumbnailPageFull())) CarryOut(m_settings.Get(IntKey::ScreenDoneEvent));
     if (last) CarryOut(m_settings.Get(IntKey::SlideshowDoneEvent));
-    return;
+    return true;
   }
   const bool randomOrder = m_settings.Get(IntKey::RandomOrder) != 0;
   m_host.PostCommand(randomOrder || m_direction == 2 ? kCmRandom : m_direction == 1 ? kCmNext : kCmPrevious);
   *start = now;
+  return true;
 }
 
 void TSlideShow::LoadAndShow() {

@@ -103,8 +103,10 @@ public:
 
   // Handles the engine's commands; false for any other id.
   bool Command(int id);
-  // The idle step, run whenever the message queue is empty.
-  void Idle();
+  // The idle step, run whenever the message queue is empty. True when it
+  // acted (carried out the events of a display or moved on), so that the
+  // loop runs it again at once instead of waiting for its timer.
+  bool Idle();
   // Carries out an event's action code.
   void CarryOut(int32_t action);
   // The input events: true when the show swallows the message (its event
