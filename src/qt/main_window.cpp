@@ -114,6 +114,8 @@ TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std
 }
 
 TQtMainWindow::~TQtMainWindow() {
+  // The canvas outlives the core by a moment: nothing may paint through it.
+  m_canvas->SetWindow(nullptr);
   delete m_logWindow;
   delete m_commentsWindow;
 }

@@ -1,0 +1,86 @@
+// The Qt main window on the offscreen platform: a loaded picture appears in
+// the window, the title tells what is shown, and the log window shows the
+// log's lines.
+#include "qt/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <filesystem>
+
+#include "app/command_ids.h"
+#include "support/peer.h"
+
+namespace {
+
+using testsupport::TTempDir;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "zerbalin";
+    static char* argv[] = {name, nullptr};
+    static QApplication application(argc, argv);
+  }
+  void SetUp() override {
+    setenv("ZERBALIN_HOME", (m_dir / "home").c_str(), 1);
+    // A picture of two halves, red over blue.
+    ASSERT_EQ(testsupport::Run("convert -size 40x40 xc:red xc:blue -append " + m_dir / "halves.bmp"), 0);
+  }
+  void TearDown() override { unsetenv("ZERBALIN_HOME"); }
+
+  // Runs the event loop until done says so or a second has passed.
+  static void ProcessUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 200 && !done(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+
+  TTempDir m_dir;
+};
+
+TEST_F(MainWindowTest, ShowsTheLoadedPictureFittedOnTheBackground) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str(), "-BackgroundRed=0", "-BackgroundGreen=255", "-BackgroundBlue=0"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(5, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  EXPECT_EQ(window.windowTitle().toStdString(), "Zerbalin - BMP File: [" + name + "] (40x80x24-bits, 72 dpi)");
+  const QImage shot = window.centralWidget()->grab().toImage();
+  const int w = shot.width(), h = shot.height();
+  // Smaller than the window: shown as it is, centred, on the background.
+  EXPECT_EQ(shot.pixelColor(w / 2, h / 2 - 20), QColor(Qt::red));
+  EXPECT_EQ(shot.pixelColor(w / 2, h / 2 + 20), QColor(Qt::blue));
+  EXPECT_EQ(shot.pixelColor(w / 2 - 21, h / 2), QColor(Qt::green));
+  EXPECT_EQ(shot.pixelColor(w / 2, h / 2 + 41), QColor(Qt::green));
+  // A window smaller than the picture shows all of it, shrunk to fit.
+  window.resize(200, 100);
+  ProcessUntil([&] { return window.centralWidget()->height() < 100; });
+  const QImage small = window.centralWidget()->grab().toImage();
+  EXPECT_EQ(small.pixelColor(small.width() / 2, 2), QColor(Qt::red));
+  EXPECT_EQ(small.pixelColor(small.width() / 2, small.height() - 3), QColor(Qt::blue));
+  EXPECT_EQ(small.pixelColor(2, small.height() / 2), QColor(Qt::green));
+  window.close();
+}
+
+TEST_F(MainWindowTest, LogWindowShowsTheLogLines) {
+  const char* argv[] = {"zerbalin", "-ShowLog"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(2, argv), false);
+  window.Begin();
+  ProcessUntil([] { return false; });
+  QPlainTextEdit* log = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (widget->windowTitle() == QStringLiteral("Zerbalin - Log")) log = qobject_cast<QPlainTextEdit*>(widget);
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(log->isVisible());
+  EXPECT_TRUE(log->toPlainText().contains(QStringLiteral("Started Zerbalin")));
+  EXPECT_EQ(window.windowTitle().toStdString(), "Zerbalin - Use File|Open... to select files, press F1 for help");
+  // The close box works like the Show log command.
+  log->close();
+  ProcessUntil([&] { return !log->isVisible(); });
+  EXPECT_FALSE(log->isVisible());
+  window.close();
+}
+
+} // namespace
