@@ -410,9 +410,10 @@ TPlacement TQtMainWindow::MainWindowPlacement() {
 }
 
 // While a show runs the desktop is asked not to blank the screen, through
-// the freedesktop screen-saver interface of the session bus. Without a bus
-// (batch runs on a server) there is no screen to keep awake.
+// the freedesktop screen-saver interface of the session bus. Without a
+// screen, or without a bus, there is nothing to keep awake.
 void TQtMainWindow::KeepAwake(bool on) {
+  if (m_headless) return;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || on == (m_inhibitCookie != 0)) return;
   QDBusInterface saver(QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
