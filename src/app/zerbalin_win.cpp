@@ -14,6 +14,7 @@
 #include "app/package_settings.h"
 #include "app/password.h"
 #include "core/display_palette.h"
+#include "core/progress.h"
 #include "core/tone.h"
 #include "core/view_geometry.h"
 #include "filepkg/filepkg.h"
@@ -116,6 +117,7 @@ TZerbalinWin::TZerbalinWin(Host& host, TWindowSystem& system, StartMode mode, co
 }
 
 TZerbalinWin::~TZerbalinWin() {
+  SetProgressHook(nullptr);
   TLog::InstallAsSink(nullptr);
   SetCommentSink(nullptr);
   g_commentsText = nullptr;
@@ -124,6 +126,7 @@ TZerbalinWin::~TZerbalinWin() {
 
 void TZerbalinWin::Start() {
   BusyAttach(&m_host);
+  SetProgressHook(&BusyProgressHook());
   HandSettingsToPackage(m_settings, kMainWindowHandle);
   BusyConfigure(m_settings.Get(IntKey::EnableWindowPercent), m_settings.Get(IntKey::EnableCursorPercent));
   if (m_settings.Get(IntKey::ShowComments)) PlaceTextWindow(TTextWindow::Comments);

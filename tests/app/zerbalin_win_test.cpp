@@ -174,6 +174,51 @@ TEST_F(ZerbalinWinTest, SaveAsAsksBeforeReplacingAndLogsTheOutcome) {
   EXPECT_EQ(log.find("old.tga"), std::string::npos);
 }
 
+// The user stops a save by any key or click meanwhile: no error is logged
+// and no file is left.
+TEST_F(ZerbalinWinTest, StoppedSaveLeavesNoFileAndNoErrorLine) {
+  ASSERT_EQ(testsupport::Run("convert -size 1200x900 plasma:fractal -seed 3 " + m_dir / "big.tif"), 0);
+  auto window = Start({m_dir / "big.tif"});
+  Run(*window, 20);
+  m_system.saveNames = {m_dir / "big.jpg"};
+  m_host.QueueMessage([] { BusyCancel(); });
+  window->Command(kCmSaveAs);
+  EXPECT_FALSE(Exists("big.jpg"));
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  EXPECT_EQ(log.find("big.jpg"), std::string::npos) << log;
+  EXPECT_EQ(window->ExitStatus(), 0);
+}
+
+TEST_F(ZerbalinWinTest, DroppedFilesJoinTheListAndTheFirstIsShown) {
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  window->DropFiles({m_dir / "b.gif", m_dir / "c.gif"});
+  Run(*window, 20);
+  EXPECT_EQ(window->List().Count(), 3);
+  EXPECT_NE(m_host.Title().find("[" + m_dir / "b.gif" + "]"), std::string::npos) << m_host.Title();
+}
+
+// With AutoResume the next start without files goes back to the folder and,
+// in a running show, to the picture it left.
+TEST_F(ZerbalinWinTest, AutoResumeReturnsToTheFolderAndPicture) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir.Path());
+  {
+    auto window = Start({"-AutoResume", "-RememberOptions", "-DelayBetweenImages=60", "-RunSlideshow",
+                         "-EnableFileSpec", "-FileSpec=" + m_dir.Path().string() + "/", "a.gif", "b.gif"});
+    Run(*window, 20);
+    window->Command(kCmNext);
+    Run(*window, 20);
+    window->Close();
+  }
+  std::filesystem::current_path("/");
+  auto window = Start({});
+  Run(*window, 20);
+  EXPECT_EQ(std::filesystem::current_path(), m_dir.Path());
+  EXPECT_EQ(window->List().CurrentName(false), m_dir / "b.gif");
+  std::filesystem::current_path(before);
+}
+
 TEST_F(ZerbalinWinTest, ClosingWhileBusyStopsTheOperationAndTriesAgain) {
   auto window = Start({});
   Run(*window, 5);
