@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <filesystem>
 
+#include "app/busy.h"
 #include "app/command_ids.h"
 #include "support/peer.h"
 
@@ -64,6 +65,22 @@ TEST_F(MainWindowTest, ShowsTheLoadedPictureFittedOnTheBackground) {
   EXPECT_EQ(small.pixelColor(small.width() / 2, 2), QColor(Qt::red));
   EXPECT_EQ(small.pixelColor(small.width() / 2, small.height() - 3), QColor(Qt::blue));
   EXPECT_EQ(small.pixelColor(2, small.height() / 2), QColor(Qt::green));
+  window.close();
+}
+
+// A name handed over while an operation runs stops the operation and is
+// shown once the window is free: the second start has already ended.
+TEST_F(MainWindowTest, HandOverWhileBusyIsKeptUntilTheWindowIsFree) {
+  const char* argv[] = {"zerbalin"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(1, argv), false);
+  window.Begin();
+  ProcessUntil([] { return false; });
+  BusyBegin();
+  window.HandOver(m_dir / "halves.bmp");
+  EXPECT_TRUE(BusyProgress(-1) != 0);
+  BusyEnd();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("halves.bmp")); });
+  EXPECT_TRUE(window.windowTitle().contains(QStringLiteral("BMP File")));
   window.close();
 }
 
