@@ -1,6 +1,7 @@
 #include "platform/process_start.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,3 +39,10 @@ bool StandardDescriptorWasClosed(int descriptor) {
 }
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
+void KeepFreedMemoryForReuse() {
+  // Blocks below 8 MiB come from the heap and are reused; up to 32 MiB of
+  // free heap is kept before any is returned.
+  mallopt(M_MMAP_THRESHOLD, 8 << 20);
+  mallopt(M_TRIM_THRESHOLD, 32 << 20);
+}

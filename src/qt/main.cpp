@@ -64,6 +64,7 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 int main(int argc, char** argv) {
   if (!SecureStandardDescriptors()) return 1;
   IgnoreFileSizeSignal();
+  KeepFreedMemoryForReuse();
   const std::string programPath = argv[0];
   const std::string programName = programPath.substr(programPath.find_last_of('/') + 1);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
