@@ -1,6 +1,8 @@
 #include "formats/lzw.h"
 
 #include <algorithm>
+#include <endian.h>
+
 #include <cstring>
 
 // ---------------------------------------------------------------------------
@@ -32,6 +34,16 @@ void TLzwDecoder::ResetTable() {
 }
 
 bool TLzwDecoder::NextCode(TBitReader& input, int32_t width, int32_t& code) const {
+  // Four bytes at once while the chunk has them: one refill serves two or
+  // three codes.
+  if (input.bitCount < width && input.chunkLeft >= 4) {
+    uint32_t word;
+    std::memcpy(&word, input.chunk, 4);
+    input.bits |= static_cast<uint64_t>(le32toh(word)) << input.bitCount;
+    input.bitCount += 32;
+    input.chunk += 4;
+    input.chunkLeft -= 4;
+  }
   while (input.bitCount < width) {
     if (input.chunkLeft == 0) {
       input.chunkLeft = m_source(m_context, &input.chunk);
@@ -40,7 +52,7 @@ bool TLzwDecoder::NextCode(TBitReader& input, int32_t width, int32_t& code) cons
         return false;
       }
     }
-    input.bits |= static_cast<uint32_t>(*input.chunk++) << input.bitCount;
+    input.bits |= static_cast<uint64_t>(*input.chunk++) << input.bitCount;
     input.bitCount += 8;
     --input.chunkLeft;
   }

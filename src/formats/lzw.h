@@ -36,7 +36,7 @@ private:
   struct TBitReader {
     const uint8_t* chunk = nullptr;
     int32_t chunkLeft = 0;
-    uint32_t bits = 0;
+    uint64_t bits = 0; // bitCount < 32 before any refill, so 32 more fit
     int32_t bitCount = 0;
   };
 
