@@ -5,12 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "support/fake_host.h"
+#include "support/log_capture.h"
 #include "support/peer.h"
 
 namespace {
@@ -41,24 +40,14 @@ protected:
 
   std::string Path(const std::string& name) const { return m_dir / name; }
 
-  // The log's lines without their time stamps.
-  std::vector<std::string> LogLines() const {
-    std::vector<std::string> lines;
-    std::istringstream text(m_text.GetText());
-    for (std::string line; std::getline(text, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line.substr(9));
-    }
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return m_capture.Lines(); }
 
   testsupport::TTempDir m_dir;
-  testsupport::FakeHost m_host;
-  TZerbalinTxt m_text{TZerbalinTxt::Mode::Ring};
-  TLog m_log{m_host, m_text};
+  testsupport::TLogCapture m_capture;
+  testsupport::FakeHost& m_host = m_capture.host;
   TProfile m_settings;
   int m_logShown = 0;
-  TFileCommandContext m_context{m_host, m_settings, m_log, [this] { ++m_logShown; }};
+  TFileCommandContext m_context{m_host, m_settings, m_capture.log, [this] { ++m_logShown; }};
 };
 
 TEST(FileCommandProposal, FolderOfTheRememberedTargetElseOfTheCurrentFile) {
