@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filepkg/pkg_test_support.h"
 #include "support/log_capture.h"
 #include "support/peer.h"
 
@@ -167,6 +168,30 @@ TEST_F(FileCommands, AWriteThatFailsHalfWayLeavesTheOldTargetAndTheSource) {
   EXPECT_EQ(ReadFileBytes(Path("big.gif")).size(), 200000u);
   EXPECT_EQ(testsupport::RunOutput("ls -A '" + m_dir.Path().string() + "'"), "a.gif\nbig.gif\nold.gif\n")
       << "no scratch file is left behind";
+}
+
+TEST_F(FileCommands, UnreadableSourcesAndFoldersClosedToWritingFailCleanly) {
+  pkgtest::TTempDir dir;
+  WriteFileBytes(dir / "a.gif", "picture bytes");
+  WriteFileBytes(dir / "secret.gif", "secret");
+  chmod((dir / "secret.gif").c_str(), 0);
+  ASSERT_EQ(mkdir((dir / "closed").c_str(), 0755), 0);
+  WriteFileBytes(dir / "closed/old.gif", "old");
+  chmod((dir / "closed").c_str(), 0555);
+  const int status = pkgtest::RunWithoutRoot(dir, [&] {
+    EXPECT_EQ(CopyThroughPackage(m_context, dir / "secret.gif", dir / "copy.gif", false, false), TCopyResult::Failed);
+    EXPECT_EQ(LogLines().back(), "Error occurred while copying " + dir / "secret.gif" + " to " + dir / "copy.gif");
+    EXPECT_FALSE(OnDisk(dir / "copy.gif"));
+    EXPECT_EQ(CopyThroughPackage(m_context, dir / "a.gif", dir / "closed/old.gif", true, false), TCopyResult::Failed);
+    EXPECT_EQ(ReadFileBytes(dir / "closed/old.gif"), Bytes("old"));
+    EXPECT_TRUE(OnDisk(dir / "a.gif")) << "a failed move keeps its source";
+    // A file in a folder closed to writing cannot be deleted either.
+    m_settings.Set(IntKey::EnableConfirmDelete, 0);
+    EXPECT_FALSE(DeleteCurrent(m_context, dir / "closed/old.gif"));
+    EXPECT_EQ(LogLines().back(), "Error occurred while deleting " + dir / "closed/old.gif");
+  });
+  if (status == pkgtest::kNoPlainUser) GTEST_SKIP() << "no user that file permissions apply to";
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(FileCommands, MembersOfArchivesMoveOutAndIn) {
