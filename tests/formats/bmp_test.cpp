@@ -315,13 +315,7 @@ void FourColourPicture(TImage& image, int32_t bytesPerPixel) {
     for (int32_t y = 0; y < 2; ++y) image.PutRow(0, y, rows[y], 2);
     return;
   }
-  TLogPalette palette;
-  palette.count = 4;
-  palette.entries[0] = {255, 0, 0, 0};
-  palette.entries[1] = {0, 255, 0, 0};
-  palette.entries[2] = {0, 0, 255, 0};
-  palette.entries[3] = {255, 255, 255, 0};
-  image.SetPalette(palette);
+  image.SetPalette(MakePalette({{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {255, 255, 255, 0}}));
   const uint8_t rows[2][2] = {{0, 1}, {2, 3}};
   for (int32_t y = 0; y < 2; ++y) image.PutRow(0, y, rows[y], 2);
 }
@@ -344,13 +338,8 @@ TRgbPicture FourColoursOnScreen() {
 TEST(BmpWriter, DeviceFormWritesTheScreenAsTheDisplayShowsIt) {
   // A display palette holding the picture's colours and black, in another
   // order than the picture's, so indices must be mapped.
-  TLogPalette display;
-  display.count = 5;
-  display.entries[0] = {255, 255, 255, 0};
-  display.entries[1] = {0, 0, 255, 0};
-  display.entries[2] = {0, 0, 0, 0};
-  display.entries[3] = {0, 255, 0, 0};
-  display.entries[4] = {255, 0, 0, 0};
+  const TLogPalette display =
+      MakePalette({{255, 255, 255, 0}, {0, 0, 255, 0}, {0, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}});
   struct TCase {
     int32_t pictureBytes;
     int32_t displayBits;
