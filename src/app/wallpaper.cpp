@@ -47,40 +47,51 @@ struct TToolRun {
 
 using TClock = std::chrono::steady_clock;
 
-// Reads the tool's standard output until it closes or the deadline passes.
-void ReadOutput(int descriptor, TClock::time_point deadline, std::string& output) {
+// Takes whatever the tool has written so far. False once the tool has
+// closed its output.
+bool ReadAvailable(int descriptor, std::string& output) {
   char buffer[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
-    if (left.count() <= 0) return;
-    pollfd waiting{descriptor, POLLIN, 0};
-    const int ready = poll(&waiting, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return;
     const ssize_t count = read(descriptor, buffer, sizeof buffer);
+    if (count > 0) {
+      if (output.size() < kMaxToolOutput) output.append(buffer, static_cast<size_t>(count));
+      continue;
+    }
     if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    if (output.size() < kMaxToolOutput) output.append(buffer, static_cast<size_t>(count));
+    return count < 0 && errno == EAGAIN;
   }
 }
 
-// Waits for the tool until the deadline, then kills it. True when it ended
-// by itself.
-bool WaitUntil(pid_t child, TClock::time_point deadline, int& status) {
+// Collects the tool's output until it exits; a tool still running at the
+// deadline is killed. The tool's exit is what counts, not the end of its
+// output: a helper it left running may hold the pipe open.
+void Collect(pid_t child, int descriptor, TToolRun& run) {
+  const TClock::time_point deadline = TClock::now() + kToolTimeLimit;
+  bool outputOpen = true;
   for (;;) {
+    int status = 0;
     const pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) return true;
-    if (done < 0 && errno != EINTR) {
-      status = -1; // lost: counts as a failure
-      return true;
+    if (done == child) {
+      if (outputOpen) ReadAvailable(descriptor, run.output);
+      if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
+      return;
     }
-    if (TClock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (done < 0 && errno != EINTR) return; // lost: counts as a failure
+    if (TClock::now() >= deadline) {
+      kill(child, SIGKILL);
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      run.timedOut = true;
+      return;
+    }
+    if (outputOpen) {
+      pollfd waiting{descriptor, POLLIN, 0};
+      poll(&waiting, 1, 10);
+      outputOpen = ReadAvailable(descriptor, run.output);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
-  kill(child, SIGKILL);
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  return false;
 }
 
 // Runs arguments[0], found on PATH, with standard input and error on
@@ -89,6 +100,8 @@ TToolRun RunTool(const std::vector<std::string>& arguments) {
   TToolRun run;
   int pipeEnds[2];
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) return run;
+  // Only this end waits without blocking; the tool writes as usual.
+  fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -101,13 +114,7 @@ TToolRun RunTool(const std::vector<std::string>& arguments) {
   run.started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
-  if (run.started) {
-    const TClock::time_point deadline = TClock::now() + kToolTimeLimit;
-    ReadOutput(pipeEnds[0], deadline, run.output);
-    int status = 0;
-    run.timedOut = !WaitUntil(child, deadline, status);
-    if (!run.timedOut && WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
-  }
+  if (run.started) Collect(child, pipeEnds[0], run);
   close(pipeEnds[0]);
   return run;
 }
