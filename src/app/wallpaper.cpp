@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string_view>
 #include <thread>
@@ -188,7 +187,9 @@ std::string FileUri(const std::string& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string uri = "file://";
   for (const unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+    const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                            c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved || c == '/') {
       uri += static_cast<char>(c);
     } else {
       uri += '%';
