@@ -20,9 +20,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "settings/profile.h"
+#include "core/dither.h"
 #include "core/image.h"
 #include "core/progress.h"
 #include "filepkg/filepkg.h"
@@ -441,6 +443,78 @@ constexpr int32_t kTempBlockSize = 32768;
 constexpr int32_t kTempBlockCount = 2;
 constexpr size_t kStrideAlign = 4;
 
+// What a BMP file is written from: the output rows of area, each
+// bytesPerPixel wide, and for 8-bit rows the colour table.
+struct TBmpOutput {
+  TSaveSize area;
+  uint32_t bytesPerPixel;
+  const TLogPalette* palette; // nullptr for 24-bit rows
+};
+
+// Produces output row r (0 = top) of the area, in buffer, which holds the
+// row's pixels, or elsewhere; returns where.
+using TBmpRowSource = std::function<const uint8_t*(int32_t row, uint8_t* buffer)>;
+
+// The file header, the information header, the colour table and the rows,
+// bottom row first, each padded to 4 bytes. Both writers end here.
+int WriteBmpFile(const char* path, const TImage& image, const TBmpOutput& output, const TBmpRowSource& fetchRow) {
+  const TSaveSize& area = output.area;
+  if (area.width <= 0 || area.height <= 0) return kSaveFailed;
+  const uint32_t bytesPerPixel = output.bytesPerPixel;
+  const uint32_t entries = output.palette ? output.palette->count : 0;
+  const uint32_t stride = (static_cast<uint32_t>(area.width) * bytesPerPixel + kStrideAlign - 1) & ~uint32_t{kStrideAlign - 1};
+  const uint32_t dataOffset = kFileHeaderSize + kInfoHeaderSize + 4 * entries;
+  const uint32_t imageSize = stride * static_cast<uint32_t>(area.height);
+
+  TCodecOutput out(path);
+  if (!out.IsOpen()) return kSaveFailed;
+  uint8_t header[kFileHeaderSize + kInfoHeaderSize] = {'B', 'M'};
+  PutLe32(header + 2, dataOffset + imageSize);
+  PutLe32(header + 10, dataOffset);
+  PutInfoHeader(header + kFileHeaderSize, {.width = static_cast<uint32_t>(area.width),
+                                            .height = static_cast<uint32_t>(area.height),
+                                            .bitCount = bytesPerPixel * 8,
+                                            .imageSize = imageSize,
+                                            .xPelsPerMetre = PelsPerMetreFromDpi(image.EffectiveXDpi()),
+                                            .yPelsPerMetre = PelsPerMetreFromDpi(image.EffectiveYDpi()),
+                                            .colours = entries});
+  out.Write(header, sizeof header);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const TPaletteEntry& e = output.palette->entries[i];
+    const uint8_t quad[4] = {e.blue, e.green, e.red, 0};
+    out.Write(quad, 4);
+  }
+
+  // Rows go bottom row first, fetched straight into the output buffer with
+  // the padding bytes cleared; a row produced elsewhere is copied there
+  // whole.
+  const size_t rowBytes = static_cast<size_t>(area.width) * bytesPerPixel;
+  for (int32_t done = 0; done < area.height; ++done) {
+    uint8_t* row = out.Reserve(stride);
+    std::memset(row + stride - kStrideAlign, 0, kStrideAlign);
+    const uint8_t* pixels = fetchRow(area.height - 1 - done, row);
+    if (pixels != row) std::memcpy(row, pixels, rowBytes);
+    out.Commit(stride);
+    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / area.height)) != 0) return out.Finish(true);
+  }
+  return out.Finish(false);
+}
+
+// The entry of a palette closest to black.
+uint8_t NearestToBlack(const TLogPalette& palette) {
+  uint8_t nearest = 0;
+  int best = INT32_MAX;
+  for (int i = 0; i < std::min<int>(palette.count, 256); ++i) {
+    const TPaletteEntry& e = palette.entries[i];
+    const int distance = e.red * e.red + e.green * e.green + e.blue * e.blue;
+    if (distance < best) {
+      best = distance;
+      nearest = static_cast<uint8_t>(i);
+    }
+  }
+  return nearest;
+}
+
 } // namespace
 
 TReadOutcome ReadBmp(TPkgStream* stream, TImage& image, const TProfile& options) {
@@ -463,45 +537,54 @@ bool DecodeDib(const TDib& dib, TImage& image) {
 
 int WriteBmp(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {
   const TSaveSize area = PrepareSaveOutput(image, options);
-  if (area.width <= 0 || area.height <= 0) return 1;
   const uint32_t bytesPerPixel = image.BytesPerPixel() == 3 ? 3 : 1;
   TLogPalette palette;
   if (bytesPerPixel == 1) WriterPalette(image, ditherer, palette);
-  const uint32_t entries = bytesPerPixel == 1 ? palette.count : 0;
-  const uint32_t stride = (static_cast<uint32_t>(area.width) * bytesPerPixel + kStrideAlign - 1) & ~uint32_t{kStrideAlign - 1};
-  const uint32_t dataOffset = kFileHeaderSize + kInfoHeaderSize + 4 * entries;
-  const uint32_t imageSize = stride * static_cast<uint32_t>(area.height);
+  return WriteBmpFile(path, image, {area, bytesPerPixel, bytesPerPixel == 1 ? &palette : nullptr},
+                      [&](int32_t row, uint8_t* buffer) { return FetchOutputRow(image, area, row, buffer, ditherer); });
+}
 
-  TCodecOutput out(path);
-  if (!out.IsOpen()) return 1;
-  uint8_t header[kFileHeaderSize + kInfoHeaderSize] = {'B', 'M'};
-  PutLe32(header + 2, dataOffset + imageSize);
-  PutLe32(header + 10, dataOffset);
-  PutInfoHeader(header + kFileHeaderSize, {.width = static_cast<uint32_t>(area.width),
-                                            .height = static_cast<uint32_t>(area.height),
-                                            .bitCount = bytesPerPixel * 8,
-                                            .imageSize = imageSize,
-                                            .xPelsPerMetre = PelsPerMetreFromDpi(image.EffectiveXDpi()),
-                                            .yPelsPerMetre = PelsPerMetreFromDpi(image.EffectiveYDpi()),
-                                            .colours = entries});
-  out.Write(header, sizeof header);
-  for (uint32_t i = 0; i < entries; ++i) {
-    const TPaletteEntry& e = palette.entries[i];
-    const uint8_t quad[4] = {e.blue, e.green, e.red, 0};
-    out.Write(quad, 4);
-  }
+int WriteBmpForDevice(const char* path, TImage& image, TDither* ditherer, const TBmpDevice& device) {
+  if (device.width <= 0 || device.height <= 0 || device.width > kMaxImageSide || device.height > kMaxImageSide)
+    return kSaveFailed;
+  // The cropped view in its present orientation, fitted into the screen and
+  // centred there.
+  image.SetOutputGeometry(device.width, device.height, 1, 1, image.m_orientation, true, true);
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  image.OutputRect(left, top, right, bottom);
+  const int32_t placedWidth = right - left;
+  const bool indexed = device.bitCount <= 8 && device.palette != nullptr;
+  const uint32_t bytesPerPixel = indexed ? 1 : 3;
+  const int32_t sourceBytes = image.BytesPerPixel();
 
-  // Rows go bottom row first, fetched straight into the output buffer with
-  // the padding bytes cleared; a stored row that needs no change is copied
-  // there whole.
-  const size_t rowBytes = static_cast<size_t>(area.width) * bytesPerPixel;
-  for (int32_t done = 0; done < area.height; ++done) {
-    uint8_t* row = out.Reserve(stride);
-    std::memset(row + stride - kStrideAlign, 0, kStrideAlign);
-    const uint8_t* pixels = FetchOutputRow(image, area, area.height - 1 - done, row, ditherer);
-    if (pixels != row) std::memcpy(row, pixels, rowBytes);
-    out.Commit(stride);
-    if (ProgressReport(static_cast<int>((done + 1) * int64_t{100} / area.height)) != 0) return out.Finish(true);
+  // Without a ditherer of the caller's, one is prepared from the picture's
+  // palette with neutral tone, as writers prepare theirs.
+  TDither ownDitherer;
+  TDither& rows = ditherer ? *ditherer : ownDitherer;
+  if (!ditherer) {
+    TLogPalette source;
+    image.GetPalette(source);
+    rows.SetSourcePalette(sourceBytes == 1 ? &source : nullptr, TDitherTarget::Display, TColourMode::Colour,
+                          TToneSettings{});
   }
-  return out.Finish(false);
+  if (indexed) rows.StartDithering(*device.palette);
+  // The screen around the picture is black, whatever colour the picture's
+  // pixel 0 has.
+  const uint8_t margin = indexed ? NearestToBlack(*device.palette) : 0;
+  // Room for the placed part of a row before conversion: a 24-bit picture's
+  // three bytes per pixel, or the three bytes an index becomes.
+  std::vector<uint8_t> scratch(static_cast<size_t>(placedWidth) * 3);
+  const TBmpOutput output{{0, 0, device.width, device.height}, bytesPerPixel, indexed ? device.palette : nullptr};
+  return WriteBmpFile(path, image, output, [&](int32_t row, uint8_t* buffer) {
+    std::memset(buffer, margin, static_cast<size_t>(device.width) * bytesPerPixel);
+    if (row < top || row >= bottom) return buffer;
+    image.OutputRow(left, row, scratch.data(), placedWidth);
+    if (indexed)
+      rows.DitherRow(scratch.data(), placedWidth, sourceBytes);
+    else
+      rows.ConvertRow(scratch.data(), placedWidth, 3, sourceBytes);
+    std::memcpy(buffer + static_cast<size_t>(left) * bytesPerPixel, scratch.data(),
+                static_cast<size_t>(placedWidth) * bytesPerPixel);
+    return buffer;
+  });
 }

@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "core/image.h"
+#include "support/image_fixture.h"
 
 namespace {
 
-TLogPalette MakePalette(std::initializer_list<TPaletteEntry> entries) {
-  TLogPalette palette;
-  for (const auto& e : entries) palette.entries[palette.count++] = e;
-  return palette;
-}
+using testsupport::MakePalette;
 
 // Black, white, then coloured entries up to count (none of them grey).
 TLogPalette BlackWhiteAndColours(int count) {

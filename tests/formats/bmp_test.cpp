@@ -307,4 +307,67 @@ TEST(BmpWriter, HeaderAndPaletteFields) {
 
 TEST(BmpWriter, FailedWritesLeaveNoFile) { ExpectFailedWritesLeaveNoFile(WriteBmp); }
 
+// A 2 x 2 picture, red and green above blue and white, 24-bit or indexed.
+void FourColourPicture(TImage& image, int32_t bytesPerPixel) {
+  image.Create(1, 2, 2, 1, 1, bytesPerPixel, 1, 0);
+  if (bytesPerPixel == 3) {
+    const uint8_t rows[2][6] = {{0, 0, 255, 0, 255, 0}, {255, 0, 0, 255, 255, 255}};
+    for (int32_t y = 0; y < 2; ++y) image.PutRow(0, y, rows[y], 2);
+    return;
+  }
+  image.SetPalette(MakePalette({{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {255, 255, 255, 0}}));
+  const uint8_t rows[2][2] = {{0, 1}, {2, 3}};
+  for (int32_t y = 0; y < 2; ++y) image.PutRow(0, y, rows[y], 2);
+}
+
+// What a 6 x 4 screen shows of that picture: scaled to 4 x 4, centred, black
+// on either side.
+TRgbPicture FourColoursOnScreen() {
+  TRgbPicture screen{6, 4, {}};
+  const uint8_t colours[2][2][3] = {{{255, 0, 0}, {0, 255, 0}}, {{0, 0, 255}, {255, 255, 255}}};
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 6; ++x) {
+      const uint8_t black[3] = {0, 0, 0};
+      const uint8_t* c = x == 0 || x == 5 ? black : colours[y / 2][(x - 1) / 2];
+      screen.rgb.insert(screen.rgb.end(), c, c + 3);
+    }
+  }
+  return screen;
+}
+
+TEST(BmpWriter, DeviceFormWritesTheScreenAsTheDisplayShowsIt) {
+  // A display palette holding the picture's colours and black, in another
+  // order than the picture's, so indices must be mapped.
+  const TLogPalette display =
+      MakePalette({{255, 255, 255, 0}, {0, 0, 255, 0}, {0, 0, 0, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}});
+  struct TCase {
+    int32_t pictureBytes;
+    int32_t displayBits;
+    int expectedBitCount;
+  } cases[] = {{3, 24, 24}, {1, 24, 24}, {3, 8, 8}, {1, 8, 8}, {1, 4, 8}};
+  TTempDir dir;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.pictureBytes << " bytes per pixel on " << c.displayBits << " bits");
+    TTestImage holder;
+    FourColourPicture(holder.image, c.pictureBytes);
+    const std::string path = dir / "screen.bmp";
+    ASSERT_EQ(WriteBmpForDevice(path.c_str(), holder.image, nullptr, {6, 4, c.displayBits, &display}), kSaveWritten);
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    ASSERT_GT(file.size(), 54u);
+    EXPECT_EQ(file[28], c.expectedBitCount);
+    EXPECT_EQ(file[46], c.expectedBitCount == 8 ? 5 : 0) << "colours used";
+    EXPECT_EQ(RunOutput("identify -format '%w %h' '" + path + "'"), "6 4");
+    EXPECT_EQ(CompareRgb(FourColoursOnScreen(), PeerDecode(path)), "");
+  }
+}
+
+TEST(BmpWriter, DeviceFormRefusesAScreenWithoutPixels) {
+  TTestImage holder;
+  FourColourPicture(holder.image, 3);
+  TTempDir dir;
+  const std::string path = dir / "none.bmp";
+  EXPECT_EQ(WriteBmpForDevice(path.c_str(), holder.image, nullptr, {0, 768, 24, nullptr}), kSaveFailed);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 } // namespace

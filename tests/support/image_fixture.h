@@ -4,6 +4,7 @@
 // distinct per-type resolutions so tests can tell the tables apart.
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 
 #include "core/image.h"
 
@@ -23,5 +24,12 @@ struct TTestImage : TImageSettings {
   TImage image{&zoomMul, &zoomDiv, dpiOverride.data(), dpiFor1Bit.data(), dpiFor8Bit.data(),
                dpiFor24Bit.data()};
 };
+
+// A palette of the given entries, in order.
+inline TLogPalette MakePalette(std::initializer_list<TPaletteEntry> entries) {
+  TLogPalette palette;
+  for (const TPaletteEntry& e : entries) palette.entries[palette.count++] = e;
+  return palette;
+}
 
 } // namespace testsupport
