@@ -11,13 +11,16 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "app/file_commands.h"
 #include "app/package_settings.h"
 #include "app/password.h"
+#include "app/wallpaper.h"
 #include "core/display_palette.h"
 #include "core/progress.h"
 #include "core/tone.h"
 #include "core/view_geometry.h"
 #include "filepkg/filepkg.h"
+#include "formats/bmp.h"
 #include "formats/codec_results.h"
 #include "formats/comment_sink.h"
 #include "formats/picture_io.h"
@@ -148,6 +151,16 @@ bool TZerbalinWin::Command(int id) {
     return true;
   case kCmSaveAs: SaveAs(); return true;
   case kCmSaveWallpaper: SaveWallpaper(); return true;
+  case kCmCopyImage:
+  case kCmCopyImage + 1:
+  case kCmCopyMovie:
+  case kCmMoveImage:
+  case kCmMoveImage + 1:
+  case kCmMoveMovie: CopyOrMove(id); return true;
+  case kCmDeleteImage:
+  case kCmDeleteImage + 1:
+  case kCmDeleteMovie: DeleteCurrentFile(id); return true;
+  case kCmDeleteFiles: DeleteChosenFiles(); return true;
   case kCmShowComments: ToggleTextWindow(TTextWindow::Comments); return true;
   case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
   case kCmExit: m_system.Quit(); return true;
@@ -480,9 +493,15 @@ bool TZerbalinWin::SavePictureAs() {
 }
 
 bool TZerbalinWin::SaveTo(const std::string& path, int32_t fileType) {
+  return SaveWith(path, [&] { return SavePicture(path.c_str(), fileType, *m_image, m_settings, &m_ditherer); });
+}
+
+// Runs a writer with the title saying so, then lays the view out again (the
+// writers set their own output geometry) and logs the outcome.
+bool TZerbalinWin::SaveWith(const std::string& path, const std::function<int()>& write) {
   const std::string title = m_host.Title();
   m_host.SetTitle(" Saving: [" + path + "]");
-  const int result = SavePicture(path.c_str(), fileType, *m_image, m_settings, &m_ditherer);
+  const int result = write();
   m_host.SetTitle(title);
   ShowPicture();
   const char* name = m_show.ImageName().c_str();
@@ -498,12 +517,74 @@ bool TZerbalinWin::SaveTo(const std::string& path, int32_t fileType) {
   return false;
 }
 
+// The wallpaper is what the screen would show: the view fitted into the
+// screen's size, written as a BMP in the configuration folder and handed to
+// the desktop.
 bool TZerbalinWin::SaveWallpaper() {
   if (!m_hasPicture || m_show.ImageName() == kNoFile) return false;
-  std::string stem = m_programName.substr(m_programName.find_last_of('/') + 1);
-  const std::string path = ConfigFilePath(WithExtension(stem, ".bmp"));
-  ::mkdir(ConfigFolder().c_str(), 0700);
-  return SaveTo(path, kFileTypeBmp);
+  const std::string path = WallpaperPath(m_programName);
+  const TSize screen = m_host.ScreenSize();
+  const TBmpDevice device{screen.width, screen.height, m_host.DisplayDepth(), nullptr};
+  if (!SaveWith(path, [&] { return WriteBmpForDevice(path.c_str(), *m_image, &m_ditherer, device); })) return false;
+  SetDesktopWallpaper(path, m_log);
+  return true;
+}
+
+// File commands ------------------------------------------------------------------
+
+TFileCommandContext TZerbalinWin::FileContext() {
+  return {m_host, m_settings, m_log, [this] { OpenLogWindow(); }};
+}
+
+// The current image, sound or movie of a command of three ids in that order.
+std::string TZerbalinWin::CurrentFile(int kind) const {
+  const std::string& name = kind == 0 ? m_show.ImageName() : kind == 1 ? m_show.SoundName() : m_show.MovieName();
+  return kind == 0 && !m_hasPicture ? std::string() : name;
+}
+
+void TZerbalinWin::CopyOrMove(int id) {
+  const bool move = id >= kCmMoveImage;
+  const int kind = id - (move ? kCmMoveImage : kCmCopyImage);
+  const std::string path = CurrentFile(kind);
+  TFileCommandContext context = FileContext();
+  if (CopyOrMoveTo(context, static_cast<TFileKind>(kind), move ? TTransfer::Move : TTransfer::Copy, path) ==
+          TCopyResult::Copied &&
+      move)
+    AfterFileRemoved(kind, path);
+}
+
+void TZerbalinWin::DeleteCurrentFile(int id) {
+  const int kind = id - kCmDeleteImage;
+  const std::string path = CurrentFile(kind);
+  TFileCommandContext context = FileContext();
+  if (DeleteCurrent(context, path)) AfterFileRemoved(kind, path);
+}
+
+// A file that moved away or was deleted leaves the list; the picture area is
+// cleared for an image, and the file that is now current is shown.
+void TZerbalinWin::AfterFileRemoved(int kind, const std::string& path) {
+  if (m_list.CurrentName(false) == path) m_list.RemoveCurrent();
+  if (kind == 0) {
+    m_hasPicture = false;
+    const TSize client = m_host.ClientSize();
+    m_host.InvalidateRect({0, 0, client.width, client.height});
+  }
+  m_host.PostCommand(kCmReload);
+}
+
+void TZerbalinWin::DeleteChosenFiles() {
+  int32_t typeIndex = m_settings.Get(IntKey::DeleteIndex);
+  std::vector<std::string> names;
+  m_dialogOpen = true;
+  const bool chosen = m_system.ChooseFiles("Delete", OpenFilters(), typeIndex, names);
+  m_dialogOpen = false;
+  if (!chosen || names.empty()) return;
+  m_list.Clear();
+  m_settings.Set(IntKey::DeleteIndex, typeIndex);
+  TFileCommandContext context = FileContext();
+  m_host.ShowProgressPointer(50);
+  DeleteFiles(context, names);
+  m_host.ShowProgressPointer(-1);
 }
 
 bool TZerbalinWin::PrintPicture() {

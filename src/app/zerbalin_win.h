@@ -7,12 +7,14 @@
 // system reaches it through the host and TWindowSystem, so all of it runs in
 // tests without a display.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/file_commands.h"
 #include "app/log.h"
 #include "app/text_model.h"
 #include "core/dither.h"
@@ -154,10 +156,13 @@ private:
   void PlaceTextWindow(TTextWindow which);
   void SaveAs();
   bool SaveTo(const std::string& path, int32_t fileType);
+  bool SaveWith(const std::string& path, const std::function<int()>& write);
+  TFileCommandContext FileContext();
+  std::string CurrentFile(int kind) const;
   void CopyOrMove(int id);
-  void DeleteCurrent(int id);
-  void DeleteFiles();
-  void AfterFileRemoved(bool image);
+  void DeleteCurrentFile(int id);
+  void DeleteChosenFiles();
+  void AfterFileRemoved(int kind, const std::string& path);
   void WriteSettingsOnExit();
   void UpdateTitle();
   void PrepareDitherer();

@@ -53,6 +53,10 @@ class ZerbalinWinTest : public ::testing::Test {
 protected:
   void SetUp() override {
     setenv("ZERBALIN_HOME", (m_dir / "home").c_str(), 1);
+    // The wallpaper the tests save must not reach the desktop of whoever
+    // runs them.
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
     std::filesystem::create_directories(m_dir / "home");
     ASSERT_EQ(testsupport::Run("convert -size 64x48 gradient:red-blue " + m_dir / "a.gif"), 0);
     ASSERT_EQ(testsupport::Run("convert -size 30x20 xc:green " + m_dir / "b.gif"), 0);
@@ -217,6 +221,40 @@ TEST_F(ZerbalinWinTest, AutoResumeReturnsToTheFolderAndPicture) {
   EXPECT_EQ(std::filesystem::current_path(), m_dir.Path());
   EXPECT_EQ(window->List().CurrentName(false), m_dir / "b.gif");
   std::filesystem::current_path(before);
+}
+
+// Moving or deleting the shown picture takes it off the list and shows the
+// next one.
+TEST_F(ZerbalinWinTest, MovedAndDeletedPicturesLeaveTheList) {
+  ASSERT_EQ(testsupport::Run("convert -size 20x10 xc:white " + m_dir / "c.gif"), 0);
+  std::filesystem::create_directory(m_dir / "kept");
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif", m_dir / "c.gif"});
+  Run(*window, 20);
+  m_host.promptAnswers = {m_dir / "kept"};
+  window->Command(kCmMoveImage);
+  Run(*window, 20);
+  EXPECT_TRUE(Exists("kept/a.gif"));
+  EXPECT_FALSE(Exists("a.gif"));
+  EXPECT_EQ(window->List().Count(), 2);
+  EXPECT_NE(m_host.Title().find("[" + m_dir / "b.gif" + "]"), std::string::npos) << m_host.Title();
+
+  window->Settings().Set(IntKey::EnableConfirmDelete, 0);
+  window->Settings().Set(IntKey::EnableRecycleBin, 0);
+  window->Command(kCmDeleteImage);
+  Run(*window, 20);
+  EXPECT_FALSE(Exists("b.gif"));
+  EXPECT_EQ(window->List().Count(), 1);
+  EXPECT_NE(m_host.Title().find("[" + m_dir / "c.gif" + "]"), std::string::npos) << m_host.Title();
+}
+
+TEST_F(ZerbalinWinTest, WallpaperIsTheScreenSizedViewInTheConfigurationFolder) {
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  window->Command(kCmSaveWallpaper);
+  const std::string wallpaper = m_dir / "home/zerbalin.bmp";
+  EXPECT_EQ(testsupport::RunOutput("identify -format %wx%h " + wallpaper), "1024x768");
+  EXPECT_NE(window->Text(TTextWindow::Log).GetText().find("Saved " + m_dir / "a.gif" + " as " + wallpaper),
+            std::string::npos);
 }
 
 TEST_F(ZerbalinWinTest, ClosingWhileBusyStopsTheOperationAndTriesAgain) {

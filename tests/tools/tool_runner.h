@@ -17,6 +17,11 @@ namespace tooltest {
 
 inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
+// A wallpaper set by a test must not reach the desktop of whoever runs the
+// tests: gsettings keeps it in memory and no session bus answers.
+inline constexpr const char* kNoDesktop =
+    "GSETTINGS_BACKEND=memory DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent XDG_CURRENT_DESKTOP=";
+
 class TToolUser {
 public:
   explicit TToolUser(std::string program = ZER_TOOL) : m_program(std::move(program)) {
@@ -27,7 +32,8 @@ public:
   // The shell command line "PROGRAM ARGUMENTS" run with this user's
   // folders; arguments may carry redirections.
   std::string Command(const std::string& arguments) const {
-    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ZERBALIN_HOME=" + Quoted(m_home / "config") +
+    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) +
+           " ZERBALIN_HOME=" + Quoted(m_home / "config") +
            " XDG_DATA_HOME=" + Quoted(m_home / "data") + " TMPDIR=" + Quoted(m_home / "tmp") + " " +
            Quoted(m_program) + " " + arguments;
   }
