@@ -14,6 +14,7 @@
 #include "platform/headless_host.h"
 #include "platform/process_start.h"
 #include "qt/main_window.h"
+#include "qt/saver_dialog.h"
 #include "qt/single_instance.h"
 #include "settings/profile.h"
 
@@ -87,10 +88,19 @@ int main(int argc, char** argv) {
   application.setQuitOnLastWindowClosed(false);
 
   THeadlessHost machine;
-  const TProfile settings(TProfileStart{mode, programName, SettingSwitches(arguments), HasInstallSwitch(arguments)},
+  TProfile settings(TProfileStart{mode, programName, SettingSwitches(arguments), HasInstallSwitch(arguments)},
                           machine);
   if (mode == StartMode::Preview) {
-    std::fprintf(stderr, "%s: the screen-saver settings are made in the viewer's options\n", programName.c_str());
+    // The saver's settings dialog; OK writes every setting.
+    if (headless) {
+      std::fprintf(stderr, "%s: the screen-saver settings need a display\n", programName.c_str());
+      return 0;
+    }
+    TSaverDialog dialog(settings);
+    if (dialog.exec() == QDialog::Accepted) {
+      dialog.Store();
+      settings.WriteAll();
+    }
     return 0;
   }
   const QString socketName = InstanceSocketName(mode == StartMode::Viewer ? "WindowsZerbalinClass" : "WindowsScreenSaverClass");

@@ -97,7 +97,7 @@ void TCanvas::resizeEvent(QResizeEvent*) {
 
 TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std::vector<TArgument> arguments,
                              bool headless)
-    : m_headless(headless), m_canvas(new TCanvas(this)) {
+    : m_mode(mode), m_headless(headless), m_canvas(new TCanvas(this)) {
   m_clock.start();
   setCentralWidget(m_canvas);
   setAcceptDrops(true);
@@ -127,7 +127,14 @@ void TQtMainWindow::Begin() {
   const TRect rect = ApplyPlacement(placement, {0, 0, 640, 480}, screen);
   setGeometry(rect.left, rect.top, std::max(rect.width, 100), std::max(rect.height, 100));
   const TShowState state = ShowStateOf(placement);
-  if (state == TShowState::Maximised)
+  if (m_mode == StartMode::Saver) {
+    // The saver fills the screen above every other window, without frame,
+    // menu or pointer; a key or the mouse ends it through the show's events.
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    menuBar()->hide();
+    m_canvas->setCursor(Qt::BlankCursor);
+    showFullScreen();
+  } else if (state == TShowState::Maximised)
     showMaximized();
   else if (state == TShowState::Minimised)
     showMinimized();

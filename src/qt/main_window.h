@@ -97,6 +97,7 @@ private:
   void RunIdle();
   TQtTextWindow*& TextWindow(TTextWindow which) { return which == TTextWindow::Log ? m_logWindow : m_commentsWindow; }
 
+  StartMode m_mode;
   bool m_headless;
   QElapsedTimer m_clock;
   QTimer m_timer;

@@ -2,19 +2,24 @@
 // the window, the title tells what is shown, and the log window shows the
 // log's lines.
 #include "qt/main_window.h"
+#include "qt/saver_dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <filesystem>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "support/fake_host.h"
 #include "support/peer.h"
 
 namespace {
 
+using testsupport::FakeHost;
 using testsupport::TTempDir;
 
 class MainWindowTest : public ::testing::Test {
@@ -101,6 +106,25 @@ TEST_F(MainWindowTest, LogWindowShowsTheLogLines) {
   ProcessUntil([&] { return !log->isVisible(); });
   EXPECT_FALSE(log->isVisible());
   window.close();
+}
+
+// The saver's settings dialog shows the settings and stores what was edited.
+TEST_F(MainWindowTest, SaverDialogEditsTheSaverSettings) {
+  FakeHost host;
+  TProfile settings(TProfileStart{StartMode::Preview, "zersav32.scr", {}, false}, host);
+  TSaverDialog dialog(settings);
+  auto* files = dialog.findChild<QLineEdit*>();
+  ASSERT_NE(files, nullptr);
+  EXPECT_EQ(files->text().toStdString(), settings.GetString(StrKey::FileSpec));
+  files->setText(QStringLiteral("/photos;/more..."));
+  for (QCheckBox* check : dialog.findChildren<QCheckBox*>())
+    if (check->text() == QStringLiteral("Random order")) check->setChecked(!check->isChecked());
+  const int32_t randomOrder = settings.Get(IntKey::RandomOrder);
+  dialog.Store();
+  EXPECT_EQ(settings.GetString(StrKey::FileSpec), "/photos;/more...");
+  EXPECT_EQ(settings.Get(IntKey::RandomOrder), !randomOrder);
+  EXPECT_TRUE(settings.WriteAll());
+  EXPECT_TRUE(std::filesystem::exists(m_dir / "home/zersav32.ini"));
 }
 
 } // namespace
