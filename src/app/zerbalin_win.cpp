@@ -511,7 +511,7 @@ bool TZerbalinWin::SaveWith(const std::string& path, const std::function<int()>&
   }
   // A save the user stopped is no error; the old file, or none, is left.
   if (result != kSaveStopped) {
-    m_saveFailed = true;
+    m_actionFailed = true;
     m_log.Log("Error occurred while saving %s as %s", name, path.c_str());
   }
   return false;
@@ -587,8 +587,11 @@ void TZerbalinWin::DeleteChosenFiles() {
   m_host.ShowProgressPointer(-1);
 }
 
+// Printing is not part of this version: a print batch ends with a failure
+// status instead of reporting pages that never came out.
 bool TZerbalinWin::PrintPicture() {
-  m_log.Log("Not printed: %s (this version prints from the File menu only)", m_show.ImageName().c_str());
+  m_actionFailed = true;
+  m_log.Log("Not printed: %s (printing is not available in this version)", m_show.ImageName().c_str());
   return false;
 }
 

@@ -102,8 +102,8 @@ public:
   void Paint(const TSurface& surface);
 
   // The exit status of the program: 1 when a batch run met a file it could
-  // not read or a picture could not be saved, else 0.
-  int ExitStatus() const { return m_show.MetUnreadFile() || m_saveFailed ? 1 : 0; }
+  // not read or a picture could not be saved or printed, else 0.
+  int ExitStatus() const { return m_show.MetUnreadFile() || m_actionFailed ? 1 : 0; }
 
   // The command line asks for a batch run (print, wallpaper or a save as of
   // every file, then exit).
@@ -186,7 +186,7 @@ private:
   std::map<int, int32_t> m_beforeBatch;
   bool m_hasPicture = false;
   bool m_dialogOpen = false;
-  bool m_saveFailed = false;
+  bool m_actionFailed = false;
   bool m_closed = false;
   bool m_echoLog = false;
 };
