@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -36,6 +37,38 @@ std::array<uint8_t, 256> ValuesOf(std::string_view alphabet) {
   for (size_t i = 0; i < alphabet.size(); ++i) values[static_cast<uint8_t>(alphabet[i])] = static_cast<uint8_t>(i);
   return values;
 }
+
+// Text is scanned and decoded eight characters at a time, in a word whose
+// low byte is the first character, so that a line costs a few steps per
+// word instead of a few per character.
+constexpr uint64_t kEachByte = 0x0101010101010101;
+constexpr uint64_t kHighBits = 0x8080808080808080;
+
+constexpr uint64_t Repeated(uint8_t byte) { return kEachByte * byte; }
+
+uint64_t LoadWord(const uint8_t* at) {
+  uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+uint32_t LoadHalfWord(const uint8_t* at) {
+  uint32_t word;
+  std::memcpy(&word, at, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+  return word;
+}
+
+// Stores the word's bytes highest first.
+void StoreHighFirst(uint8_t* at, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  std::memcpy(at, &word, sizeof word);
+}
+
+// The high bit set in every zero byte of word. Above the lowest zero byte a
+// byte may be marked without being zero, so only the lowest mark is exact.
+constexpr uint64_t ZeroBytes(uint64_t word) { return (word - kEachByte) & ~word & kHighBits; }
 
 const std::array<uint8_t, 256> kBase64Values = ValuesOf(kBase64Alphabet);
 
@@ -140,15 +173,31 @@ bool IsBeginLine(std::string_view line, std::string_view begin, std::string* nam
 
 int UuValue(char c) { return (static_cast<unsigned char>(c) - ' ') & 63; }
 
-// The 6-bit value of every uuencoded character, kUuOutside for characters
-// that cannot be one.
-constexpr uint8_t kUuOutside = 0x80;
-const std::array<uint8_t, 256> kUuValues = [] {
-  std::array<uint8_t, 256> values;
-  values.fill(kUuOutside);
-  for (int c = ' '; c <= '`'; ++c) values[c] = static_cast<uint8_t>(UuValue(static_cast<char>(c)));
-  return values;
-}();
+// Decodes groups of four uuencoded characters into three bytes each, two
+// groups a word: out needs room for five bytes past the last group. False
+// when a character is not between ' ' and '`' (the line is then no
+// uuencoded line).
+bool DecodeUuGroups(const uint8_t* text, size_t groups, uint8_t* out) {
+  constexpr uint64_t kLowBits = ~kHighBits;
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FF;
+  constexpr uint64_t kEvenPairs = 0x0000FFFF0000FFFF;
+  uint64_t outside = 0;
+  for (size_t done = 0; done < groups; done += 2, text += 8, out += 6) {
+    // A last group on its own is followed by spaces, which are zeros.
+    const uint64_t word = groups - done >= 2 ? LoadWord(text) : (LoadHalfWord(text) | Repeated(' ') << 32);
+    // With the high bit of each byte set first, subtracting ' ' borrows
+    // from no other byte: a byte whose high bit is then clear was below ' '.
+    const uint64_t low = word & kLowBits;
+    const uint64_t shifted = (low | kHighBits) - Repeated(' ');
+    outside |= (word & kHighBits) | (~shifted & kHighBits) | ((low + Repeated(0x7F - '`')) & kHighBits);
+    // The 6-bit values ('`' is 0), joined to 12 bits a pair, then 24 a group.
+    const uint64_t values = shifted & Repeated(63);
+    const uint64_t pairs = (values & kEvenBytes) << 6 | ((values >> 8) & kEvenBytes);
+    const uint64_t twoGroups = (pairs & kEvenPairs) << 12 | ((pairs >> 16) & kEvenPairs);
+    StoreHighFirst(out, ((twoGroups & 0xFFFFFF) << 24 | twoGroups >> 32) << 16);
+  }
+  return outside == 0;
+}
 
 // A uuencoded data line: counted, of characters ' ' to '`', not longer than
 // its count needs (one extra character tolerated).
@@ -326,20 +375,8 @@ public:
       std::memset(padded + trimmed.size(), ' ', needed - trimmed.size());
       text = padded;
     }
-    // Each character's value, with kUuOutside marking one not between ' '
-    // and '`': one bad character refuses the line.
-    uint8_t bytes[kUuLineBytes + 2];
-    uint32_t outside = 0;
-    const uint8_t* in = text + 1;
-    for (uint8_t *out = bytes, *end = bytes + count; out < end; in += 4, out += 3) {
-      const uint32_t a = kUuValues[in[0]], b = kUuValues[in[1]], c = kUuValues[in[2]], d = kUuValues[in[3]];
-      outside |= a | b | c | d;
-      const uint32_t group = a << 18 | b << 12 | c << 6 | d;
-      out[0] = static_cast<uint8_t>(group >> 16);
-      out[1] = static_cast<uint8_t>(group >> 8);
-      out[2] = static_cast<uint8_t>(group);
-    }
-    if (outside & kUuOutside) return false;
+    uint8_t bytes[kUuLineBytes + 5];
+    if (!DecodeUuGroups(text + 1, static_cast<size_t>(count + 2) / 3, bytes)) return false;
     if (trimmed.size() == kUuFullLength && trimmed.back() == ' ') m_allowShort = false;
     Deliver(bytes, static_cast<size_t>(count));
     if (trimmed[0] != 'M') m_moreFullLines = false;
@@ -400,10 +437,29 @@ void UndoReferences(std::string& line) {
   line = std::move(plain);
 }
 
-// The first LF, CR or NUL in [from, limit), or limit.
-const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit) {
-  // Lines are short: one pass over the bytes beats a search per terminator.
-  while (from < limit && *from != '\n' && *from != '\r' && *from != '\0') ++from;
+// True when the '&' at at may begin a reference: a letter that begins one
+// follows, or the line may go on past limit.
+bool MayBeginReference(const uint8_t* at, const uint8_t* limit) {
+  return at + 1 == limit || at[1] == 'a' || at[1] == 'l' || at[1] == 'g';
+}
+
+// The first LF, CR or NUL in [from, limit), or limit. reference is set when
+// an '&' before it may begin a reference; uuencoded lines have many an '&',
+// but never a lower-case letter after it.
+const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit, bool& reference) {
+  for (; limit - from >= 8; from += 8) {
+    const uint64_t word = LoadWord(from);
+    const uint64_t ends = ZeroBytes(word) | ZeroBytes(word ^ Repeated('\n')) | ZeroBytes(word ^ Repeated('\r'));
+    // The '&' marks below the lowest end. A mark that is not exact (on a
+    // character right after an '&') can only set reference without need;
+    // the line is searched for references exactly once it is whole.
+    uint64_t ampersands = ZeroBytes(word ^ Repeated('&')) & ((ends & (0 - ends)) - 1);
+    for (; ampersands != 0; ampersands &= ampersands - 1)
+      reference |= MayBeginReference(from + std::countr_zero(ampersands) / 8, limit);
+    if (ends != 0) return from + std::countr_zero(ends) / 8;
+  }
+  for (; from < limit && *from != '\n' && *from != '\r' && *from != '\0'; ++from)
+    reference |= *from == '&' && MayBeginReference(from, limit);
   return from;
 }
 
@@ -426,6 +482,7 @@ bool TLineReader::Next(std::string_view& line) {
     m_line.clear();
     line = {};
     bool textEnded = false;
+    bool reference = false;
     for (;;) {
       if (m_next == m_end) {
         uint8_t* block = nullptr;
@@ -438,7 +495,7 @@ bool TLineReader::Next(std::string_view& line) {
         m_end = block + count;
       }
       const uint8_t* limit = m_next + std::min<size_t>(m_end - m_next, m_maxLength - m_line.size());
-      const uint8_t* at = LineEnd(m_next, limit);
+      const uint8_t* at = LineEnd(m_next, limit, reference);
       const bool ended = at < limit || m_line.size() + (at - m_next) == m_maxLength;
       if (ended && m_line.empty()) {
         line = std::string_view(reinterpret_cast<const char*>(m_next), at - m_next);
@@ -450,7 +507,7 @@ bool TLineReader::Next(std::string_view& line) {
       if (ended) break;
     }
     if (!line.empty()) {
-      if (HasReference(line)) {
+      if (reference && HasReference(line)) {
         m_line.assign(line);
         UndoReferences(m_line);
         line = m_line;
