@@ -10,7 +10,6 @@
 #include <bit>
 #include <cctype>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 namespace {
@@ -175,15 +174,15 @@ bool IsBeginLine(std::string_view line, std::string_view begin, std::string* nam
 
 int UuValue(char c) { return (static_cast<unsigned char>(c) - ' ') & 63; }
 
-// Joins the two halves (width bits wide, bits of them used) of every lane
+// Joins the two halves (kWidth bits wide, kBits of them used) of every lane
 // of a vector: the half that holds the earlier characters goes above.
-template <typename TLanes>
-TLanes JoinHalves(TLanes lanes, int width, int bits) {
-  using TLane = std::remove_cvref_t<decltype(lanes[0])>;
-  const TLanes low = lanes & static_cast<TLane>((1u << width) - 1);
-  const TLanes high = lanes >> width;
-  if constexpr (std::endian::native == std::endian::little) return low << bits | high;
-  return high << bits | low;
+template <int kWidth, int kBits, typename TLanes>
+TLanes JoinHalves(TLanes lanes) {
+  constexpr unsigned kHalf = (1u << kWidth) - 1;
+  const TLanes low = lanes & kHalf;
+  const TLanes high = lanes >> kWidth;
+  if constexpr (std::endian::native == std::endian::little) return low << kBits | high;
+  return high << kBits | low;
 }
 
 // Stores the three bytes of each of two groups, highest first, and two
@@ -203,8 +202,8 @@ void StoreGroups(uint8_t* at, uint64_t first, uint64_t second) {
   // ' ' to '`' less ' ' are 0 to 64; everything else wraps or stays above.
   const TChunk offset = LoadChunk(chars) - ' ';
   // The 6-bit values ('`' is 0), joined to 12 bits a pair, then 24 a group.
-  const auto pairs = JoinHalves(reinterpret_cast<TPairs>(offset & 63), 8, 6);
-  const auto groups = JoinHalves(reinterpret_cast<TGroups>(pairs), 16, 12);
+  const auto pairs = JoinHalves<8, 6>(reinterpret_cast<TPairs>(offset & 63));
+  const auto groups = JoinHalves<16, 12>(reinterpret_cast<TGroups>(pairs));
   StoreGroups(out, groups[0], groups[1]);
   StoreGroups(out + 6, groups[2], groups[3]);
   return offset > 64;
