@@ -512,10 +512,6 @@ bool TLineReader::Next(std::string_view& line) {
     return true;
   }
   for (;;) {
-    if (m_pollAbort && PkgAbortRequested()) {
-      m_stopped = true;
-      return false;
-    }
     // A line that lies whole in the block is handed out where it is; one
     // that runs on into the next block is collected in m_line.
     m_line.clear();
@@ -524,6 +520,10 @@ bool TLineReader::Next(std::string_view& line) {
     bool reference = false;
     for (;;) {
       if (m_next == m_end) {
+        if (m_pollAbort && PkgAbortRequested()) {
+          m_stopped = true;
+          return false;
+        }
         uint8_t* block = nullptr;
         int32_t count = PkgMapRead(&block, kReadBlock, m_stream);
         if (count <= 0) {

@@ -87,6 +87,28 @@ TEST(PkgLineReader, ReferencesAndEndsAnywhereInALine) {
       << "a reference cut by the longest line is no reference";
 }
 
+TEST(PkgLineReader, AStopRequestEndsTheText) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+  TPkgStream* stream = PkgTempStream(32768, 2);
+  ASSERT_EQ(PkgWrite(text.data(), 1, text.size(), stream), text.size());
+  PkgSeek(stream, 0, SEEK_SET);
+  int stop = 0;
+  PkgSetPtr("AbortData", &stop);
+  PkgSetPtr("AbortProc", reinterpret_cast<const void*>(+[](const void* data) { return *static_cast<const int*>(data); }));
+  TLineReader reader(stream, 249, true);
+  std::string_view line;
+  EXPECT_TRUE(reader.Next(line));
+  stop = 1;
+  std::string last;
+  while (reader.Next(line)) last = line;
+  EXPECT_TRUE(reader.Stopped());
+  EXPECT_NE(last, "line 19999") << "the text ends before its end";
+  PkgSetPtr("AbortProc", nullptr);
+  PkgSetPtr("AbortData", nullptr);
+  PkgClose(stream, kPkgKeep);
+}
+
 TEST(PkgUuDecoder, LinesOfEveryLengthAndBadCharacters) {
   std::vector<uint8_t> decoded;
   auto collect = [](void* context, const uint8_t* bytes, size_t count) {
