@@ -73,16 +73,6 @@ bool AnyMarked(TChunk results) {
 
 const std::array<uint8_t, 256> kBase64Values = ValuesOf(kBase64Alphabet);
 
-// For decoding base64: the 6-bit value of each character, '=' marked as
-// padding (its value is 0), kNotBase64 for every other character.
-constexpr uint8_t kBase64Padding = 0x40;
-constexpr uint8_t kNotBase64 = 0x80;
-const std::array<uint8_t, 256> kBase64Decoding = [] {
-  std::array<uint8_t, 256> values;
-  for (size_t c = 0; c < values.size(); ++c) values[c] = kBase64Values[c] == 0xFF ? kNotBase64 : kBase64Values[c];
-  values['='] = kBase64Padding;
-  return values;
-}();
 const std::array<uint8_t, 256> kBinHexValues = ValuesOf(kBinHexAlphabet);
 
 // Content types of MIME parts without a name, and the extension their file
@@ -193,42 +183,70 @@ void StoreGroups(uint8_t* at, uint64_t first, uint64_t second) {
   std::memcpy(at, &word, sizeof word);
 }
 
-// Decodes the four groups of four uuencoded characters in a chunk into
-// three bytes each, and two bytes more. The result marks the characters
-// that are not between ' ' and '`'.
-[[gnu::always_inline]] inline TChunk DecodeUuChunk(const uint8_t* chars, uint8_t* out) {
+// The 6-bit values of a chunk of uuencoded characters ('`' is 0); outside
+// gets the characters that are not between ' ' and '`' marked.
+TChunk UuValues(TChunk chars, TChunk& outside) {
+  // ' ' to '`' less ' ' are 0 to 64; everything else wraps or stays above.
+  const TChunk offset = chars - ' ';
+  outside |= offset > 64;
+  return offset & 63;
+}
+
+// The 6-bit values of a chunk of base64 characters ('=' is 0); outside gets
+// the characters that are neither of the alphabet nor '=' marked.
+[[gnu::always_inline]] inline TChunk Base64Values(TChunk chars, TChunk& outside) {
+  const TChunk upper = chars - 'A' < 26;
+  const TChunk lower = chars - 'a' < 26;
+  const TChunk digit = chars - '0' < 10;
+  const TChunk plus = chars == '+';
+  const TChunk slash = chars == '/';
+  const TChunk padding = chars == '=';
+  outside |= ~(upper | lower | digit | plus | slash | padding);
+  // Each kind of character is one difference away from its values.
+  const TChunk difference = (upper & static_cast<uint8_t>(-'A')) | (lower & static_cast<uint8_t>(26 - 'a')) |
+                            (digit & static_cast<uint8_t>(52 - '0')) | (plus & static_cast<uint8_t>(62 - '+')) |
+                            (slash & static_cast<uint8_t>(63 - '/')) | (padding & static_cast<uint8_t>(-'='));
+  return chars + difference;
+}
+
+using TValuesOf = TChunk (*)(TChunk chars, TChunk& outside);
+
+// Decodes the four groups of four characters in a chunk into three bytes
+// each, and two bytes more: each character holds 6 bits, the first the
+// highest.
+template <TValuesOf kValuesOf>
+[[gnu::always_inline]] inline void DecodeChunk(const uint8_t* chars, uint8_t* out, TChunk& outside) {
   using TPairs = uint16_t __attribute__((vector_size(16)));
   using TGroups = uint32_t __attribute__((vector_size(16)));
-  // ' ' to '`' less ' ' are 0 to 64; everything else wraps or stays above.
-  const TChunk offset = LoadChunk(chars) - ' ';
-  // The 6-bit values ('`' is 0), joined to 12 bits a pair, then 24 a group.
-  const auto pairs = JoinHalves<8, 6>(reinterpret_cast<TPairs>(offset & 63));
+  const TChunk values = kValuesOf(LoadChunk(chars), outside);
+  // The values joined to 12 bits a pair, then 24 a group.
+  const auto pairs = JoinHalves<8, 6>(reinterpret_cast<TPairs>(values));
   const auto groups = JoinHalves<16, 12>(reinterpret_cast<TGroups>(pairs));
   StoreGroups(out, groups[0], groups[1]);
   StoreGroups(out + 6, groups[2], groups[3]);
-  return offset > 64;
 }
 
-// Decodes groups of four uuencoded characters into three bytes each; out
-// needs room for the bytes of at least four groups, and for two bytes past
-// them. False when a character is not between ' ' and '`' (the line is then
-// no uuencoded line).
-bool DecodeUuGroups(const uint8_t* text, size_t groups, uint8_t* out) {
+// Decodes groups of four characters into three bytes each; out needs room
+// for the bytes of at least four groups, and for two bytes past them. False
+// when a character has no value (the line then holds no data); filler is a
+// character of value 0.
+template <TValuesOf kValuesOf>
+bool DecodeGroups(const uint8_t* text, size_t groups, uint8_t* out, char filler) {
   constexpr size_t kGroups = kChunkSize / 4;
   TChunk outside = {};
   size_t done = 0;
-  for (; done + kGroups <= groups; done += kGroups) outside |= DecodeUuChunk(text + 4 * done, out + 3 * done);
+  for (; done + kGroups <= groups; done += kGroups) DecodeChunk<kValuesOf>(text + 4 * done, out + 3 * done, outside);
   if (done == groups) return !AnyMarked(outside);
   // The groups left over: the last chunk's worth again, overlapping groups
-  // decoded already, or few enough groups followed by spaces (zeros).
+  // decoded already, or few enough groups followed by filler.
   if (groups >= kGroups) {
     done = groups - kGroups;
-    outside |= DecodeUuChunk(text + 4 * done, out + 3 * done);
+    DecodeChunk<kValuesOf>(text + 4 * done, out + 3 * done, outside);
   } else {
     uint8_t chunk[kChunkSize];
-    std::memset(chunk, ' ', kChunkSize);
+    std::memset(chunk, filler, kChunkSize);
     std::memcpy(chunk, text, 4 * groups);
-    outside |= DecodeUuChunk(chunk, out);
+    DecodeChunk<kValuesOf>(chunk, out, outside);
   }
   return !AnyMarked(outside);
 }
@@ -273,19 +291,9 @@ public:
     // One pass decodes and checks: a character outside the alphabet and '='
     // makes the line no base64 line.
     const auto* text = reinterpret_cast<const uint8_t*>(line.data());
-    uint8_t bytes[kMaxBase64LineLength / 4 * 3];
-    size_t count = 0;
-    uint32_t marks = 0;
-    for (size_t i = 0; i < line.size(); i += 4) {
-      uint32_t a = kBase64Decoding[text[i]], b = kBase64Decoding[text[i + 1]], c = kBase64Decoding[text[i + 2]],
-               d = kBase64Decoding[text[i + 3]];
-      marks |= a | b | c | d;
-      uint32_t group = (a & 63) << 18 | (b & 63) << 12 | (c & 63) << 6 | (d & 63);
-      bytes[count++] = static_cast<uint8_t>(group >> 16);
-      bytes[count++] = static_cast<uint8_t>(group >> 8);
-      bytes[count++] = static_cast<uint8_t>(group);
-    }
-    if (marks & kNotBase64) return false;
+    uint8_t bytes[kMaxBase64LineLength / 4 * 3 + 2];
+    const size_t count = line.size() / 4 * 3;
+    if (!DecodeGroups<Base64Values>(text, line.size() / 4, bytes, 'A')) return false;
     // Padding at the end of the line: a byte fewer for each '=', and the
     // file ends here.
     size_t padding = (line[line.size() - 1] == '=') + (line[line.size() - 2] == '=');
@@ -410,7 +418,7 @@ public:
       text = padded;
     }
     uint8_t bytes[kUuLineBytes + 4];
-    if (!DecodeUuGroups(text + 1, static_cast<size_t>(count + 2) / 3, bytes)) return false;
+    if (!DecodeGroups<UuValues>(text + 1, static_cast<size_t>(count + 2) / 3, bytes, ' ')) return false;
     if (trimmed.size() == kUuFullLength && trimmed.back() == ' ') m_allowShort = false;
     Deliver(bytes, static_cast<size_t>(count));
     if (trimmed[0] != 'M') m_moreFullLines = false;

@@ -109,21 +109,23 @@ TEST(PkgLineReader, AStopRequestEndsTheText) {
   PkgClose(stream, kPkgKeep);
 }
 
-TEST(PkgUuDecoder, LinesOfEveryLengthAndBadCharacters) {
+// The bytes a new decoder of kind gives for one line.
+std::vector<uint8_t> DecodeLine(TEncoding kind, const std::string& line) {
   std::vector<uint8_t> decoded;
   auto collect = [](void* context, const uint8_t* bytes, size_t count) {
     static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(), bytes,
                                                         bytes + count);
   };
+  MakeDecoder(kind, collect, &decoded)->Feed(line);
+  return decoded;
+}
+
+TEST(PkgDecoders, LinesOfEveryLengthAndBadCharacters) {
   const std::vector<uint8_t> bytes = Pattern(kUuLineBytes);
-  // Full lines go first: after a short line only full lines are taken.
-  for (size_t count = kUuLineBytes; count > 0; --count) {
+  for (size_t count = 1; count <= kUuLineBytes; ++count) {
     SCOPED_TRACE(count);
-    std::unique_ptr<TDecoder> decoder = MakeDecoder(TEncoding::Uuencode, collect, &decoded);
-    std::string line = UuencodeLine(bytes.data(), count);
-    decoded.clear();
-    decoder->Feed(line);
-    EXPECT_EQ(decoded, std::vector<uint8_t>(bytes.begin(), bytes.begin() + count));
+    const std::string line = UuencodeLine(bytes.data(), count);
+    EXPECT_EQ(DecodeLine(TEncoding::Uuencode, line), std::vector<uint8_t>(bytes.begin(), bytes.begin() + count));
     // A character outside ' ' to '`' anywhere makes the line no data line.
     for (size_t at = 1; at + 2 < line.size(); ++at) {
       for (char bad : {'a', '~', '\x1f', '\x80', '\xe0'}) {
@@ -131,12 +133,37 @@ TEST(PkgUuDecoder, LinesOfEveryLengthAndBadCharacters) {
         if (bad == '\x1f' && at + 3 == line.size()) continue;
         std::string broken = line;
         broken[at] = bad;
-        decoded.clear();
-        decoder->Feed(broken);
-        EXPECT_TRUE(decoded.empty()) << at << " " << int(bad);
+        EXPECT_TRUE(DecodeLine(TEncoding::Uuencode, broken).empty()) << at << " " << int(bad);
       }
     }
   }
+  // Base64 lines of every length from the whole alphabet: each character
+  // decodes to its place in the alphabet.
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (size_t groups = 1; groups <= 19; ++groups) {
+    SCOPED_TRACE(groups);
+    std::string line;
+    std::vector<uint8_t> expected;
+    for (size_t i = 0; i < groups; ++i) {
+      uint32_t group = 0;
+      for (size_t j = 0; j < 4; ++j) {
+        const size_t value = (i * 4 + j) * 7 % 64;
+        line += alphabet[value];
+        group = group << 6 | static_cast<uint32_t>(value);
+      }
+      expected.insert(expected.end(), {uint8_t(group >> 16), uint8_t(group >> 8), uint8_t(group)});
+    }
+    EXPECT_EQ(DecodeLine(TEncoding::Base64, line), expected);
+    for (size_t at = 0; at < line.size(); ++at) {
+      for (char bad : {'-', '.', '@', '[', '`', '{', '\x80', '\xc1'}) {
+        std::string broken = line;
+        broken[at] = bad;
+        EXPECT_TRUE(DecodeLine(TEncoding::Base64, broken).empty()) << at << " " << int(bad);
+      }
+    }
+  }
+  EXPECT_EQ(DecodeLine(TEncoding::Base64, "TWFuTWE="), (std::vector<uint8_t>{'M', 'a', 'n', 'M', 'a'}));
+  EXPECT_EQ(DecodeLine(TEncoding::Base64, "TQ=="), std::vector<uint8_t>{'M'});
 }
 
 TEST_F(PkgEncoded, PeerEncodingsDecodeByteForByte) {
