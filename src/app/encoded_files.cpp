@@ -19,6 +19,8 @@ namespace {
 constexpr size_t kMaxLineLength = 255;
 constexpr int kMaxPart = 99;
 constexpr size_t kShortNameLength = 50;
+// Decoded bytes go to the output in blocks of this size.
+constexpr size_t kWriteBlock = 1 << 20;
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
 std::string LeafOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -86,13 +88,21 @@ void TDecode::Write(void* context, const uint8_t* bytes, size_t count) {
     decode->m_outputFailed = decode->m_output == nullptr;
     decode->m_log((decode->m_output ? "Created " : "Unable to open ") + ShortName(decode->m_outputName));
   }
-  if (decode->m_output) PkgWrite(bytes, 1, count, decode->m_output);
+  if (!decode->m_output) return;
+  decode->m_pending.append(reinterpret_cast<const char*>(bytes), count);
+  if (decode->m_pending.size() >= kWriteBlock) decode->WritePending();
+}
+
+void TDecode::WritePending() {
+  PkgWrite(m_pending.data(), 1, m_pending.size(), m_output);
+  m_pending.clear();
 }
 
 // Closes the output; one closed before its decoder reached the end is
 // reported when that decoder knows where its data end.
 void TDecode::CloseOutput(bool complete) {
   if (m_output) {
+    WritePending();
     PkgClose(m_output, kPkgKeep);
     if (!complete && m_decoder && m_decoder->EndsShort() && m_decoder->Kind() != TEncoding::Base64)
       m_log("Error decoding, wrote a short file");

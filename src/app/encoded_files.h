@@ -30,6 +30,7 @@ public:
 private:
   bool DecodePart(const std::string& part);
   void CloseOutput(bool complete);
+  void WritePending();
   static void Write(void* context, const uint8_t* bytes, size_t count);
 
   TLineSink m_log;
@@ -37,6 +38,8 @@ private:
   TPkgStream* m_output = nullptr;
   std::string m_outputName;
   bool m_outputFailed = false;
+  // Decoded bytes gathered for the output, which takes them in large blocks.
+  std::string m_pending;
 };
 
 // Uuencodes the file source into section files of lines lines of data each

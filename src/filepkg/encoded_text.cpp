@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -37,18 +38,41 @@ std::array<uint8_t, 256> ValuesOf(std::string_view alphabet) {
   return values;
 }
 
+// Text is scanned and decoded sixteen characters at a time, as a chunk the
+// compiler keeps in a vector register (SSE2, NEON): a line costs a few steps
+// per chunk instead of a few per character.
+using TChunk = uint8_t __attribute__((vector_size(16)));
+constexpr size_t kChunkSize = sizeof(TChunk);
+
+TChunk LoadChunk(const uint8_t* at) {
+  TChunk chunk;
+  std::memcpy(&chunk, at, kChunkSize);
+  return chunk;
+}
+
+// One bit for each character of a chunk of comparison results (0 or 0xFF a
+// character), the first character's lowest.
+uint32_t MarksOf(TChunk results) {
+  uint64_t halves[2];
+  std::memcpy(halves, &results, kChunkSize);
+  uint32_t marks = 0;
+  for (int half = 0; half < 2; ++half) {
+    uint64_t bytes = halves[half];
+    if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
+    // A 1 in each marked byte, gathered into the top byte by one product.
+    marks |= static_cast<uint32_t>(((bytes & 0x0101010101010101) * 0x0102040810204080) >> 56) << (8 * half);
+  }
+  return marks;
+}
+
+bool AnyMarked(TChunk results) {
+  uint64_t halves[2];
+  std::memcpy(halves, &results, kChunkSize);
+  return (halves[0] | halves[1]) != 0;
+}
+
 const std::array<uint8_t, 256> kBase64Values = ValuesOf(kBase64Alphabet);
 
-// For decoding base64: the 6-bit value of each character, '=' marked as
-// padding (its value is 0), kNotBase64 for every other character.
-constexpr uint8_t kBase64Padding = 0x40;
-constexpr uint8_t kNotBase64 = 0x80;
-const std::array<uint8_t, 256> kBase64Decoding = [] {
-  std::array<uint8_t, 256> values;
-  for (size_t c = 0; c < values.size(); ++c) values[c] = kBase64Values[c] == 0xFF ? kNotBase64 : kBase64Values[c];
-  values['='] = kBase64Padding;
-  return values;
-}();
 const std::array<uint8_t, 256> kBinHexValues = ValuesOf(kBinHexAlphabet);
 
 // Content types of MIME parts without a name, and the extension their file
@@ -140,15 +164,94 @@ bool IsBeginLine(std::string_view line, std::string_view begin, std::string* nam
 
 int UuValue(char c) { return (static_cast<unsigned char>(c) - ' ') & 63; }
 
-// The 6-bit value of every uuencoded character, kUuOutside for characters
-// that cannot be one.
-constexpr uint8_t kUuOutside = 0x80;
-const std::array<uint8_t, 256> kUuValues = [] {
-  std::array<uint8_t, 256> values;
-  values.fill(kUuOutside);
-  for (int c = ' '; c <= '`'; ++c) values[c] = static_cast<uint8_t>(UuValue(static_cast<char>(c)));
-  return values;
-}();
+// Joins the two halves (kWidth bits wide, kBits of them used) of every lane
+// of a vector: the half that holds the earlier characters goes above.
+template <int kWidth, int kBits, typename TLanes>
+TLanes JoinHalves(TLanes lanes) {
+  constexpr unsigned kHalf = (1u << kWidth) - 1;
+  const TLanes low = lanes & kHalf;
+  const TLanes high = lanes >> kWidth;
+  if constexpr (std::endian::native == std::endian::little) return low << kBits | high;
+  return high << kBits | low;
+}
+
+// Stores the three bytes of each of two groups, highest first, and two
+// bytes more.
+void StoreGroups(uint8_t* at, uint64_t first, uint64_t second) {
+  uint64_t word = (first << 24 | second) << 16;
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  std::memcpy(at, &word, sizeof word);
+}
+
+// The 6-bit values of a chunk of uuencoded characters ('`' is 0); outside
+// gets the characters that are not between ' ' and '`' marked.
+TChunk UuValues(TChunk chars, TChunk& outside) {
+  // ' ' to '`' less ' ' are 0 to 64; everything else wraps or stays above.
+  const TChunk offset = chars - ' ';
+  outside |= offset > 64;
+  return offset & 63;
+}
+
+// The 6-bit values of a chunk of base64 characters ('=' is 0); outside gets
+// the characters that are neither of the alphabet nor '=' marked. Like the
+// chunk decoder it is always inlined, so that its vectors stay in registers
+// instead of going through memory for every call.
+[[gnu::always_inline]] inline TChunk Base64Values(TChunk chars, TChunk& outside) {
+  const TChunk upper = chars - 'A' < 26;
+  const TChunk lower = chars - 'a' < 26;
+  const TChunk digit = chars - '0' < 10;
+  const TChunk plus = chars == '+';
+  const TChunk slash = chars == '/';
+  const TChunk padding = chars == '=';
+  outside |= ~(upper | lower | digit | plus | slash | padding);
+  // Each kind of character is one difference away from its values.
+  const TChunk difference = (upper & static_cast<uint8_t>(-'A')) | (lower & static_cast<uint8_t>(26 - 'a')) |
+                            (digit & static_cast<uint8_t>(52 - '0')) | (plus & static_cast<uint8_t>(62 - '+')) |
+                            (slash & static_cast<uint8_t>(63 - '/')) | (padding & static_cast<uint8_t>(-'='));
+  return chars + difference;
+}
+
+using TValuesOf = TChunk (*)(TChunk chars, TChunk& outside);
+
+// Decodes the four groups of four characters in a chunk into three bytes
+// each, and two bytes more: each character holds 6 bits, the first the
+// highest.
+template <TValuesOf kValuesOf>
+[[gnu::always_inline]] inline void DecodeChunk(const uint8_t* chars, uint8_t* out, TChunk& outside) {
+  using TPairs = uint16_t __attribute__((vector_size(16)));
+  using TGroups = uint32_t __attribute__((vector_size(16)));
+  const TChunk values = kValuesOf(LoadChunk(chars), outside);
+  // The values joined to 12 bits a pair, then 24 a group.
+  const auto pairs = JoinHalves<8, 6>(reinterpret_cast<TPairs>(values));
+  const auto groups = JoinHalves<16, 12>(reinterpret_cast<TGroups>(pairs));
+  StoreGroups(out, groups[0], groups[1]);
+  StoreGroups(out + 6, groups[2], groups[3]);
+}
+
+// Decodes groups of four characters into three bytes each; out needs room
+// for the bytes of at least four groups, and for two bytes past them. False
+// when a character has no value (the line then holds no data); filler is a
+// character of value 0.
+template <TValuesOf kValuesOf>
+bool DecodeGroups(const uint8_t* text, size_t groups, uint8_t* out, char filler) {
+  constexpr size_t kGroups = kChunkSize / 4;
+  TChunk outside = {};
+  size_t done = 0;
+  for (; done + kGroups <= groups; done += kGroups) DecodeChunk<kValuesOf>(text + 4 * done, out + 3 * done, outside);
+  if (done == groups) return !AnyMarked(outside);
+  // The groups left over: the last chunk's worth again, overlapping groups
+  // decoded already, or few enough groups followed by filler.
+  if (groups >= kGroups) {
+    done = groups - kGroups;
+    DecodeChunk<kValuesOf>(text + 4 * done, out + 3 * done, outside);
+  } else {
+    uint8_t chunk[kChunkSize];
+    std::memset(chunk, filler, kChunkSize);
+    std::memcpy(chunk, text, 4 * groups);
+    DecodeChunk<kValuesOf>(chunk, out, outside);
+  }
+  return !AnyMarked(outside);
+}
 
 // A uuencoded data line: counted, of characters ' ' to '`', not longer than
 // its count needs (one extra character tolerated).
@@ -190,19 +293,9 @@ public:
     // One pass decodes and checks: a character outside the alphabet and '='
     // makes the line no base64 line.
     const auto* text = reinterpret_cast<const uint8_t*>(line.data());
-    uint8_t bytes[kMaxBase64LineLength / 4 * 3];
-    size_t count = 0;
-    uint32_t marks = 0;
-    for (size_t i = 0; i < line.size(); i += 4) {
-      uint32_t a = kBase64Decoding[text[i]], b = kBase64Decoding[text[i + 1]], c = kBase64Decoding[text[i + 2]],
-               d = kBase64Decoding[text[i + 3]];
-      marks |= a | b | c | d;
-      uint32_t group = (a & 63) << 18 | (b & 63) << 12 | (c & 63) << 6 | (d & 63);
-      bytes[count++] = static_cast<uint8_t>(group >> 16);
-      bytes[count++] = static_cast<uint8_t>(group >> 8);
-      bytes[count++] = static_cast<uint8_t>(group);
-    }
-    if (marks & kNotBase64) return false;
+    uint8_t bytes[kMaxBase64LineLength / 4 * 3 + 2];
+    const size_t count = line.size() / 4 * 3;
+    if (!DecodeGroups<Base64Values>(text, line.size() / 4, bytes, 'A')) return false;
     // Padding at the end of the line: a byte fewer for each '=', and the
     // file ends here.
     size_t padding = (line[line.size() - 1] == '=') + (line[line.size() - 2] == '=');
@@ -326,20 +419,8 @@ public:
       std::memset(padded + trimmed.size(), ' ', needed - trimmed.size());
       text = padded;
     }
-    // Each character's value, with kUuOutside marking one not between ' '
-    // and '`': one bad character refuses the line.
-    uint8_t bytes[kUuLineBytes + 2];
-    uint32_t outside = 0;
-    const uint8_t* in = text + 1;
-    for (uint8_t *out = bytes, *end = bytes + count; out < end; in += 4, out += 3) {
-      const uint32_t a = kUuValues[in[0]], b = kUuValues[in[1]], c = kUuValues[in[2]], d = kUuValues[in[3]];
-      outside |= a | b | c | d;
-      const uint32_t group = a << 18 | b << 12 | c << 6 | d;
-      out[0] = static_cast<uint8_t>(group >> 16);
-      out[1] = static_cast<uint8_t>(group >> 8);
-      out[2] = static_cast<uint8_t>(group);
-    }
-    if (outside & kUuOutside) return false;
+    uint8_t bytes[kUuLineBytes + 4];
+    if (!DecodeGroups<UuValues>(text + 1, static_cast<size_t>(count + 2) / 3, bytes, ' ')) return false;
     if (trimmed.size() == kUuFullLength && trimmed.back() == ' ') m_allowShort = false;
     Deliver(bytes, static_cast<size_t>(count));
     if (trimmed[0] != 'M') m_moreFullLines = false;
@@ -400,10 +481,34 @@ void UndoReferences(std::string& line) {
   line = std::move(plain);
 }
 
-// The first LF, CR or NUL in [from, limit), or limit.
-const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit) {
-  // Lines are short: one pass over the bytes beats a search per terminator.
-  while (from < limit && *from != '\n' && *from != '\r' && *from != '\0') ++from;
+// True when the '&' at at may begin a reference: a letter that begins one
+// follows, or the line may go on past limit.
+bool MayBeginReference(const uint8_t* at, const uint8_t* limit) {
+  return at + 1 == limit || at[1] == 'a' || at[1] == 'l' || at[1] == 'g';
+}
+
+// The first LF, CR or NUL in [from, limit), or limit. reference is set when
+// an '&' before it may begin a reference; uuencoded lines have many an '&',
+// but never a lower-case letter after it.
+const uint8_t* LineEnd(const uint8_t* from, const uint8_t* limit, bool& reference) {
+  // A chunk is taken while the character after it is there too, for an '&'
+  // at its end. The '&' are marked without a branch: where they come is
+  // beyond any prediction.
+  for (; static_cast<size_t>(limit - from) > kChunkSize; from += kChunkSize) {
+    const TChunk chunk = LoadChunk(from);
+    const TChunk next = LoadChunk(from + 1);
+    const TChunk references = (chunk == '&') & ((next == 'a') | (next == 'l') | (next == 'g'));
+    const TChunk ends = (chunk == '\n') | (chunk == '\r') | (chunk == 0);
+    if (!AnyMarked(ends)) {
+      reference |= AnyMarked(references);
+      continue;
+    }
+    const uint32_t endMarks = MarksOf(ends);
+    reference |= (MarksOf(references) & ((endMarks & (0 - endMarks)) - 1)) != 0;
+    return from + std::countr_zero(endMarks);
+  }
+  for (; from < limit && *from != '\n' && *from != '\r' && *from != '\0'; ++from)
+    reference |= *from == '&' && MayBeginReference(from, limit);
   return from;
 }
 
@@ -417,17 +522,18 @@ bool TLineReader::Next(std::string_view& line) {
     return true;
   }
   for (;;) {
-    if (m_pollAbort && PkgAbortRequested()) {
-      m_stopped = true;
-      return false;
-    }
     // A line that lies whole in the block is handed out where it is; one
     // that runs on into the next block is collected in m_line.
     m_line.clear();
     line = {};
     bool textEnded = false;
+    bool reference = false;
     for (;;) {
       if (m_next == m_end) {
+        if (m_pollAbort && PkgAbortRequested()) {
+          m_stopped = true;
+          return false;
+        }
         uint8_t* block = nullptr;
         int32_t count = PkgMapRead(&block, kReadBlock, m_stream);
         if (count <= 0) {
@@ -438,7 +544,7 @@ bool TLineReader::Next(std::string_view& line) {
         m_end = block + count;
       }
       const uint8_t* limit = m_next + std::min<size_t>(m_end - m_next, m_maxLength - m_line.size());
-      const uint8_t* at = LineEnd(m_next, limit);
+      const uint8_t* at = LineEnd(m_next, limit, reference);
       const bool ended = at < limit || m_line.size() + (at - m_next) == m_maxLength;
       if (ended && m_line.empty()) {
         line = std::string_view(reinterpret_cast<const char*>(m_next), at - m_next);
@@ -450,7 +556,7 @@ bool TLineReader::Next(std::string_view& line) {
       if (ended) break;
     }
     if (!line.empty()) {
-      if (HasReference(line)) {
+      if (reference && HasReference(line)) {
         m_line.assign(line);
         UndoReferences(m_line);
         line = m_line;

@@ -19,7 +19,8 @@
 // encoded text pasted into a web page decodes too.
 class TLineReader {
 public:
-  // With pollAbort, a stop request (PkgAbortRequested) ends the text.
+  // With pollAbort, a stop request (PkgAbortRequested) ends the text; it is
+  // asked for before each block is read, not for each of its many lines.
   TLineReader(TPkgStream* stream, size_t maxLength, bool pollAbort)
       : m_stream(stream), m_maxLength(maxLength), m_pollAbort(pollAbort) {}
 

@@ -2,6 +2,7 @@
 // mail, BinHex made by macutils, and text that went through mailers and web
 // pages, listed and decoded byte for byte.
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,20 @@ protected:
   std::string m_picture;
 };
 
+// The lines a reader keeping lines of up to maxLength characters gives for
+// text.
+std::vector<std::string> ReadLines(const std::string& text, size_t maxLength) {
+  TPkgStream* stream = PkgTempStream(32768, 2);
+  EXPECT_EQ(PkgWrite(text.data(), 1, text.size(), stream), text.size());
+  PkgSeek(stream, 0, SEEK_SET);
+  TLineReader reader(stream, maxLength, false);
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (reader.Next(line)) lines.emplace_back(line);
+  PkgClose(stream, kPkgKeep);
+  return lines;
+}
+
 TEST(PkgLineReader, LinesEndAtLfCrOrNulAndLongOnesContinue) {
   // A line that runs across the reader's 64 KB blocks, one longer than the
   // reader keeps, empty lines, and references to undo.
@@ -52,18 +67,103 @@ TEST(PkgLineReader, LinesEndAtLfCrOrNulAndLongOnesContinue) {
   std::string text = "one\r\ntwo\n\n\nthree";
   text += '\0';
   text += "&lt;four&gt; &amp;c &nbsp;\n" + across + "\n" + std::string(300, 'x') + "\nlast";
-  TPkgStream* stream = PkgTempStream(32768, 2);
-  ASSERT_EQ(PkgWrite(text.data(), 1, text.size(), stream), text.size());
-  PkgSeek(stream, 0, SEEK_SET);
-  TLineReader reader(stream, 249, false);
-  std::vector<std::string> lines;
-  std::string_view line;
-  while (reader.Next(line)) lines.emplace_back(line);
   std::vector<std::string> expected = {"one", "two", "three", "<four> &c &nbsp;"};
   for (size_t at = 0; at < across.size(); at += 249) expected.push_back(across.substr(at, 249));
   expected.insert(expected.end(), {std::string(249, 'x'), std::string(51, 'x'), "last"});
-  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(ReadLines(text, 249), expected);
+}
+
+TEST(PkgLineReader, ReferencesAndEndsAnywhereInALine) {
+  // Lines are looked at many characters at a time: a reference or an end
+  // at every place in a long line, and an '&' that begins no reference.
+  for (size_t at = 0; at < 40; ++at) {
+    SCOPED_TRACE(at);
+    const std::string before(at, '&');
+    EXPECT_EQ(ReadLines(before + "&gt;" + std::string(30, 'M') + "\n", 249),
+              std::vector<std::string>{before + ">" + std::string(30, 'M')});
+    EXPECT_EQ(ReadLines("x" + before + "\r&a" + before, 249), (std::vector<std::string>{"x" + before, "&a" + before}));
+  }
+  EXPECT_EQ(ReadLines(std::string(20, 'M') + "&l\n&", 21), (std::vector<std::string>{std::string(20, 'M') + "&", "l", "&"}))
+      << "a reference cut by the longest line is no reference";
+}
+
+TEST(PkgLineReader, AStopRequestEndsTheText) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+  TPkgStream* stream = PkgTempStream(32768, 2);
+  ASSERT_EQ(PkgWrite(text.data(), 1, text.size(), stream), text.size());
+  PkgSeek(stream, 0, SEEK_SET);
+  int stop = 0;
+  PkgSetPtr("AbortData", &stop);
+  PkgSetPtr("AbortProc", reinterpret_cast<const void*>(+[](const void* data) { return *static_cast<const int*>(data); }));
+  TLineReader reader(stream, 249, true);
+  std::string_view line;
+  EXPECT_TRUE(reader.Next(line));
+  stop = 1;
+  std::string last;
+  while (reader.Next(line)) last = line;
+  EXPECT_TRUE(reader.Stopped());
+  EXPECT_NE(last, "line 19999") << "the text ends before its end";
+  PkgSetPtr("AbortProc", nullptr);
+  PkgSetPtr("AbortData", nullptr);
   PkgClose(stream, kPkgKeep);
+}
+
+// The bytes a new decoder of kind gives for one line.
+std::vector<uint8_t> DecodeLine(TEncoding kind, const std::string& line) {
+  std::vector<uint8_t> decoded;
+  auto collect = [](void* context, const uint8_t* bytes, size_t count) {
+    static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(), bytes,
+                                                        bytes + count);
+  };
+  MakeDecoder(kind, collect, &decoded)->Feed(line);
+  return decoded;
+}
+
+TEST(PkgDecoders, LinesOfEveryLengthAndBadCharacters) {
+  const std::vector<uint8_t> bytes = Pattern(kUuLineBytes);
+  for (size_t count = 1; count <= kUuLineBytes; ++count) {
+    SCOPED_TRACE(count);
+    const std::string line = UuencodeLine(bytes.data(), count);
+    EXPECT_EQ(DecodeLine(TEncoding::Uuencode, line), std::vector<uint8_t>(bytes.begin(), bytes.begin() + count));
+    // A character outside ' ' to '`' anywhere makes the line no data line.
+    for (size_t at = 1; at + 2 < line.size(); ++at) {
+      for (char bad : {'a', '~', '\x1f', '\x80', '\xe0'}) {
+        // A control character last is cut off with the line's end.
+        if (bad == '\x1f' && at + 3 == line.size()) continue;
+        std::string broken = line;
+        broken[at] = bad;
+        EXPECT_TRUE(DecodeLine(TEncoding::Uuencode, broken).empty()) << at << " " << int(bad);
+      }
+    }
+  }
+  // Base64 lines of every length from the whole alphabet: each character
+  // decodes to its place in the alphabet.
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (size_t groups = 1; groups <= 19; ++groups) {
+    SCOPED_TRACE(groups);
+    std::string line;
+    std::vector<uint8_t> expected;
+    for (size_t i = 0; i < groups; ++i) {
+      uint32_t group = 0;
+      for (size_t j = 0; j < 4; ++j) {
+        const size_t value = (i * 4 + j) * 7 % 64;
+        line += alphabet[value];
+        group = group << 6 | static_cast<uint32_t>(value);
+      }
+      expected.insert(expected.end(), {uint8_t(group >> 16), uint8_t(group >> 8), uint8_t(group)});
+    }
+    EXPECT_EQ(DecodeLine(TEncoding::Base64, line), expected);
+    for (size_t at = 0; at < line.size(); ++at) {
+      for (char bad : {'-', '.', '@', '[', '`', '{', '\x80', '\xc1'}) {
+        std::string broken = line;
+        broken[at] = bad;
+        EXPECT_TRUE(DecodeLine(TEncoding::Base64, broken).empty()) << at << " " << int(bad);
+      }
+    }
+  }
+  EXPECT_EQ(DecodeLine(TEncoding::Base64, "TWFuTWE="), (std::vector<uint8_t>{'M', 'a', 'n', 'M', 'a'}));
+  EXPECT_EQ(DecodeLine(TEncoding::Base64, "TQ=="), std::vector<uint8_t>{'M'});
 }
 
 TEST_F(PkgEncoded, PeerEncodingsDecodeByteForByte) {
