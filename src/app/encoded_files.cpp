@@ -94,7 +94,8 @@ void TDecode::Write(void* context, const uint8_t* bytes, size_t count) {
 }
 
 void TDecode::WritePending() {
-  PkgWrite(m_pending.data(), 1, m_pending.size(), m_output);
+  if (!m_writeFailed && PkgWrite(m_pending.data(), 1, m_pending.size(), m_output) != m_pending.size())
+    m_writeFailed = true;
   m_pending.clear();
 }
 
@@ -103,8 +104,13 @@ void TDecode::WritePending() {
 void TDecode::CloseOutput(bool complete) {
   if (m_output) {
     WritePending();
-    PkgClose(m_output, kPkgKeep);
-    if (!complete && m_decoder && m_decoder->EndsShort() && m_decoder->Kind() != TEncoding::Base64)
+    // A file that could not be written whole (a full disk, a size limit) is
+    // given up, and the log says so instead of having reported it created.
+    const bool failed = m_writeFailed;
+    m_writeFailed = false;
+    if (PkgClose(m_output, failed ? kPkgAbandon : kPkgKeep) != 0 || failed)
+      m_log("Error writing " + ShortName(m_outputName));
+    else if (!complete && m_decoder && m_decoder->EndsShort() && m_decoder->Kind() != TEncoding::Base64)
       m_log("Error decoding, wrote a short file");
   }
   m_output = nullptr;

@@ -38,6 +38,7 @@ private:
   TPkgStream* m_output = nullptr;
   std::string m_outputName;
   bool m_outputFailed = false;
+  bool m_writeFailed = false; // a write to the output came up short
   // Decoded bytes gathered for the output, which takes them in large blocks.
   std::string m_pending;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,19 @@ TEST_F(EncodedFiles, DecodeWritesEveryFileOfAMailAndReportsShortOnes) {
                                                 "Decoding " + ShortName(m_dir / "cut.uue"),
                                                 "Created " + ShortName(m_dir / "cut.bin"),
                                                 "Error decoding, wrote a short file"}));
+}
+
+// A file that cannot be written whole is given up and the log says so.
+TEST_F(EncodedFiles, DecodeGivesUpAFileItCannotWrite) {
+  Make("uuencode data.bin big.bin > big.uue");
+  const int status = testsupport::RunWithFileSizeLimit(50000, [&] {
+    TDecode decode(m_sink);
+    decode.DecodeFile(m_dir / "big.uue");
+    decode.Finish();
+    const bool logged = !m_lines.empty() && m_lines.back() == "Error writing " + ShortName(m_dir / "big.bin");
+    return logged && !std::filesystem::exists(m_dir / "big.bin") ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST(EncodedFileNames, LongNamesAreShortenedAtAFolder) {
