@@ -40,6 +40,9 @@ inline constexpr size_t kMappedBlockBytes = size_t{1} << 21;
 // Uninitialised memory for pixels; throws std::bad_alloc when none can be
 // had. Free with FreePixels and the same size.
 void* AllocatePixels(size_t bytes);
+// True when a new block of this size comes straight from the system and so
+// holds zeros already: clearing it again would only cost a pass.
+inline bool NewPixelsAreZero(size_t bytes) { return bytes >= kMappedBlockBytes; }
 void FreePixels(void* block, size_t bytes) noexcept;
 
 // The allocator of picture blocks: memory from AllocatePixels, and elements

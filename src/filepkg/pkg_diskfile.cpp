@@ -219,11 +219,13 @@ bool LoadBlock(TPkgStream* stream, int64_t offset) {
   file->currentSlot = (file->currentSlot + 1) % file->blockCount;
   TSlot& slot = file->slots[file->currentSlot];
   if (slot.dirty && !WriteOut(stream, slot)) return false;
+  const bool zeroed = !slot.buffer && NewPixelsAreZero(static_cast<size_t>(file->blockSize));
   if (!slot.buffer) slot.buffer = NewBlock(static_cast<size_t>(file->blockSize));
   if (!slot.buffer) return false;
   slot.offset = -1;
   if (!ReadBlock(stream, slot.buffer.get(), offset)) return false;
-  if (stream->info.access != 'r') {
+  // Bytes past the end read as zeros in a stream that may be written.
+  if (stream->info.access != 'r' && !zeroed) {
     int64_t count = std::clamp<int64_t>(stream->size - offset, 0, file->blockSize);
     std::memset(slot.buffer.get() + count, 0, file->blockSize - count);
   }
