@@ -22,6 +22,7 @@ enum TCommandId : int {
   kCmShowComments = 167,
   kCmShowLog = 168,
   kCmExit = 170,
+  kCmEditComments = 205,
   kCmReload = 313,
   kCmRunSlideshow = 601,
   kCmGoTo = 602,

@@ -30,6 +30,8 @@
 namespace {
 
 constexpr const char* kNoFile = "No File";
+// The most text the comments editor hands back.
+constexpr size_t kMaxEditedComments = 31999;
 constexpr const char* kSaveFilters = "GIF File|*.gif|BMP File|*.bmp|PCX File|*.pcx|TGA File|*.tga|JPG File|*.jpg|TIF File|*.tif|";
 constexpr const char* kSaveExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg", ".tif"};
 // The main window stands for the package's AsyncWindow: any value but 0
@@ -100,6 +102,7 @@ constexpr TAccelerator kAccelerators[] = {
     {'H', 0, kCmShowComments},
     {'L', 0, kCmShowLog},
     {'X', 0, kCmExit},
+    {'E', kModifierControl, kCmEditComments},
 };
 
 } // namespace
@@ -163,6 +166,7 @@ bool TZerbalinWin::Command(int id) {
   case kCmDeleteFiles: DeleteChosenFiles(); return true;
   case kCmShowComments: ToggleTextWindow(TTextWindow::Comments); return true;
   case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
+  case kCmEditComments: EditComments(); return true;
   case kCmExit: m_system.Quit(); return true;
   default: return m_show.Command(id);
   }
@@ -353,6 +357,21 @@ void TZerbalinWin::ToggleTextWindow(TTextWindow which) {
     PlaceTextWindow(which);
   else
     StorePlacement(m_settings, log ? kLogPlacement : kCommentsPlacement, m_system.HideTextWindow(which));
+}
+
+// The comments of the current picture, edited as one text; the writers store
+// what the comments window then holds.
+void TZerbalinWin::EditComments() {
+  if (!m_hasPicture) return;
+  std::string text = m_comments.GetText();
+  m_dialogOpen = true;
+  const bool edited = m_system.EditText("Edit Comments", text);
+  m_dialogOpen = false;
+  if (!edited) return;
+  text.resize(std::min(text.size(), kMaxEditedComments));
+  m_comments.AddChar(0);
+  for (const char c : text) m_comments.AddChar(static_cast<unsigned char>(c));
+  m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
 }
 
 void TZerbalinWin::OpenLogWindow() {

@@ -57,6 +57,8 @@ public:
   virtual void KeepAwake(bool on) = 0;
   virtual void DiscardPendingInput() = 0;
   virtual void ShowPointer() = 0;
+  // The multi-line text editor of Edit comments; false when cancelled.
+  virtual bool EditText(const std::string& title, std::string& text) = 0;
   // The masked password prompt; false when cancelled.
   virtual bool AskPasswordText(std::string& typed) = 0;
 };
@@ -153,6 +155,7 @@ private:
   void AddFileArgument(std::string name, bool onlyArgument);
   void RestoreDirectory();
   void ToggleTextWindow(TTextWindow which);
+  void EditComments();
   void PlaceTextWindow(TTextWindow which);
   void SaveAs();
   bool SaveTo(const std::string& path, int32_t fileType);

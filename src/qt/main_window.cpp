@@ -192,6 +192,7 @@ void TQtMainWindow::BuildMenus() {
   add(file, "Delete files...", kCmDeleteFiles, "Shift+Del");
   file->addSeparator();
   add(file, "Show co&mments", kCmShowComments, "H");
+  add(file, "&Edit comments...", kCmEditComments, "Ctrl+E");
   add(file, "Show &log", kCmShowLog, "L");
   file->addSeparator();
   add(file, "E&xit", kCmExit, "X");
@@ -439,6 +440,16 @@ void TQtMainWindow::KeepAwake(bool on) {
 void TQtMainWindow::DiscardPendingInput() {
   QCoreApplication::removePostedEvents(this, QEvent::KeyPress);
   QCoreApplication::removePostedEvents(this, QEvent::MouseButtonPress);
+}
+
+bool TQtMainWindow::EditText(const std::string& title, std::string& text) {
+  if (m_headless) return false;
+  QString lines = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  bool ok = false;
+  const QString edited = QInputDialog::getMultiLineText(this, ToQString(title), QString(), lines, &ok);
+  if (ok) text = edited.toLocal8Bit().toStdString();
+  return ok;
 }
 
 bool TQtMainWindow::AskPasswordText(std::string& typed) {

@@ -81,6 +81,7 @@ public:
   void KeepAwake(bool on) override;
   void DiscardPendingInput() override;
   void ShowPointer() override { unsetCursor(); }
+  bool EditText(const std::string& title, std::string& text) override;
   bool AskPasswordText(std::string& typed) override;
 
 protected:

@@ -38,7 +38,13 @@ public:
   void KeepAwake(bool on) override { awake = on; }
   void DiscardPendingInput() override {}
   void ShowPointer() override {}
+  bool EditText(const std::string&, std::string& text) override {
+    if (editedText.empty()) return false;
+    text = editedText;
+    return true;
+  }
   bool AskPasswordText(std::string&) override { return false; }
+  std::string editedText;
 
   std::deque<std::string> saveNames;
   int32_t saveType = 5;
@@ -265,6 +271,19 @@ TEST_F(ZerbalinWinTest, ClosingWhileBusyStopsTheOperationAndTriesAgain) {
   BusyEnd();
   EXPECT_EQ(m_host.commands.back(), kCmExit);
   EXPECT_TRUE(window->CanClose());
+}
+
+TEST_F(ZerbalinWinTest, EditedCommentsReplaceThePicturesComments) {
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  m_system.editedText = "first line\nsecond line";
+  window->Command(window->AcceleratorCommand('E', kModifierControl));
+  EXPECT_EQ(window->Text(TTextWindow::Comments).GetText(), "first line\r\nsecond line\r\n");
+  // Saved with the picture where the format keeps comments.
+  m_system.saveNames = {m_dir / "commented.gif"};
+  m_system.saveType = 1;
+  window->Command(kCmSaveAs);
+  EXPECT_NE(testsupport::RunOutput("identify -format %c " + m_dir / "commented.gif").find("second line"), std::string::npos);
 }
 
 TEST_F(ZerbalinWinTest, TextWindowsToggleAndRememberTheirPlace) {
