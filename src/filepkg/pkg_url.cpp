@@ -6,6 +6,7 @@
 #include "filepkg/pkg_url.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -14,7 +15,9 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
+#include "core/log_sink.h"
 #include "filepkg/pkg_cache.h"
 #include "filepkg/pkg_layers.h"
 
@@ -102,6 +105,61 @@ int UrlCanonical(TPkgRequest* request) {
 // ends.
 namespace {
 
+// libcurl and the thirty libraries it brings (TLS, LDAP, SSH, ...) are loaded
+// the first time an address is opened, so that a run that never reads from
+// the web does not pay for linking them at its start.
+struct TCurlCalls {
+  decltype(&curl_global_init) globalInit;
+  decltype(&curl_easy_init) easyInit;
+  decltype(&curl_easy_setopt) easySetopt;
+  decltype(&curl_easy_getinfo) easyGetinfo;
+  decltype(&curl_easy_cleanup) easyCleanup;
+  decltype(&curl_multi_init) multiInit;
+  decltype(&curl_multi_add_handle) multiAddHandle;
+  decltype(&curl_multi_remove_handle) multiRemoveHandle;
+  decltype(&curl_multi_perform) multiPerform;
+  decltype(&curl_multi_poll) multiPoll;
+  decltype(&curl_multi_info_read) multiInfoRead;
+  decltype(&curl_multi_cleanup) multiCleanup;
+};
+
+// The calls of the library, set once LoadCurl answered true.
+TCurlCalls g_curl;
+
+// True once libcurl is loaded and initialised; the failure is logged once.
+bool LoadCurl() {
+  static const bool loaded = [] {
+    void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+      LogMessage("Cannot read web addresses: %s", dlerror());
+      return false;
+    }
+    bool all = true;
+    const auto bind = [&](auto& call, const char* name) {
+      call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(dlsym(library, name));
+      all = all && call;
+    };
+    bind(g_curl.globalInit, "curl_global_init");
+    bind(g_curl.easyInit, "curl_easy_init");
+    bind(g_curl.easySetopt, "curl_easy_setopt");
+    bind(g_curl.easyGetinfo, "curl_easy_getinfo");
+    bind(g_curl.easyCleanup, "curl_easy_cleanup");
+    bind(g_curl.multiInit, "curl_multi_init");
+    bind(g_curl.multiAddHandle, "curl_multi_add_handle");
+    bind(g_curl.multiRemoveHandle, "curl_multi_remove_handle");
+    bind(g_curl.multiPerform, "curl_multi_perform");
+    bind(g_curl.multiPoll, "curl_multi_poll");
+    bind(g_curl.multiInfoRead, "curl_multi_info_read");
+    bind(g_curl.multiCleanup, "curl_multi_cleanup");
+    if (!all || g_curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      LogMessage("Cannot read web addresses: libcurl.so.4 could not be set up");
+      return false;
+    }
+    return true;
+  }();
+  return loaded;
+}
+
 constexpr long kMaxRedirects = 10;
 constexpr long kStallSeconds = 60;
 constexpr int kStepMilliseconds = 50;
@@ -120,10 +178,10 @@ struct TDownload {
 
   ~TDownload() {
     if (easy) {
-      curl_multi_remove_handle(multi, easy);
-      curl_easy_cleanup(easy);
+      g_curl.multiRemoveHandle(multi, easy);
+      g_curl.easyCleanup(easy);
     }
-    if (multi) curl_multi_cleanup(multi);
+    if (multi) g_curl.multiCleanup(multi);
     if (body) PkgClose(body, kPkgKeep);
   }
 };
@@ -135,7 +193,7 @@ TDownload* DownloadOf(TPkgStream* stream) { return static_cast<TDownload*>(strea
 size_t Receive(char* bytes, size_t size, size_t count, void* context) {
   auto* download = static_cast<TDownload*>(context);
   long status = 0;
-  curl_easy_getinfo(download->easy, CURLINFO_RESPONSE_CODE, &status);
+  g_curl.easyGetinfo(download->easy, CURLINFO_RESPONSE_CODE, &status);
   if (status < 200 || status > 299) return 0;
   size_t total = size * count;
   if (PkgSeek(download->body, 0, SEEK_END) != 0) return 0;
@@ -146,10 +204,10 @@ int DownloadFill(TPkgStream* stream) {
   TDownload& download = *DownloadOf(stream);
   if (download.finished) return 1;
   int running = 0;
-  curl_multi_perform(download.multi, &running);
-  if (running) curl_multi_poll(download.multi, nullptr, 0, kStepMilliseconds, nullptr);
+  g_curl.multiPerform(download.multi, &running);
+  if (running) g_curl.multiPoll(download.multi, nullptr, 0, kStepMilliseconds, nullptr);
   int pending = 0;
-  while (CURLMsg* message = curl_multi_info_read(download.multi, &pending)) {
+  while (CURLMsg* message = g_curl.multiInfoRead(download.multi, &pending)) {
     if (message->msg != CURLMSG_DONE) continue;
     download.finished = true;
     download.complete = message->data.result == CURLE_OK;
@@ -195,25 +253,24 @@ size_t DownloadedLength(std::string_view url) {
 }
 
 bool StartDownload(TDownload& download, const std::string& url) {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  download.multi = initialised ? curl_multi_init() : nullptr;
-  download.easy = download.multi ? curl_easy_init() : nullptr;
+  download.multi = LoadCurl() ? g_curl.multiInit() : nullptr;
+  download.easy = download.multi ? g_curl.easyInit() : nullptr;
   if (!download.easy) return false;
-  curl_easy_setopt(download.easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(download.easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(download.easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(download.easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(download.easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(download.easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-  curl_easy_setopt(download.easy, CURLOPT_CONNECTTIMEOUT, kStallSeconds);
-  curl_easy_setopt(download.easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(download.easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-  curl_easy_setopt(download.easy, CURLOPT_WRITEFUNCTION, Receive);
-  curl_easy_setopt(download.easy, CURLOPT_WRITEDATA, &download);
-  curl_easy_setopt(download.easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(download.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  g_curl.easySetopt(download.easy, CURLOPT_URL, url.c_str());
+  g_curl.easySetopt(download.easy, CURLOPT_FOLLOWLOCATION, 1L);
+  g_curl.easySetopt(download.easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  g_curl.easySetopt(download.easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  g_curl.easySetopt(download.easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  g_curl.easySetopt(download.easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  g_curl.easySetopt(download.easy, CURLOPT_CONNECTTIMEOUT, kStallSeconds);
+  g_curl.easySetopt(download.easy, CURLOPT_NOSIGNAL, 1L);
+  g_curl.easySetopt(download.easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+  g_curl.easySetopt(download.easy, CURLOPT_WRITEFUNCTION, Receive);
+  g_curl.easySetopt(download.easy, CURLOPT_WRITEDATA, &download);
+  g_curl.easySetopt(download.easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  g_curl.easySetopt(download.easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   download.finished = false;
-  return curl_multi_add_handle(download.multi, download.easy) == CURLM_OK;
+  return g_curl.multiAddHandle(download.multi, download.easy) == CURLM_OK;
 }
 
 } // namespace
