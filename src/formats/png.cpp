@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -38,6 +39,15 @@ namespace {
 constexpr int32_t kImageTypeBmp = 1;
 constexpr int kZlibLevel = 6;
 constexpr double kMetresPerInch = 0.0254;
+// Caps on what ancillary chunks may claim: the memory of one chunk's data
+// and the number of chunks kept (text, palettes) per file. The library
+// only warns about a chunk longer than its cap and then asks for the memory
+// anyway, so its allocations pass through a hook that refuses any block
+// larger than the largest it needs for a picture (rows of 16-bit samples
+// with alpha); the library then skips the chunk.
+constexpr png_alloc_size_t kMaxChunkBytes = 16u << 20;
+constexpr png_uint_32 kMaxKeptChunks = 1000;
+constexpr png_alloc_size_t kMaxBlockBytes = png_alloc_size_t{kMaxFileRowPixels} * 8 + 4096;
 
 // Where the pixels of each pass of an interlaced file lie: the first column
 // and row, and the steps between them. A plain file has one pass over all.
@@ -65,6 +75,10 @@ struct TPngHooks {
 }
 
 void Warning(png_structp, png_const_charp message) { LogMessage("PNG Warning: %s", message); }
+
+png_voidp Allocate(png_structp, png_alloc_size_t size) { return size <= kMaxBlockBytes ? std::malloc(size) : nullptr; }
+
+void Release(png_structp, png_voidp block) { std::free(block); }
 
 // ---------------------------------------------------------------- reading
 
@@ -247,6 +261,8 @@ void DecodePicture(TPngReader& reader) {
   png_structp png = reader.png;
   png_set_read_fn(png, &reader, ReadData);
   png_set_user_limits(png, kMaxFileRowPixels, PNG_UINT_31_MAX);
+  png_set_chunk_malloc_max(png, kMaxChunkBytes);
+  png_set_chunk_cache_max(png, kMaxKeptChunks);
   png_read_info(png, reader.info);
   SendTexts(reader);
   reader.width = static_cast<int32_t>(png_get_image_width(png, reader.info));
@@ -340,7 +356,8 @@ void EncodePicture(TPngWriter& writer, const TImage& image, const TSaveSize& are
 TReadOutcome ReadPng(TPkgStream* stream, TImage& image, const TProfile& options) {
   const auto owner = std::make_unique<TPngReader>(stream, image, options);
   TPngReader& reader = *owner;
-  reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader.hooks, ErrorExit, Warning);
+  reader.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &reader.hooks, ErrorExit, Warning, nullptr, Allocate,
+                                        Release);
   if (!reader.png) return TReadOutcome::Failed;
   reader.info = png_create_info_struct(reader.png);
   if (!reader.info) return TReadOutcome::Failed;
