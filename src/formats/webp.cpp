@@ -57,17 +57,40 @@ struct TWebpReader {
 };
 
 // Stores decoded rows first .. last - 1 of the picture's stored size as its
-// rows. False when the user asked to stop.
-bool StoreRows(TWebpReader& reader, const uint8_t* pixels, int32_t stride, int channels, int32_t first, int32_t last) {
+// rows; with direct set the library has decoded them in place already.
+// False when the user asked to stop.
+bool StoreRows(TWebpReader& reader, const uint8_t* pixels, int32_t stride, int channels, bool direct, int32_t first,
+               int32_t last) {
   TImage& image = reader.image;
+  const int32_t width = image.Width();
   for (int32_t y = first; y < last; ++y) {
-    ToBgrRow(pixels + static_cast<size_t>(y) * stride, image.Width(), channels, TSampleOrder::Bgr, reader.background,
-             image.Row(y));
+    if (direct)
+      image.PutRow(0, y, image.RowBuffer(0, y, width), width);
+    else
+      ToBgrRow(pixels + static_cast<size_t>(y) * stride, width, channels, TSampleOrder::Bgr, reader.background,
+               image.Row(y));
     if (ReportRowProgress(y + 1, image.Height()) != 0) {
       reader.stopped = true;
       return false;
     }
   }
+  return true;
+}
+
+// Lets the library decode straight into the picture's rows when they take
+// its pixels as they are: blue, green, red without alpha, at full size. The
+// rows lie bottom-up in one block, so the top row and a negative stride walk
+// them in the library's order. False when the picture is not laid out so.
+bool DecodeIntoPicture(const TImage& image, const WebPBitstreamFeatures& features, WebPDecBuffer& output) {
+  if (features.has_alpha || image.m_reduction != 1 || image.Width() != features.width ||
+      image.Height() != features.height)
+    return false;
+  const int32_t stride = image.m_bitmap->Stride();
+  if (image.m_rowTable[image.Height() - 1] != image.m_bitmap->bits.data()) return false;
+  output.is_external_memory = 1;
+  output.u.RGBA.rgba = image.m_rowTable[0];
+  output.u.RGBA.stride = -stride;
+  output.u.RGBA.size = static_cast<size_t>(stride) * image.Height();
   return true;
 }
 
@@ -85,6 +108,7 @@ void ReadStill(TWebpReader& reader, const WebPBitstreamFeatures& features) {
   if (!WebPInitDecoderConfig(&config)) return;
   const int channels = features.has_alpha ? 4 : 3;
   config.output.colorspace = features.has_alpha ? MODE_BGRA : MODE_BGR;
+  const bool direct = DecodeIntoPicture(image, features, config.output);
   if (image.Width() != features.width || image.Height() != features.height) {
     config.options.use_scaling = 1;
     config.options.scaled_width = image.Width();
@@ -100,7 +124,7 @@ void ReadStill(TWebpReader& reader, const WebPBitstreamFeatures& features) {
     int lastRow = 0, width = 0, height = 0, stride = 0;
     const uint8_t* pixels = WebPIDecGetRGB(decoder, &lastRow, &width, &height, &stride);
     if (pixels && width == image.Width() && lastRow > rowsStored &&
-        !StoreRows(reader, pixels, stride, channels, rowsStored, std::min(lastRow, height)))
+        !StoreRows(reader, pixels, stride, channels, direct, rowsStored, std::min(lastRow, height)))
       break;
     rowsStored = std::max(rowsStored, lastRow);
   }
