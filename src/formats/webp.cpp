@@ -33,6 +33,10 @@ constexpr int32_t kImageTypeBmp = 1;
 constexpr size_t kMaxFileBytes = size_t{512} << 20;
 // The incremental decoder is given this much more of the file each time.
 constexpr size_t kFeedBlock = 64 * 1024;
+// The animation decoder composes frames on a canvas of four bytes a pixel
+// that it clears as a whole; larger canvases (the format allows 16384
+// squared) are refused rather than let a few header bytes claim a gigabyte.
+constexpr uint64_t kMaxCanvasPixels = uint64_t{1} << 26;
 
 const char* StatusText(VP8StatusCode status) {
   switch (status) {
@@ -192,7 +196,9 @@ TReadOutcome ReadWebp(TPkgStream* stream, TImage& image, const TProfile& options
   }
   const WebPData data = {reader->file.data(), reader->file.size()};
   SendDescription(data);
-  if (features.has_animation)
+  if (features.has_animation && uint64_t(features.width) * uint64_t(features.height) > kMaxCanvasPixels)
+    LogMessage("WebP Error: an animation of %d x %d pixels is not read", features.width, features.height);
+  else if (features.has_animation)
     ReadFirstFrame(*reader, data);
   else
     ReadStill(*reader, features);

@@ -146,8 +146,8 @@ TEST_F(WebpFiles, ShortAndDamagedFilesFailCleanly) {
   EXPECT_EQ(ReadBytes(ReadWebp, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'E', 'B', 'P'})->outcome, TReadOutcome::Failed);
 }
 
-// A lossless header declaring the largest picture the format allows over a
-// few bytes of data.
+// Headers declaring the largest pictures the format allows over a few bytes
+// of data.
 TEST(WebpReader, ForgedLargestSizeEndsWithTheData) {
   TBytes file;
   file.U8({'R', 'I', 'F', 'F'}).U32(4 + 8 + 25).U8({'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'}).U32(25);
@@ -157,6 +157,18 @@ TEST(WebpReader, ForgedLargestSizeEndsWithTheData) {
   const auto read = ReadBytes(ReadWebp, file.bytes);
   EXPECT_TRUE(read->outcome == TReadOutcome::Partial || read->outcome == TReadOutcome::Failed);
   EXPECT_LE(read->image.Width(), kMaxImageSide);
+
+  // An animation on a canvas of 16384 x 16384 pixels: VP8X with the
+  // animation flag (02 hex), canvas width - 1 and height - 1 in 24 bits each,
+  // then ANIM (background colour, loop count). Refused before any canvas is
+  // composed.
+  TBytes animation;
+  animation.U8({'R', 'I', 'F', 'F'}).U32(4 + 18 + 14).U8({'W', 'E', 'B', 'P', 'V', 'P', '8', 'X'}).U32(10);
+  animation.U8({0x02, 0, 0, 0, 0xFF, 0x3F, 0, 0xFF, 0x3F, 0});
+  animation.U8({'A', 'N', 'I', 'M'}).U32(6).U32(0).U16(0);
+  ClearLoggedMessages();
+  EXPECT_EQ(ReadBytes(ReadWebp, animation.bytes)->outcome, TReadOutcome::Failed);
+  EXPECT_TRUE(LogHas("16384 x 16384"));
 }
 
 TEST(WebpReader, StopEndsReadingAsStopped) {
