@@ -19,6 +19,7 @@
 #include "core/log_sink.h"
 #include "formats/codec_test_fixture.h"
 #include "formats/comment_sink.h"
+#include "formats/peer_files_fixture.h"
 #include "support/peer.h"
 
 namespace {
@@ -109,6 +110,41 @@ TEST(PngReader, PngSuiteDecodesLikePngtopnm) {
     // 16-bit samples are cut, pngtopnm rounds; mixing rounds differently.
     EXPECT_EQ(CompareRgb(Pngtopnm(path), ImageToRgb(read->image), 1), "");
     EXPECT_TRUE(LoggedMessages().empty());
+  }
+}
+
+// ImageMagick's files of every colour type it writes, plain and interlaced.
+class PngFiles : public peerfiles::TPeerFilesTest<PngFiles> {
+public:
+  static constexpr const char* kSourceCommand = "convert -seed 9 -size 83x45 plasma:fractal -depth 8";
+};
+
+TEST_F(PngFiles, ImageMagickFilesDecodeLikePngtopnm) {
+  struct TCase {
+    const char* name;
+    const char* command;
+    int bytesPerPixel;
+  };
+  const TCase cases[] = {
+      {"palette", "convert IN -colors 200 PNG8:OUT", 1},
+      {"palette-16", "convert IN -colors 16 -define png:bit-depth=4 PNG8:OUT", 1},
+      {"rgb", "convert IN PNG24:OUT", 3},
+      {"rgba", "convert IN -alpha set -channel A -fx 'i/w' PNG32:OUT", 3},
+      {"rgb-16", "convert IN -depth 16 PNG48:OUT", 3},
+      {"rgba-16", "convert IN -depth 16 -alpha set -channel A -fx 'j/h' PNG64:OUT", 3},
+      {"grey", "convert IN -colorspace gray -define png:color-type=0 OUT", 1},
+      {"grey-alpha", "convert IN -colorspace gray -alpha set -channel A -fx 'i/w' -define png:color-type=4 OUT", 3},
+      {"interlaced", "convert IN -interlace PNG PNG24:OUT", 3},
+      {"interlaced-palette", "convert IN -colors 60 -interlace PNG PNG8:OUT", 1},
+  };
+  const TProfile options = WhiteBackground();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Make(std::string(c.name) + ".png", c.command);
+    const auto read = ReadFile(ReadPng, path, options);
+    EXPECT_EQ(read->outcome, TReadOutcome::Complete);
+    EXPECT_EQ(read->image.BytesPerPixel(), c.bytesPerPixel);
+    EXPECT_EQ(CompareRgb(Pngtopnm(path), ImageToRgb(read->image), 1), "");
   }
 }
 
