@@ -136,6 +136,8 @@ void ReadStill(TWebpReader& reader, const WebPBitstreamFeatures& features) {
   if (status == VP8_STATUS_SUSPENDED && !reader.stopped) LogMessage("WebP Error: %s", StatusText(VP8_STATUS_NOT_ENOUGH_DATA));
   reader.complete = status == VP8_STATUS_OK && rowsStored >= image.Height();
   WebPIDelete(decoder);
+  // The decoder leaves the output buffer it allocated to the caller.
+  WebPFreeDecBuffer(&config.output);
 }
 
 // The first frame of an animation as the animation decoder composes it on
