@@ -2,7 +2,9 @@
 // libwebp. The file is held in memory (its chunks are found by the library's
 // demuxer); a still picture is then fed to the incremental decoder a block at
 // a time, so that its rows reach the picture, and the progress hook, as they
-// are decoded and a stop is seen between blocks.
+// are decoded and a stop is seen between blocks. Pictures without alpha at
+// full size are decoded straight into the picture's rows; the others through
+// the library's buffer, alpha laid over the background on the way.
 #include "formats/webp.h"
 
 #include <webp/decode.h>
