@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
        {newPpm, newPng}, 1.0, colourKib},
       {"encode BMP to PNG vs vips copy (level 6)", {tool, "convert", bmp, newPng},
        {"vips", "copy", bmp, newPng + "[compression=6]"}, {newPng}, 1.0, colourKib},
-      {"  the same, vips with adaptive filters", {tool, "convert", bmp, newPng},
+      {"  the same, vips filtering adaptively too", {tool, "convert", bmp, newPng},
        {"vips", "copy", bmp, newPng + "[compression=6,filter=all]"}, {newPng}, 1.0, colourKib},
   };
   for (const bench::TComparison& c : comparisons) bench::Compare(c);
