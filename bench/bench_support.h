@@ -124,6 +124,41 @@ inline TProcessRun BestProcessRun(const std::vector<std::string>& argv, const st
   return best;
 }
 
+// Side-by-side comparisons of whole processes run this many times each.
+inline constexpr int kRunsEach = 5;
+// What a process may hold beyond the picture itself.
+inline constexpr long kMemorySpareKib = 10 * 1024;
+
+inline bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// One job done by our tool and by a peer as whole processes.
+struct TComparison {
+  const char* what;
+  std::vector<std::string> ours;
+  std::vector<std::string> peer;
+  std::vector<std::string> outputs; // removed before every run
+  double target;                    // the ratio ours / peer to stay within
+  long pictureKib;                  // the picture held in memory
+};
+
+// Runs both sides (best of kRunsEach, new output files each run) and prints
+// wall-clock and processor times, their ratios against the target, and our
+// peak memory against the picture's size plus kMemorySpareKib.
+inline void Compare(const TComparison& c) {
+  const TProcessRun ours = BestProcessRun(c.ours, c.outputs, "", kRunsEach);
+  const TProcessRun peer = BestProcessRun(c.peer, c.outputs, "", kRunsEach);
+  if (!ours.Ok() || !peer.Ok()) {
+    std::printf("%-44s failed to run\n", c.what);
+    return;
+  }
+  const long memoryLimit = c.pictureKib + kMemorySpareKib;
+  std::printf("%-44s wall %.3f / %.3f s = %.2f (target %.2f %s) | cpu %.3f / %.3f s = %.2f | peak %.1f MiB (limit "
+              "%.1f %s)\n",
+              c.what, ours.wall, peer.wall, ours.wall / peer.wall, c.target,
+              ours.wall / peer.wall <= c.target ? "met" : "missed", ours.cpu, peer.cpu, ours.cpu / peer.cpu,
+              ours.peakKib / 1024.0, memoryLimit / 1024.0, ours.peakKib <= memoryLimit ? "met" : "missed");
+}
+
 // A binary PPM with maxval 255: width, height and red, green, blue pixels.
 struct TPpm {
   int32_t width = 0;

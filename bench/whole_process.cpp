@@ -20,34 +20,10 @@
 
 namespace {
 
-constexpr int kRunsEach = 5;
-constexpr long kMemorySpareKib = 10 * 1024;
-
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-struct TComparison {
-  const char* what;
-  std::vector<std::string> ours;
-  std::vector<std::string> peer;
-  std::vector<std::string> outputs; // removed before every run
-  double target;                    // the ratio ours / peer to stay within
-  long pictureKib;                  // the picture held in memory
-};
-
-void Compare(const TComparison& c) {
-  const bench::TProcessRun ours = bench::BestProcessRun(c.ours, c.outputs, "", kRunsEach);
-  const bench::TProcessRun peer = bench::BestProcessRun(c.peer, c.outputs, "", kRunsEach);
-  if (!ours.Ok() || !peer.Ok()) {
-    std::printf("%-44s failed to run\n", c.what);
-    return;
-  }
-  const long memoryLimit = c.pictureKib + kMemorySpareKib;
-  std::printf("%-44s wall %.3f / %.3f s = %.2f (target %.2f %s) | cpu %.3f / %.3f s = %.2f | peak %.1f MiB (limit "
-              "%.1f %s)\n",
-              c.what, ours.wall, peer.wall, ours.wall / peer.wall, c.target,
-              ours.wall / peer.wall <= c.target ? "met" : "missed", ours.cpu, peer.cpu, ours.cpu / peer.cpu,
-              ours.peakKib / 1024.0, memoryLimit / 1024.0, ours.peakKib <= memoryLimit ? "met" : "missed");
-}
+using bench::Compare;
+using bench::Shell;
+using bench::TComparison;
+constexpr int kRunsEach = bench::kRunsEach;
 
 // Seconds that fsync and rename add to writing a new file of the given size
 // in dir: the price every save paid before new files were written in place.

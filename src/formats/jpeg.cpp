@@ -3,18 +3,14 @@
 // green, red order (its JCS_EXT_BGR colour space), the order of the
 // picture's 24-bit pixels, so they are decoded straight into the stored rows.
 //
-// The library reports fatal errors through a callback that must not return.
-// It leaves by longjmp into a small frame below the reader or writer entry,
-// which then destroys the library object. Everything that lives across such
-// a jump (library object, source, buffers) is kept in one record owned by
-// the entry, created before the jump target is set; the functions the jump
-// passes over hold no objects with destructors, so skipping them loses
-// nothing.
+// The library's fatal errors unwind as unwind.h describes: the library
+// object, the source and the buffers live in one record owned by the entry.
 #include "formats/jpeg.h"
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,8 +24,10 @@
 #include "core/progress.h"
 #include "formats/comment_sink.h"
 #include "formats/jpeg_source.h"
+#include "formats/orientation.h"
 #include "formats/run_length.h"
 #include "formats/save_output.h"
+#include "formats/unwind.h"
 
 namespace {
 
@@ -100,17 +98,6 @@ void ProgressMonitor(j_common_ptr info) {
   }
 }
 
-// Runs step with the unwind target set: true when it completed, false when
-// a fatal error or an abort jumped back. The jump lands in this frame, which
-// reads nothing of its own after it, so no variable can have been clobbered;
-// it must stay a frame of its own for that.
-template <class TStep>
-[[gnu::noinline]] bool RunUnwindable(std::jmp_buf& unwind, TStep&& step) {
-  if (setjmp(unwind) != 0) return false;
-  step();
-  return true;
-}
-
 // Sets up the hooks; the error manager goes in before the library object is
 // created, the progress monitor after (creation clears it).
 jpeg_error_mgr* PrepareHooks(TJpegHooks& hooks, const TProfile& options) {
@@ -132,6 +119,7 @@ struct TJpegReader {
   TJpegHooks hooks{};
   TJpegSource source;
   int scaleDenominator = 1;
+  int32_t orientation = 0; // from the EXIF block, 0 when the file holds none
   bool quantise = false;
   bool created = false;  // the picture has been made
   bool rowsDone = false; // every row was decoded and the data closed
@@ -150,6 +138,15 @@ boolean ReadComment(j_decompress_ptr info) {
     if (byte != 0) CommentChar(byte);
   }
   return TRUE;
+}
+
+// The orientation of the first APP1 segment that holds an EXIF block.
+int32_t ExifOrientation(const jpeg_decompress_struct& info) {
+  for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+    if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 6 && std::memcmp(marker->data, "Exif\0\0", 6) == 0)
+      return ReadExifFacts(marker->data, marker->data_length).orientation;
+  }
+  return 0;
 }
 
 // QuickLook: the reduction the other readers would use, rounded down to one
@@ -269,8 +266,11 @@ void DecodePicture(TJpegReader& reader, TImage& image, const TProfile& options) 
   info.progress = &reader.hooks.progress;
   jpeg_set_marker_processor(&info, JPEG_COM, ReadComment);
   if (options.Get(IntKey::EnableAPP12Comment)) jpeg_set_marker_processor(&info, JPEG_APP0 + 12, ReadComment);
+  // APP1 segments are kept for the EXIF orientation.
+  jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
   reader.source.Attach(&info);
   jpeg_read_header(&info, TRUE);
+  reader.orientation = ExifOrientation(info);
   info.mem->max_memory_to_use =
       std::max(static_cast<long>(options.Get(IntKey::JPEGKBytesMemory)) * 1024, kWorkingMemoryLimit);
   reader.scaleDenominator = QuickLookDenominator(info, options);
@@ -394,7 +394,11 @@ TReadOutcome ReadJpeg(TPkgStream* stream, const char* /*path*/, TImage& image, c
     DecodePicture(reader, image, options);
   });
   jpeg_destroy_decompress(&reader.info);
-  return ReadOutcome(reader);
+  const TReadOutcome outcome = ReadOutcome(reader);
+  // The picture is turned as the camera was held, also when only part of it
+  // could be read.
+  if (PictureWasRead(outcome)) ApplyOrientation(image, reader.orientation);
+  return outcome;
 }
 
 int WriteJpeg(const char* path, TImage& image, const TProfile& options, TDither* ditherer) {

@@ -13,10 +13,13 @@
 #include "formats/bmp.h"
 #include "formats/comment_sink.h"
 #include "formats/gif.h"
+#include "formats/heif.h"
 #include "formats/jpeg.h"
 #include "formats/pcx.h"
+#include "formats/png.h"
 #include "formats/tga.h"
 #include "formats/tiff.h"
+#include "formats/webp.h"
 
 namespace {
 
@@ -44,7 +47,7 @@ bool g_stopSeen = false;
 
 // Icon and cursor files are recognised only to be refused: their first bytes
 // would otherwise pass the TGA test.
-enum class TFormat { None, Gif, Jpeg, Tiff, Bmp, Pcx, Tga, Metafile, Art, Icon };
+enum class TFormat { None, Gif, Jpeg, Tiff, Bmp, Pcx, Tga, Metafile, Art, Icon, Png, Webp, Heif };
 
 bool Starts(const uint8_t* window, std::initializer_list<uint8_t> bytes) {
   return std::equal(bytes.begin(), bytes.end(), window);
@@ -61,9 +64,26 @@ bool IsIconDirectory(const uint8_t* w) {
   return (Starts(w, {0, 0, 1, 0}) || Starts(w, {0, 0, 2, 0})) && Little16(w + 4) != 0 && w[9] == 0;
 }
 
+// Today's formats carry strong signatures at their first byte: PNG its eight
+// bytes, WebP a RIFF header whose form is "WEBP", HEIF and AVIF an "ftyp"
+// box whose major brand names a still picture. They are tested before all
+// others, so that none of their files is ever taken for a TGA or a metafile.
+TFormat ClassifyModern(const uint8_t* w) {
+  if (Starts(w, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return TFormat::Png;
+  if (std::memcmp(w, "RIFF", 4) == 0 && std::memcmp(w + 8, "WEBP", 4) == 0) return TFormat::Webp;
+  if (std::memcmp(w + 4, "ftyp", 4) == 0) {
+    for (const char* brand : {"heic", "heix", "mif1", "msf1", "avif"})
+      if (std::memcmp(w + 8, brand, 4) == 0) return TFormat::Heif;
+  }
+  return TFormat::None;
+}
+
 // The tests in their order; the first match decides. atStart is true only
 // for the window at offset 0.
 TFormat Classify(const uint8_t* w, bool atStart) {
+  if (atStart) {
+    if (const TFormat modern = ClassifyModern(w); modern != TFormat::None) return modern;
+  }
   if (Starts(w, {'G', 'I', 'F', '8', '7', 'a'}) || Starts(w, {'G', 'I', 'F', '8', '9', 'a'}))
     return TFormat::Gif;
   const bool bmpHeader = atStart && Starts(w, {'B', 'M'});
@@ -171,6 +191,9 @@ TReading ReadDetected(TFormat format, TPkgStream* stream, int32_t offset, const 
   case TFormat::Bmp: return {"bmp", ReadBmp(stream, image, options)};
   case TFormat::Pcx: return {"pcx", ReadPcx(stream, image, options)};
   case TFormat::Tga: return {"tga", ReadTga(stream, image, options)};
+  case TFormat::Png: return {"png", ReadPng(stream, image, options)};
+  case TFormat::Webp: return {"webp", ReadWebp(stream, image, options)};
+  case TFormat::Heif: return {"heif", ReadHeif(stream, image, options)};
   default: return kNoFormat;
   }
 }
@@ -189,6 +212,19 @@ TReading DetectAndRead(TPkgStream* stream, const char* path, TImage& image, cons
     window[kWindowSize - 1] = static_cast<uint8_t>(next);
   }
   return kNoFormat;
+}
+
+// The part of a path after its last slash or backslash.
+const char* FileNamePart(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') name = p + 1;
+  return name;
+}
+
+bool IsPngName(const char* path) {
+  const char* dot = std::strrchr(FileNamePart(path), '.');
+  return dot && strcasecmp(dot, ".png") == 0;
 }
 
 // Lets slow package layers (downloads, inflation) keep the window alive and
@@ -239,10 +275,7 @@ const char* ReadPicture(const char* path, TImage& image, const TProfile& options
 
 int32_t FileTypeFromExtension(const char* path) {
   static constexpr const char* kExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg", ".tif"};
-  const char* name = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\') name = p + 1;
-  const char* dot = std::strrchr(name, '.');
+  const char* dot = std::strrchr(FileNamePart(path), '.');
   if (!dot) return 0;
   for (int32_t i = 0; i < 6; ++i)
     if (strcasecmp(dot, kExtensions[i]) == 0) return i + 1;
@@ -251,12 +284,18 @@ int32_t FileTypeFromExtension(const char* path) {
 
 int SavePicture(const char* path, int32_t fileTypeCode, TImage& image, const TProfile& options,
                 TDither* ditherer) {
-  if (const int32_t fromName = FileTypeFromExtension(path)) fileTypeCode = fromName;
   using TWriter = int (*)(const char*, TImage&, const TProfile&, TDither*);
   static constexpr TWriter kWriters[] = {WriteGif, WriteBmp, WritePcx, WriteTga, WriteJpeg, WriteTiff};
-  if (fileTypeCode < kFileTypeGif || fileTypeCode > kFileTypeTif) return kSaveFailed;
+  TWriter writer = nullptr;
+  if (IsPngName(path)) {
+    writer = WritePng;
+  } else {
+    if (const int32_t fromName = FileTypeFromExtension(path)) fileTypeCode = fromName;
+    if (fileTypeCode < kFileTypeGif || fileTypeCode > kFileTypeTif) return kSaveFailed;
+    writer = kWriters[fileTypeCode - 1];
+  }
   ProgressBegin();
-  const int result = kWriters[fileTypeCode - 1](path, image, options, ditherer);
+  const int result = writer(path, image, options, ditherer);
   ProgressEnd();
   return result;
 }

@@ -37,8 +37,8 @@ void BlankPicture(TImage& image, int32_t width, int32_t height);
 
 // Reads the picture named by path (any package name) into image and returns
 // the format's extension without the dot: "gif", "jpg", "tif", "bmp", "pcx",
-// "tga", "wmf", "art", or "???" when the name cannot be opened or no format
-// is recognised. The picture is left in the image whatever happens: a blank
+// "tga", "wmf", "art", "png", "webp", "heif" (HEIC and AVIF alike), or "???"
+// when the name cannot be opened or no format is recognised. The picture is left in the image whatever happens: a blank
 // 1 x 1 white one for "???", a partial one when a reader meets bad data or the
 // user stops it. Clears the comment text first and runs inside ProgressBegin /
 // ProgressEnd with the package's AbortProc bound to the progress hook, so slow
@@ -53,8 +53,9 @@ const char* ReadPicture(const char* path, TImage& image, const TProfile& options
                         TReadOutcome* outcome = nullptr);
 
 // Writes the cropped, oriented output of the image to path. A case-insensitive
-// extension ".gif", ".bmp", ".pcx", ".tga", ".jpg" or ".tif" replaces
-// fileTypeCode; without one of those the code decides. Returns the writer's
+// extension ".png" writes a PNG file whatever the code; ".gif", ".bmp",
+// ".pcx", ".tga", ".jpg" or ".tif" replaces fileTypeCode; without one of
+// those the code decides. Returns the writer's
 // result (kSaveWritten, kSaveFailed or kSaveStopped); kSaveFailed without
 // writing anything for a code other than 1 to 6. The ditherer serves writers
 // that must reduce colours.

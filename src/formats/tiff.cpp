@@ -32,6 +32,7 @@
 #include "filepkg/filepkg.h"
 #include "formats/camera.h"
 #include "formats/comment_sink.h"
+#include "formats/orientation.h"
 #include "formats/run_length.h"
 #include "formats/save_output.h"
 
@@ -686,8 +687,14 @@ TReadOutcome ReadPage(TIFF* tif, const char* path, TImage& image, const TProfile
   image.Create(kFileTypeTiff, width, height, layout.xDpi, layout.yDpi, layout.bytesPerPixel, reduction, 0);
   SendDescription(tif);
   SetReaderPalette(tif, layout, image);
-  return layout.libraryRgb ? ReadLibraryRgbRows(tif, layout, reduction, image)
-                           : ReadRows(tif, layout, reduction, image);
+  const TReadOutcome outcome = layout.libraryRgb ? ReadLibraryRgbRows(tif, layout, reduction, image)
+                                                 : ReadRows(tif, layout, reduction, image);
+  // The picture is turned as the camera was held, also when only part of it
+  // could be read.
+  uint16_t orientation = 0;
+  if (PictureWasRead(outcome) && TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation) == 1)
+    ApplyOrientation(image, orientation);
+  return outcome;
 }
 
 // ---------------------------------------------------------------- writing

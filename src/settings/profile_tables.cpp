@@ -547,11 +547,13 @@ const TStrSetting kStrSettings[kStrSettingCount] = {
     {"TIFExt6", ""},
     {"TIFExt7", ""},
     {"WMFExt0", ".wmf"},
-    {"WMFExt1", ""},
-    {"WMFExt2", ""},
-    {"WMFExt3", ""},
-    {"WMFExt4", ""},
-    {"WMFExt5", ""},
+    // Today's formats, read through their libraries, join the metafiles'
+    // list as the extensions of graphics import filters do.
+    {"WMFExt1", ".png"},
+    {"WMFExt2", ".webp"},
+    {"WMFExt3", ".heic"},
+    {"WMFExt4", ".heif"},
+    {"WMFExt5", ".avif"},
     {"WMFExt6", ""},
     {"WMFExt7", ""},
     {"WAVExt0", ".wav"},

@@ -117,6 +117,17 @@ TEST_F(PictureIoTest, DetectsEachSignatureInItsOrder) {
       {"cursor directory is no TGA", Padded({0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x10, 0x10}), "???"},
       {"placeable metafile", Padded({0xD7, 0xCD, 0xC6, 0x9A}), "wmf"},
       {"plain metafile", Padded({0x02, 0x00, 0x12, 0x00}), "wmf"},
+      {"PNG signature", Padded({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}), "png"},
+      {"PNG only at the start", Concat({Text(4), Padded({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})}), "???"},
+      {"RIFF WEBP", Padded({'R', 'I', 'F', 'F', 0, 1, 0, 0, 'W', 'E', 'B', 'P'}), "webp"},
+      {"RIFF WAVE is not", Padded({'R', 'I', 'F', 'F', 0, 1, 0, 0, 'W', 'A', 'V', 'E'}), "???"},
+      {"ftyp heic", Padded({0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'}), "heif"},
+      {"ftyp heix", Padded({0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'x'}), "heif"},
+      {"ftyp mif1", Padded({0, 0, 0, 24, 'f', 't', 'y', 'p', 'm', 'i', 'f', '1'}), "heif"},
+      {"ftyp msf1", Padded({0, 0, 0, 24, 'f', 't', 'y', 'p', 'm', 's', 'f', '1'}), "heif"},
+      // A box of 258 bytes: as a TGA header, colour-map type 0 and type 1.
+      {"ftyp avif never falls to the TGA test", Padded({0, 0, 1, 2, 'f', 't', 'y', 'p', 'a', 'v', 'i', 'f'}), "heif"},
+      {"ftyp of another brand", Padded({0, 0, 0, 24, 'f', 't', 'y', 'p', 'm', 'p', '4', '2'}), "???"},
       {"text only", Text(3000), "???"},
       {"empty file", {}, "???"},
   };
@@ -376,7 +387,7 @@ TEST(PictureIoSave, StoppedSaveKeepsTheOldFile) {
   testsupport::TTestImage holder;
   rlecodecs::MakeVariedPicture(holder.image);
   const TBytes old = {'o', 'l', 'd'};
-  for (const char* extension : {"gif", "bmp", "pcx", "tga", "jpg", "tif"}) {
+  for (const char* extension : {"gif", "bmp", "pcx", "tga", "jpg", "tif", "png"}) {
     SCOPED_TRACE(extension);
     const std::string path = dir / (std::string("picture.") + extension);
     WriteFileBytes(path, old);
@@ -389,6 +400,27 @@ TEST(PictureIoSave, StoppedSaveKeepsTheOldFile) {
     std::filesystem::remove(path);
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
   }
+}
+
+// ".png" writes PNG whatever the code; without that extension the six
+// codes keep their meaning.
+TEST(PictureIoSave, PngExtensionWritesPng) {
+  TTempDir dir;
+  TProfile options;
+  std::unique_ptr<TImage> image = NewImageFor(options);
+  BlankPicture(*image, 8, 8);
+  TDither ditherer;
+  for (const char* name : {"a.png", "b.PNG"}) {
+    const std::string path = dir / name;
+    ASSERT_EQ(SavePicture(path.c_str(), 1, *image, options, &ditherer), kSaveWritten);
+    const TBytes bytes = ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), 8u);
+    EXPECT_EQ(TBytes(bytes.begin(), bytes.begin() + 4), (TBytes{0x89, 'P', 'N', 'G'})) << name;
+    EXPECT_EQ(ReadPicture(path.c_str(), *image, options), std::string("png"));
+  }
+  const std::string png = dir / "c.png.gif";
+  ASSERT_EQ(SavePicture(png.c_str(), 0, *image, options, &ditherer), kSaveWritten);
+  EXPECT_EQ(ReadFileBytes(png)[0], 'G');
 }
 
 TEST(PictureIoSave, UnknownCodeWritesNothing) {

@@ -147,6 +147,7 @@ TEST_F(SlideList, NamesCaptionsTypesAndPlaces) {
   EXPECT_FALSE(list.SelectByName("missing.gif"));
 
   EXPECT_EQ(list.FileTypeFilter(5), "*.jpg;*.jpe;*.cam;*.sfw;*.pmp;*.pwp;*.j6i;*.kqp");
+  EXPECT_EQ(list.FileTypeFilter(7), "*.wmf;*.png;*.webp;*.heic;*.heif;*.avif");
   EXPECT_EQ(list.FileTypeFilter(15), "*");
   EXPECT_STREQ(TSlideList::FileTypeLabel(13), "Zerbalin Files");
 
