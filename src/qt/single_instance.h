@@ -4,10 +4,19 @@
 // drop-files record the window receives for dropped files: the 32-bit offset
 // 20 of the name list, then at that offset each name ending in a zero byte
 // and a second zero byte ending the list.
-#include <QLocalServer>
+//
+// The socket is a Unix socket in the temporary folder ($TMPDIR), named after
+// the window class and the user, readable and writable by the user only.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QSocketNotifier;
 
 // The record for a list of names, and the names in a record (empty when it
 // is not one).
@@ -26,8 +35,19 @@ bool InstanceRunning(const QString& socketName);
 class TInstanceServer : public QObject {
 public:
   TInstanceServer(const QString& socketName, std::function<void(const std::string&)> onName);
+  ~TInstanceServer() override;
 
 private:
-  QLocalServer m_server;
+  struct TConnection {
+    std::unique_ptr<QSocketNotifier> notifier;
+    QByteArray record;
+  };
+  void Accept();
+  void Receive(int descriptor);
+
+  std::string m_path;
+  int m_listener = -1;
+  std::unique_ptr<QSocketNotifier> m_notifier;
+  std::map<int, TConnection> m_connections;
   std::function<void(const std::string&)> m_onName;
 };

@@ -3,6 +3,7 @@
 // log's lines.
 #include "qt/main_window.h"
 #include "qt/saver_dialog.h"
+#include "qt/single_instance.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,16 @@ TEST_F(MainWindowTest, LogWindowShowsTheLogLines) {
   ProcessUntil([&] { return !log->isVisible(); });
   EXPECT_FALSE(log->isVisible());
   window.close();
+}
+
+// The hand-over record: what a second start sends, and what the viewer
+// makes of records it did not make itself.
+TEST(DropFilesRecordTest, NamesRoundTripAndBadRecordsGiveNone) {
+  const QByteArray record = DropFilesRecord({"/pics/a.gif", "b c.jpg"});
+  EXPECT_EQ(record.size(), 20 + 12 + 8 + 1);
+  EXPECT_EQ(NamesOfDropFilesRecord(record), (std::vector<std::string>{"/pics/a.gif", "b c.jpg"}));
+  const QByteArray cases[] = {record.left(25), QByteArray(3, 'x'), QByteArray(40, '\xff'), QByteArray()};
+  for (const QByteArray& bad : cases) EXPECT_TRUE(NamesOfDropFilesRecord(bad).empty()) << bad.size();
 }
 
 // The saver's settings dialog shows the settings and stores what was edited.
