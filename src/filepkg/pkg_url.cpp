@@ -6,7 +6,6 @@
 #include "filepkg/pkg_url.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -15,11 +14,11 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 #include "core/log_sink.h"
 #include "filepkg/pkg_cache.h"
 #include "filepkg/pkg_layers.h"
+#include "platform/shared_library.h"
 
 namespace {
 
@@ -106,8 +105,7 @@ int UrlCanonical(TPkgRequest* request) {
 namespace {
 
 // libcurl and the thirty libraries it brings (TLS, LDAP, SSH, ...) are loaded
-// the first time an address is opened, so that a run that never reads from
-// the web does not pay for linking them at its start.
+// the first time an address is opened.
 struct TCurlCalls {
   decltype(&curl_global_init) globalInit;
   decltype(&curl_easy_init) easyInit;
@@ -129,30 +127,22 @@ TCurlCalls g_curl;
 // True once libcurl is loaded and initialised; the failure is logged once.
 bool LoadCurl() {
   static const bool loaded = [] {
-    void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-      LogMessage("Cannot read web addresses: %s", dlerror());
-      return false;
-    }
+    static TSharedLibrary library("libcurl.so.4");
     bool all = true;
-    const auto bind = [&](auto& call, const char* name) {
-      call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(dlsym(library, name));
-      all = all && call;
-    };
-    bind(g_curl.globalInit, "curl_global_init");
-    bind(g_curl.easyInit, "curl_easy_init");
-    bind(g_curl.easySetopt, "curl_easy_setopt");
-    bind(g_curl.easyGetinfo, "curl_easy_getinfo");
-    bind(g_curl.easyCleanup, "curl_easy_cleanup");
-    bind(g_curl.multiInit, "curl_multi_init");
-    bind(g_curl.multiAddHandle, "curl_multi_add_handle");
-    bind(g_curl.multiRemoveHandle, "curl_multi_remove_handle");
-    bind(g_curl.multiPerform, "curl_multi_perform");
-    bind(g_curl.multiPoll, "curl_multi_poll");
-    bind(g_curl.multiInfoRead, "curl_multi_info_read");
-    bind(g_curl.multiCleanup, "curl_multi_cleanup");
+    all = library.Bind(g_curl.globalInit, "curl_global_init") && all;
+    all = library.Bind(g_curl.easyInit, "curl_easy_init") && all;
+    all = library.Bind(g_curl.easySetopt, "curl_easy_setopt") && all;
+    all = library.Bind(g_curl.easyGetinfo, "curl_easy_getinfo") && all;
+    all = library.Bind(g_curl.easyCleanup, "curl_easy_cleanup") && all;
+    all = library.Bind(g_curl.multiInit, "curl_multi_init") && all;
+    all = library.Bind(g_curl.multiAddHandle, "curl_multi_add_handle") && all;
+    all = library.Bind(g_curl.multiRemoveHandle, "curl_multi_remove_handle") && all;
+    all = library.Bind(g_curl.multiPerform, "curl_multi_perform") && all;
+    all = library.Bind(g_curl.multiPoll, "curl_multi_poll") && all;
+    all = library.Bind(g_curl.multiInfoRead, "curl_multi_info_read") && all;
+    all = library.Bind(g_curl.multiCleanup, "curl_multi_cleanup") && all;
     if (!all || g_curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      LogMessage("Cannot read web addresses: libcurl.so.4 could not be set up");
+      LogMessage("Cannot read web addresses: %s", all ? "libcurl could not be set up" : library.Error().c_str());
       return false;
     }
     return true;
