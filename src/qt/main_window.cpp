@@ -106,7 +106,8 @@ TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std
   m_window->EchoLog(headless);
   m_canvas->SetWindow(m_window.get());
   m_canvas->SetUnseen(headless && m_window->IsBatchRun());
-  BuildMenus();
+  // A batch run without a screen is never seen: it builds no menus.
+  if (!(headless && m_window->IsBatchRun())) BuildMenus();
   // The idle step runs whenever the queue has run dry, and the timer wakes
   // the loop four times a second so that the show's delays are kept.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { RunIdle(); });
