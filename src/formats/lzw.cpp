@@ -33,7 +33,7 @@ void TLzwDecoder::ResetTable() {
   m_previous = -1;
 }
 
-bool TLzwDecoder::NextCode(TBitReader& input, int32_t width, int32_t& code) const {
+inline bool TLzwDecoder::NextCode(TBitReader& input, int32_t width, int32_t& code) const {
   // Four bytes at once while the chunk has them: one refill serves two or
   // three codes.
   if (input.bitCount < width && input.chunkLeft >= 4) {
@@ -62,7 +62,7 @@ bool TLzwDecoder::NextCode(TBitReader& input, int32_t width, int32_t& code) cons
   return true;
 }
 
-void TLzwDecoder::CopyString(int32_t code, uint8_t* out) const {
+inline void TLzwDecoder::CopyString(int32_t code, uint8_t* out) const {
   // Every table entry is its prefix's string plus one byte, so walking the
   // prefixes length - 1 times ends on a single-pixel code.
   uint8_t* p = out + m_length[code];

@@ -40,10 +40,10 @@ private:
     int32_t bitCount = 0;
   };
 
-  bool NextCode(TBitReader& input, int32_t width, int32_t& code) const;
+  [[gnu::always_inline]] inline bool NextCode(TBitReader& input, int32_t width, int32_t& code) const;
   void ResetTable();
   // Writes the string of code backwards from out + its length - 1.
-  void CopyString(int32_t code, uint8_t* out) const;
+  [[gnu::always_inline]] inline void CopyString(int32_t code, uint8_t* out) const;
 
   TLzwSource m_source = nullptr;
   void* m_context = nullptr;
