@@ -52,8 +52,9 @@ StartMode StartModeOf(int argc, const char* const* argv) {
   if (argc < 1 || !EndsWithScr(argv[0])) return StartMode::Viewer;
   if (argc > 1) {
     const char* first = argv[1];
-    const bool configure = std::tolower(static_cast<unsigned char>(first[0])) == 'c' ||
-                           ((first[0] == '-' || first[0] == '/') && std::tolower(static_cast<unsigned char>(first[1])) == 'c');
+    const bool configure =
+        std::tolower(static_cast<unsigned char>(first[0])) == 'c' ||
+        ((first[0] == '-' || first[0] == '/') && std::tolower(static_cast<unsigned char>(first[1])) == 'c');
     if (configure) return StartMode::Preview;
   }
   return StartMode::Saver;

@@ -32,7 +32,8 @@ namespace {
 constexpr const char* kNoFile = "No File";
 // The most text the comments editor hands back.
 constexpr size_t kMaxEditedComments = 31999;
-constexpr const char* kSaveFilters = "GIF File|*.gif|BMP File|*.bmp|PCX File|*.pcx|TGA File|*.tga|JPG File|*.jpg|TIF File|*.tif|";
+constexpr const char* kSaveFilters =
+    "GIF File|*.gif|BMP File|*.bmp|PCX File|*.pcx|TGA File|*.tga|JPG File|*.jpg|TIF File|*.tif|";
 constexpr const char* kSaveExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg", ".tif"};
 // The main window stands for the package's AsyncWindow: any value but 0
 // says a window is there to receive the answers of host-name lookups.
@@ -118,7 +119,8 @@ TZerbalinWin::TZerbalinWin(Host& host, TWindowSystem& system, StartMode mode, co
   TLog::InstallAsSink(&m_log);
   m_log.SetOnLine([this](std::string_view line) {
     if (m_echoLog) std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-    if (m_settings.Get(IntKey::ShowLog)) m_system.RefreshTextWindow(TTextWindow::Log, TextWindowTitle(TTextWindow::Log));
+    if (m_settings.Get(IntKey::ShowLog))
+      m_system.RefreshTextWindow(TTextWindow::Log, TextWindowTitle(TTextWindow::Log));
   });
 }
 
@@ -152,7 +154,7 @@ bool TZerbalinWin::Command(int id) {
     m_log.Log("Install: the desktop entry is made by the Utilities commands");
     m_host.PostCommand(kCmReload);
     return true;
-  case kCmSaveAs: SaveAs(); return true;
+  case kCmSaveAs: SavePictureAs(); return true;
   case kCmSaveWallpaper: SaveWallpaper(); return true;
   case kCmCopyImage:
   case kCmCopyImage + 1:
@@ -176,7 +178,8 @@ bool TZerbalinWin::Idle() { return m_show.Idle(); }
 
 bool TZerbalinWin::IsBatchRun() const {
   for (const TArgument& argument : m_arguments)
-    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint && argument.keyword <= kKeywordConvertToTif)
+    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint &&
+        argument.keyword <= kKeywordConvertToTif)
       return true;
   return false;
 }
@@ -322,7 +325,8 @@ void TZerbalinWin::RestoreDirectory() {
     }
   }
   if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-  if (!directory.empty() && ::chdir(directory.c_str()) != 0) m_log.Log("Cannot change to directory %s", directory.c_str());
+  if (!directory.empty() && ::chdir(directory.c_str()) != 0)
+    m_log.Log("Cannot change to directory %s", directory.c_str());
 }
 
 void TZerbalinWin::DropFiles(const std::vector<std::string>& names) {
@@ -476,8 +480,10 @@ std::string TZerbalinWin::PictureTitle() const {
       const bool colours = m_settings.Get(IntKey::SortPalette) && m_image->BytesPerPixel() == 1;
       const int32_t xDpi = m_image->EffectiveXDpi(), yDpi = m_image->EffectiveYDpi();
       title += " (" + std::to_string(m_image->Width()) + "x" + std::to_string(m_image->Height()) + "x" +
-               (colours ? std::to_string(m_image->ColourCount()) + "-colors" : std::to_string(m_image->BytesPerPixel() * 8) + "-bits") +
-               ", " + (xDpi == yDpi ? std::to_string(xDpi) : std::to_string(xDpi) + "x" + std::to_string(yDpi)) + " dpi)";
+               (colours ? std::to_string(m_image->ColourCount()) + "-colors"
+                        : std::to_string(m_image->BytesPerPixel() * 8) + "-bits") +
+               ", " + (xDpi == yDpi ? std::to_string(xDpi) : std::to_string(xDpi) + "x" + std::to_string(yDpi)) +
+               " dpi)";
     }
   }
   if (sound != kNoFile) title += " Sound File: [" + sound + "]";
@@ -491,8 +497,6 @@ void TZerbalinWin::UpdateTitle() { m_host.SetTitle(PictureTitle()); }
 
 // Save As: the current picture under its name with the extension of the save
 // type, asked for in the save dialog unless the show runs.
-void TZerbalinWin::SaveAs() { SavePictureAs(); }
-
 bool TZerbalinWin::SavePictureAs() {
   if (!m_hasPicture || m_show.ImageName() == kNoFile) return false;
   int32_t typeIndex = std::clamp(m_settings.Get(IntKey::SaveAsIndex), 1, 6);
@@ -502,9 +506,8 @@ bool TZerbalinWin::SavePictureAs() {
     const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);
     m_dialogOpen = false;
     if (!chosen || path.empty()) return false;
-    if (FileExists(path) &&
-        m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
-                          TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
+    if (FileExists(path) && m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?",
+                                              "File Exists", TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
       return false;
     m_settings.Set(IntKey::SaveAsIndex, typeIndex);
   }
@@ -614,8 +617,12 @@ bool TZerbalinWin::PrintPicture() {
   return false;
 }
 
-void TZerbalinWin::PlaySound(const std::string& name) { m_log.Log("Sound %s is not played: no sound output", name.c_str()); }
-void TZerbalinWin::PlayMovie(const std::string& name) { m_log.Log("Movie %s is not played: no movie output", name.c_str()); }
+void TZerbalinWin::PlaySound(const std::string& name) {
+  m_log.Log("Sound %s is not played: no sound output", name.c_str());
+}
+void TZerbalinWin::PlayMovie(const std::string& name) {
+  m_log.Log("Movie %s is not played: no movie output", name.c_str());
+}
 
 bool TZerbalinWin::AskPassword() {
   const std::string file = PasswordFile();
@@ -646,7 +653,8 @@ bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, s
 
 void TZerbalinWin::WriteSettingsOnExit() {
   StorePlacement(m_settings, kImagePlacement, m_system.MainWindowPlacement());
-  if (m_settings.Get(IntKey::ShowLog)) StorePlacement(m_settings, kLogPlacement, m_system.HideTextWindow(TTextWindow::Log));
+  if (m_settings.Get(IntKey::ShowLog))
+    StorePlacement(m_settings, kLogPlacement, m_system.HideTextWindow(TTextWindow::Log));
   if (m_settings.Get(IntKey::ShowComments))
     StorePlacement(m_settings, kCommentsPlacement, m_system.HideTextWindow(TTextWindow::Comments));
   if (m_settings.Get(IntKey::RememberOptions)) {

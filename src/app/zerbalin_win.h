@@ -157,7 +157,6 @@ private:
   void ToggleTextWindow(TTextWindow which);
   void EditComments();
   void PlaceTextWindow(TTextWindow which);
-  void SaveAs();
   bool SaveTo(const std::string& path, int32_t fileType);
   bool SaveWith(const std::string& path, const std::function<int()>& write);
   TFileCommandContext FileContext();

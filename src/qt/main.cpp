@@ -88,8 +88,7 @@ int main(int argc, char** argv) {
   application.setQuitOnLastWindowClosed(false);
 
   THeadlessHost machine;
-  TProfile settings(TProfileStart{mode, programName, SettingSwitches(arguments), HasInstallSwitch(arguments)},
-                          machine);
+  TProfile settings(TProfileStart{mode, programName, SettingSwitches(arguments), HasInstallSwitch(arguments)}, machine);
   if (mode == StartMode::Preview) {
     // The saver's settings dialog; OK writes every setting.
     if (headless) {
@@ -103,7 +102,8 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  const QString socketName = InstanceSocketName(mode == StartMode::Viewer ? "WindowsZerbalinClass" : "WindowsScreenSaverClass");
+  const QString socketName =
+      InstanceSocketName(mode == StartMode::Viewer ? "WindowsZerbalinClass" : "WindowsScreenSaverClass");
   if (mode == StartMode::Saver && InstanceRunning(socketName)) return 0;
   if (mode == StartMode::Viewer && arguments.size() == 1 && arguments[0].kind == TArgument::kFile &&
       settings.Get(IntKey::EnableDragDrop) && HandOverToRunningInstance(socketName, AbsoluteName(arguments[0].file)))
@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
   // is done.
   std::unique_ptr<TInstanceServer> server;
   if (!window.IsBatchRun())
-    server = std::make_unique<TInstanceServer>(socketName, [&window](const std::string& name) { window.HandOver(name); });
+    server =
+        std::make_unique<TInstanceServer>(socketName, [&window](const std::string& name) { window.HandOver(name); });
   window.Begin();
   application.exec();
   return window.ExitStatus();

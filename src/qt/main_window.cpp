@@ -83,7 +83,8 @@ void TCanvas::paintEvent(QPaintEvent*) {
     m_dirty = true;
   }
   if (m_dirty && m_window && !m_surface.isNull()) {
-    m_window->Paint({m_surface.bits(), m_surface.width(), m_surface.height(), static_cast<int32_t>(m_surface.bytesPerLine())});
+    m_window->Paint(
+        {m_surface.bits(), m_surface.width(), m_surface.height(), static_cast<int32_t>(m_surface.bytesPerLine())});
     m_dirty = false;
   }
   QPainter painter(this);
@@ -343,8 +344,8 @@ TBoxAnswer TQtMainWindow::MessageBox(const std::string& text, const std::string&
 bool TQtMainWindow::Prompt(const std::string& caption, const std::string& text, std::string& value) {
   if (m_headless) return false;
   bool ok = false;
-  const QString answer = QInputDialog::getText(this, ToQString(caption), ToQString(text), QLineEdit::Normal,
-                                               ToQString(value), &ok);
+  const QString answer =
+      QInputDialog::getText(this, ToQString(caption), ToQString(text), QLineEdit::Normal, ToQString(value), &ok);
   if (ok) value = answer.toStdString();
   return ok;
 }
@@ -429,8 +430,8 @@ void TQtMainWindow::KeepAwake(bool on) {
                        QStringLiteral("org.freedesktop.ScreenSaver"), bus);
   if (!saver.isValid()) return;
   if (on) {
-    const QDBusReply<uint> reply = saver.call(QStringLiteral("Inhibit"), QStringLiteral("Zerbalin"),
-                                              QStringLiteral("Slide show running"));
+    const QDBusReply<uint> reply =
+        saver.call(QStringLiteral("Inhibit"), QStringLiteral("Zerbalin"), QStringLiteral("Slide show running"));
     if (reply.isValid()) m_inhibitCookie = reply.value();
   } else {
     saver.call(QStringLiteral("UnInhibit"), m_inhibitCookie);
@@ -456,8 +457,8 @@ bool TQtMainWindow::EditText(const std::string& title, std::string& text) {
 bool TQtMainWindow::AskPasswordText(std::string& typed) {
   if (m_headless) return false;
   bool ok = false;
-  const QString answer =
-      QInputDialog::getText(this, QStringLiteral("Zerbalin"), QStringLiteral("Password:"), QLineEdit::Password, QString(), &ok);
+  const QString answer = QInputDialog::getText(this, QStringLiteral("Zerbalin"), QStringLiteral("Password:"),
+                                               QLineEdit::Password, QString(), &ok);
   if (ok) typed = answer.toStdString();
   return ok;
 }

@@ -22,9 +22,9 @@
 namespace {
 
 constexpr int kFileTypes = 15;
-constexpr const char* kEffects[] = {"Direct",     "Fast",           "Horizontal",     "Vertical",
-                                    "Horizontal Blinds", "Vertical Blinds", "Check In", "Check Out",
-                                    "Box In",     "Box Out",        "Dissolve",       "Random"};
+constexpr const char* kEffects[] = {"Direct",          "Fast",     "Horizontal", "Vertical", "Horizontal Blinds",
+                                    "Vertical Blinds", "Check In", "Check Out",  "Box In",   "Box Out",
+                                    "Dissolve",        "Random"};
 constexpr size_t kMaxFileSpec = 259;
 
 struct TSwitchField {
@@ -37,12 +37,12 @@ constexpr TSwitchField kShowSwitches[] = {
     {"Password", IntKey::SlideshowPassword},     {"Display in color", IntKey::DisplayInColor},
     {"Random order", IntKey::RandomOrder},
 };
-constexpr TSwitchField kJpegSwitches[] = {
-    {"Two pass", IntKey::JPEGTwoPass}, {"Use dithering", IntKey::JPEGUseDithering},
-    {"Use monochrome", IntKey::JPEGUseMonochrome}};
-constexpr TSwitchField kAutomaticSwitches[] = {
-    {"Scale", IntKey::AutoScale},   {"Fit", IntKey::AutoFit},       {"Crop", IntKey::AutoCrop},
-    {"Dither", IntKey::AutoDither}, {"Search", IntKey::AutoSearch}, {"Resume", IntKey::AutoResume}};
+constexpr TSwitchField kJpegSwitches[] = {{"Two pass", IntKey::JPEGTwoPass},
+                                          {"Use dithering", IntKey::JPEGUseDithering},
+                                          {"Use monochrome", IntKey::JPEGUseMonochrome}};
+constexpr TSwitchField kAutomaticSwitches[] = {{"Scale", IntKey::AutoScale},   {"Fit", IntKey::AutoFit},
+                                               {"Crop", IntKey::AutoCrop},     {"Dither", IntKey::AutoDither},
+                                               {"Search", IntKey::AutoSearch}, {"Resume", IntKey::AutoResume}};
 
 QSpinBox* NumberField(const TProfile& settings, IntKey key) {
   auto* field = new QSpinBox;
@@ -61,7 +61,8 @@ TSaverDialog::TSaverDialog(TProfile& settings, QWidget* parent) : QDialog(parent
   m_files->setMaxLength(static_cast<int>(kMaxFileSpec));
   form->addRow(QStringLiteral("Files:"), m_files);
   m_fileType = new QComboBox;
-  for (int32_t index = 1; index <= kFileTypes; ++index) m_fileType->addItem(QString::fromLatin1(TSlideList::FileTypeLabel(index)));
+  for (int32_t index = 1; index <= kFileTypes; ++index)
+    m_fileType->addItem(QString::fromLatin1(TSlideList::FileTypeLabel(index)));
   m_fileType->setCurrentIndex(std::clamp(settings.Get(IntKey::OpenIndex), 1, kFileTypes) - 1);
   form->addRow(QStringLiteral("File type:"), m_fileType);
   m_effect = new QComboBox;
@@ -105,7 +106,8 @@ TSaverDialog::TSaverDialog(TProfile& settings, QWidget* parent) : QDialog(parent
   connect(foreground, &QPushButton::clicked, this, [this] { ChooseColour(false); });
   connect(password, &QPushButton::clicked, this, [this] { SetPassword(); });
   connect(about, &QPushButton::clicked, this, [this] {
-    QMessageBox::about(this, QStringLiteral("About Zerbalin"), QStringLiteral("Zerbalin 6.0\nImage viewer, converter and slide-show player."));
+    QMessageBox::about(this, QStringLiteral("About Zerbalin"),
+                       QStringLiteral("Zerbalin 6.0\nImage viewer, converter and slide-show player."));
   });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -143,8 +145,8 @@ void TSaverDialog::SetPassword() {
   const std::string file = PasswordFile();
   auto ask = [this](const QString& label, std::string& text) {
     bool ok = false;
-    const QString typed = QInputDialog::getText(this, QStringLiteral("Change Password"), label, QLineEdit::Password,
-                                                QString(), &ok);
+    const QString typed =
+        QInputDialog::getText(this, QStringLiteral("Change Password"), label, QLineEdit::Password, QString(), &ok);
     text = typed.left(static_cast<int>(kMaxPasswordLength)).toStdString();
     return ok;
   };

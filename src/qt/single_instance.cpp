@@ -17,7 +17,9 @@ constexpr uint32_t kListOffset = 20;
 // No record holds more than a few names of at most a few KB.
 constexpr qsizetype kMaxRecord = 1 << 20;
 
-std::string SocketPath(const QString& socketName) { return (QDir::tempPath() + QLatin1Char('/') + socketName).toStdString(); }
+std::string SocketPath(const QString& socketName) {
+  return (QDir::tempPath() + QLatin1Char('/') + socketName).toStdString();
+}
 
 // The address of a socket path; false when the path is too long for one.
 bool AddressOf(const std::string& path, sockaddr_un& address) {
