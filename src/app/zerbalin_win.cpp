@@ -149,9 +149,9 @@ bool TZerbalinWin::Command(int id) {
   switch (id) {
   case kCmStartup: Startup(); return true;
   case kCmInstall:
-    // Desktop integration is its own command set; the start-up then shows
-    // the files as it does without the switch.
-    m_log.Log("Install: the desktop entry is made by the Utilities commands");
+    // Desktop integration (menu entry, file types, saver copy) is not built
+    // yet; the start goes on and shows the files as without the switch.
+    m_log.Log("Not installed: desktop integration is not available in this version");
     m_host.PostCommand(kCmReload);
     return true;
   case kCmSaveAs: SavePictureAs(); return true;
