@@ -108,7 +108,7 @@ TEST_F(ProgramTest, SecondStartHandsItsFileToTheRunningViewer) {
   const std::string pidFile = m_dir / "viewer.pid";
   ASSERT_EQ(testsupport::Run(m_user.Command(Quoted(m_dir / "b.pcx") + " 2>" + Quoted(log) + " & echo $! > " + Quoted(pidFile))), 0);
   const auto viewerLogHas = [&](const std::string& text) {
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 400; ++i) { // up to 20 s: a sanitizer build on a busy machine starts slowly
       if (RunOutput("cat " + Quoted(log)).find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
