@@ -253,6 +253,17 @@ inline TPpm PhotoLikeFromArguments(int argc, char** argv, const TScratchDir& dir
   return picture;
 }
 
+// For benchmarks of whole processes: the picture of PhotoLikeFromArguments
+// left only as the file "in.ppm"; the result keeps its size, not its pixels
+// (width 0 when it could not be made). A child starts as a copy of this
+// process and the kernel counts what it held before exec in its peak memory,
+// so the pixels are not kept here: the peaks measured are the tools' own.
+inline TPpm PhotoLikeFileFromArguments(int argc, char** argv, const TScratchDir& dir) {
+  TPpm picture = PhotoLikeFromArguments(argc, argv, dir);
+  std::vector<uint8_t>().swap(picture.rgb);
+  return picture;
+}
+
 using TPathReader = TReadOutcome (*)(TPkgStream*, const char*, TImage&, const TProfile&);
 
 // Reads the file at path with a reader that takes the path too; false when

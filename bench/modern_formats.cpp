@@ -20,13 +20,9 @@
 int main(int argc, char** argv) {
   const bench::TScratchDir dir;
   std::printf("making the pictures with ImageMagick, vips, cwebp and heif-enc...\n");
-  bench::TPpm photo = bench::PhotoLikeFromArguments(argc, argv, dir);
+  const bench::TPpm photo = bench::PhotoLikeFileFromArguments(argc, argv, dir);
   if (photo.width == 0) return 1;
-  // A child starts as a copy of this process, and the kernel counts what it
-  // held before exec in its peak memory: the picture is released here so
-  // that the peaks are the tools' own.
-  const size_t pictureBytes = photo.rgb.size();
-  std::vector<uint8_t>().swap(photo.rgb);
+  const size_t pictureBytes = static_cast<size_t>(photo.width) * photo.height * 3;
   const std::string ppm = dir / "in.ppm";
   const std::string bmp = dir / "photo.bmp";
   const std::string png = dir / "photo.png";

@@ -43,6 +43,9 @@ int BusyAbortProc(const void* abortData);
 // was (none, outside other scopes). A picture loaded while the file list
 // expands opens a scope inside the expansion's, and the expansion stays
 // stoppable after the load.
+// A busy operation for the life of a scope, begun unless one runs already
+// (a command of the slide show may run inside the show's) and ended only by
+// the scope that began it; slow package work stays stoppable meanwhile.
 class TBusyAbortScope {
 public:
   TBusyAbortScope();
@@ -53,4 +56,23 @@ public:
 private:
   const void* m_previousProc;
   const void* m_previousData;
+};
+
+// A busy operation for the life of a scope, begun unless one runs already
+// (a command of the slide show may run inside the show's) and ended only by
+// the scope that began it; slow package work stays stoppable meanwhile.
+class TBusyScope {
+public:
+  TBusyScope() : m_began(!BusyIsActive()) {
+    if (m_began) BusyBegin();
+  }
+  ~TBusyScope() {
+    if (m_began) BusyEnd();
+  }
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
+
+private:
+  bool m_began;
+  TBusyAbortScope m_abort;
 };

@@ -23,25 +23,6 @@ constexpr int32_t kCopyBlock = 16384;
 constexpr const char* kNoFile = "No File";
 constexpr const char* kPromptCaption = "Zerbalin";
 
-// Starts a busy operation unless one runs already (a command of the slide
-// show may copy while it runs), ends what it started, and keeps slow package
-// work (unpacking a member) stoppable meanwhile.
-class TBusyOperation {
-public:
-  TBusyOperation() : m_began(!BusyIsActive()) {
-    if (m_began) BusyBegin();
-  }
-  ~TBusyOperation() {
-    if (m_began) BusyEnd();
-  }
-  TBusyOperation(const TBusyOperation&) = delete;
-  TBusyOperation& operator=(const TBusyOperation&) = delete;
-
-private:
-  bool m_began;
-  TBusyAbortScope m_abortScope;
-};
-
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 size_t LeafStart(const std::string& path) {
@@ -165,7 +146,7 @@ bool DeleteLogged(TFileCommandContext& context, const std::string& path) {
 
 TCopyResult CopyThroughPackage(TFileCommandContext& context, const std::string& source, const std::string& target,
                                bool move, bool confirm) {
-  TBusyOperation busy;
+  TBusyScope busy;
   BusyProgress(0);
   if (SameObject(source, target)) {
     context.log.Log("Copied %s to %s", source.c_str(), target.c_str());
@@ -229,7 +210,7 @@ bool DeleteCurrent(TFileCommandContext& context, const std::string& currentPath)
 
 int DeleteFiles(TFileCommandContext& context, const std::vector<std::string>& names) {
   if (names.empty() || !ConfirmDelete(context, "these files")) return 0;
-  TBusyOperation busy;
+  TBusyScope busy;
   BusyProgress(50);
   int deleted = 0;
   for (const std::string& entry : names) {

@@ -107,3 +107,14 @@ std::string LegacyPasswordForm(std::string_view typed) {
   }
   return t;
 }
+
+bool PasswordGiven(const std::string& controlIni, const std::function<bool(std::string& typed)>& prompt,
+                   const std::function<void()>& incorrect) {
+  if (!PasswordIsSet(controlIni)) return true;
+  for (;;) {
+    std::string typed;
+    if (!prompt(typed)) return false;
+    if (PasswordMatches(controlIni, typed)) return true;
+    incorrect();
+  }
+}

@@ -9,6 +9,7 @@
 // Older configurations hold the password in a reversible transformed form;
 // such a value is still accepted, and is replaced by a hash the next time
 // the password is set.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,12 @@ bool PasswordIsSet(const std::string& controlIni);
 
 // True when no password is stored or typed is the stored one.
 bool PasswordMatches(const std::string& controlIni, std::string_view typed);
+// The password prompt of the start and of an interrupted show: asks through
+// prompt until the stored password is typed (true) or the prompt is
+// cancelled (false), calling incorrect after each wrong one. True at once
+// when no password is stored.
+bool PasswordGiven(const std::string& controlIni, const std::function<bool(std::string& typed)>& prompt,
+                   const std::function<void()>& incorrect);
 
 enum class TSetPasswordResult {
   kDone,

@@ -230,16 +230,9 @@ void TZerbalinWin::Startup() {
   }
   if (m_list.IsEmpty()) {
     m_list.Clear();
-    if (m_settings.Get(IntKey::EnableFileSpec)) {
-      const std::string& fileSpec = m_settings.GetString(StrKey::FileSpec);
-      for (size_t start = 0; start <= fileSpec.size();) {
-        const size_t end = std::min(fileSpec.find(';', start), fileSpec.size());
-        if (end > start)
-          m_list.Add(std::string_view(fileSpec).substr(start, end - start), m_settings.Get(IntKey::OpenIndex), false,
+    if (m_settings.Get(IntKey::EnableFileSpec))
+      m_list.AddList(m_settings.GetString(StrKey::FileSpec), m_settings.Get(IntKey::OpenIndex), false,
                      m_settings.Get(IntKey::AutoSearch) != 0, false);
-        start = end + 1;
-      }
-    }
   }
   BusyEnd();
   m_host.ShowProgressPointer(-1);
@@ -625,14 +618,9 @@ void TZerbalinWin::PlayMovie(const std::string& name) {
 }
 
 bool TZerbalinWin::AskPassword() {
-  const std::string file = PasswordFile();
-  if (!PasswordIsSet(file)) return true;
-  for (;;) {
-    std::string typed;
-    if (!m_system.AskPasswordText(typed)) return false;
-    if (PasswordMatches(file, typed)) return true;
-    m_host.MessageBox(kIncorrectPasswordMessage, "Zerbalin", TBoxButtons::Ok, TBoxIcon::Exclamation);
-  }
+  return PasswordGiven(
+      PasswordFile(), [this](std::string& typed) { return m_system.AskPasswordText(typed); },
+      [this] { m_host.MessageBox(kIncorrectPasswordMessage, "Zerbalin", TBoxButtons::Ok, TBoxIcon::Exclamation); });
 }
 
 std::string TZerbalinWin::OpenFilters() const {

@@ -128,21 +128,21 @@ TCurlCalls g_curl;
 bool LoadCurl() {
   static const bool loaded = [] {
     static TSharedLibrary library("libcurl.so.4");
-    bool all = true;
-    all = library.Bind(g_curl.globalInit, "curl_global_init") && all;
-    all = library.Bind(g_curl.easyInit, "curl_easy_init") && all;
-    all = library.Bind(g_curl.easySetopt, "curl_easy_setopt") && all;
-    all = library.Bind(g_curl.easyGetinfo, "curl_easy_getinfo") && all;
-    all = library.Bind(g_curl.easyCleanup, "curl_easy_cleanup") && all;
-    all = library.Bind(g_curl.multiInit, "curl_multi_init") && all;
-    all = library.Bind(g_curl.multiAddHandle, "curl_multi_add_handle") && all;
-    all = library.Bind(g_curl.multiRemoveHandle, "curl_multi_remove_handle") && all;
-    all = library.Bind(g_curl.multiPerform, "curl_multi_perform") && all;
-    all = library.Bind(g_curl.multiPoll, "curl_multi_poll") && all;
-    all = library.Bind(g_curl.multiInfoRead, "curl_multi_info_read") && all;
-    all = library.Bind(g_curl.multiCleanup, "curl_multi_cleanup") && all;
-    if (!all || g_curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      LogMessage("Cannot read web addresses: %s", all ? "libcurl could not be set up" : library.Error().c_str());
+    library.Bind(g_curl.globalInit, "curl_global_init");
+    library.Bind(g_curl.easyInit, "curl_easy_init");
+    library.Bind(g_curl.easySetopt, "curl_easy_setopt");
+    library.Bind(g_curl.easyGetinfo, "curl_easy_getinfo");
+    library.Bind(g_curl.easyCleanup, "curl_easy_cleanup");
+    library.Bind(g_curl.multiInit, "curl_multi_init");
+    library.Bind(g_curl.multiAddHandle, "curl_multi_add_handle");
+    library.Bind(g_curl.multiRemoveHandle, "curl_multi_remove_handle");
+    library.Bind(g_curl.multiPerform, "curl_multi_perform");
+    library.Bind(g_curl.multiPoll, "curl_multi_poll");
+    library.Bind(g_curl.multiInfoRead, "curl_multi_info_read");
+    library.Bind(g_curl.multiCleanup, "curl_multi_cleanup");
+    if (!library.Ok() || g_curl.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      LogMessage("Cannot read web addresses: %s",
+                 library.Ok() ? "libcurl could not be set up" : library.Error().c_str());
       return false;
     }
     return true;

@@ -20,6 +20,7 @@
 #include "formats/tga.h"
 #include "formats/tiff.h"
 #include "formats/webp.h"
+#include "formats/whole_stream.h"
 
 namespace {
 
@@ -34,7 +35,6 @@ constexpr int32_t kSearchLimit = 1024;
 // is left unplayed rather than exhausting memory.
 constexpr size_t kMaxMetafileBytes = 64u << 20;
 constexpr size_t kPlaceableHeaderSize = 22;
-constexpr size_t kMetafileCopyBlock = 65536;
 
 // File types as stored inside TImage (one lower than TFileTypeCode).
 constexpr int32_t kImageTypeBmp = 1;
@@ -117,15 +117,7 @@ TFormat Classify(const uint8_t* w, bool atStart) {
 // Reads the rest of the stream into metafile.data; false when it is larger
 // than a metafile can sensibly be or the read was abandoned.
 bool CopyMetafileData(TPkgStream* stream, TMetafile& metafile) {
-  std::vector<uint8_t>& data = metafile.data;
-  for (;;) {
-    const size_t used = data.size();
-    if (used >= kMaxMetafileBytes) return PkgGetByte(stream) < 0;
-    data.resize(used + std::min(kMetafileCopyBlock, kMaxMetafileBytes - used));
-    const size_t got = PkgRead(data.data() + used, 1, data.size() - used, stream);
-    data.resize(used + got);
-    if (got == 0) return PkgAbortRequested() == 0;
-  }
+  return ReadWholeStream(stream, kMaxMetafileBytes, metafile.data) && PkgAbortRequested() == 0;
 }
 
 // Hands the metafile to the installed player; the image adopts what it

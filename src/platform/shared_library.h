@@ -18,16 +18,16 @@ public:
   // The library stays loaded for the rest of the process: its functions may
   // be held anywhere.
 
-  // Sets call to the library's function of that name; false (with the
-  // reason in Error) when the library or the function is missing.
+  // Sets call to the library's function of that name; a missing library or
+  // function is remembered in Error.
   template <typename TFunction>
-  bool Bind(TFunction& call, const char* name) {
+  void Bind(TFunction& call, const char* name) {
     call = m_handle ? reinterpret_cast<TFunction>(dlsym(m_handle, name)) : nullptr;
     if (!call && m_error.empty()) m_error = std::string(name) + " is missing";
-    return call != nullptr;
   }
-  // Why the library or one of its functions could not be had; empty while
-  // all went well.
+  // True while the library and every function bound so far were found.
+  bool Ok() const { return m_error.empty(); }
+  // Why the library or one of its functions could not be had.
   const std::string& Error() const { return m_error; }
 
 private:

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QInputDialog>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -42,16 +41,9 @@ std::string AbsoluteName(const std::string& name) {
 
 // The start-up password, asked until it is given or the prompt cancelled.
 bool StartupPasswordGiven() {
-  const std::string file = PasswordFile();
-  if (!PasswordIsSet(file)) return true;
-  for (;;) {
-    bool ok = false;
-    const QString typed = QInputDialog::getText(nullptr, QStringLiteral("Zerbalin"), QStringLiteral("Password:"),
-                                                QLineEdit::Password, QString(), &ok);
-    if (!ok) return false;
-    if (PasswordMatches(file, typed.toStdString())) return true;
-    QMessageBox::warning(nullptr, QStringLiteral("Zerbalin"), QString::fromLatin1(kIncorrectPasswordMessage));
-  }
+  return PasswordGiven(
+      PasswordFile(), [](std::string& typed) { return AskPasswordDialog(nullptr, typed); },
+      [] { QMessageBox::warning(nullptr, QStringLiteral("Zerbalin"), QString::fromLatin1(kIncorrectPasswordMessage)); });
 }
 
 // Qt's own warnings about the missing screen are noise in a batch run; the

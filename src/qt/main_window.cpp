@@ -352,35 +352,41 @@ bool TQtMainWindow::Prompt(const std::string& caption, const std::string& text, 
 
 // Window system ----------------------------------------------------------------
 
-bool TQtMainWindow::ChooseFiles(const std::string& caption, const std::string& filters, int32_t& typeIndex,
-                                std::vector<std::string>& names) {
+// Runs a file dialog with the filters of "label|patterns|" pairs, starting
+// at the 1-based typeIndex; on OK the chosen names and the filter chosen.
+bool TQtMainWindow::RunFileDialog(QFileDialog& dialog, const std::string& filters, int32_t& typeIndex,
+                                  QStringList& names) {
   if (m_headless) return false;
-  QFileDialog dialog(this, ToQString(caption));
-  dialog.setFileMode(QFileDialog::ExistingFiles);
   const QStringList list = QtFilters(filters);
   dialog.setNameFilters(list);
   if (typeIndex >= 1 && typeIndex <= list.size()) dialog.selectNameFilter(list[typeIndex - 1]);
-  if (!dialog.exec()) return false;
+  if (!dialog.exec() || dialog.selectedFiles().isEmpty()) return false;
   typeIndex = static_cast<int32_t>(list.indexOf(dialog.selectedNameFilter())) + 1;
+  names = dialog.selectedFiles();
+  return true;
+}
+
+bool TQtMainWindow::ChooseFiles(const std::string& caption, const std::string& filters, int32_t& typeIndex,
+                                std::vector<std::string>& names) {
+  QFileDialog dialog(this, ToQString(caption));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  QStringList chosen;
+  if (!RunFileDialog(dialog, filters, typeIndex, chosen)) return false;
   names.clear();
-  for (const QString& name : dialog.selectedFiles()) names.push_back(name.toStdString());
+  for (const QString& name : chosen) names.push_back(name.toStdString());
   return true;
 }
 
 bool TQtMainWindow::ChooseSaveName(const std::string& caption, const std::string& filters, int32_t& typeIndex,
                                    std::string& name) {
-  if (m_headless) return false;
   QFileDialog dialog(this, ToQString(caption));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   // The program asks about replacing a file itself.
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  const QStringList list = QtFilters(filters);
-  dialog.setNameFilters(list);
-  if (typeIndex >= 1 && typeIndex <= list.size()) dialog.selectNameFilter(list[typeIndex - 1]);
   dialog.selectFile(ToQString(name));
-  if (!dialog.exec() || dialog.selectedFiles().isEmpty()) return false;
-  typeIndex = static_cast<int32_t>(list.indexOf(dialog.selectedNameFilter())) + 1;
-  name = dialog.selectedFiles().front().toStdString();
+  QStringList chosen;
+  if (!RunFileDialog(dialog, filters, typeIndex, chosen)) return false;
+  name = chosen.front().toStdString();
   return true;
 }
 
@@ -454,10 +460,11 @@ bool TQtMainWindow::EditText(const std::string& title, std::string& text) {
   return ok;
 }
 
-bool TQtMainWindow::AskPasswordText(std::string& typed) {
-  if (m_headless) return false;
+bool TQtMainWindow::AskPasswordText(std::string& typed) { return !m_headless && AskPasswordDialog(this, typed); }
+
+bool AskPasswordDialog(QWidget* parent, std::string& typed) {
   bool ok = false;
-  const QString answer = QInputDialog::getText(this, QStringLiteral("Zerbalin"), QStringLiteral("Password:"),
+  const QString answer = QInputDialog::getText(parent, QStringLiteral("Zerbalin"), QStringLiteral("Password:"),
                                                QLineEdit::Password, QString(), &ok);
   if (ok) typed = answer.toStdString();
   return ok;

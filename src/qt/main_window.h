@@ -12,7 +12,11 @@
 #include "app/zerbalin_win.h"
 #include "platform/host.h"
 
+class QFileDialog;
 class TQtTextWindow;
+
+// The masked password prompt; false when cancelled.
+bool AskPasswordDialog(QWidget* parent, std::string& typed);
 
 class TCanvas : public QWidget {
 public:
@@ -95,6 +99,7 @@ protected:
 
 private:
   void BuildMenus();
+  bool RunFileDialog(QFileDialog& dialog, const std::string& filters, int32_t& typeIndex, QStringList& names);
   void RunIdle();
   TQtTextWindow*& TextWindow(TTextWindow which) { return which == TTextWindow::Log ? m_logWindow : m_commentsWindow; }
 

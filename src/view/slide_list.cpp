@@ -183,22 +183,11 @@ void Unlink(TSlideEntry* entry, TSlideLink next, TSlideLink prev) {
   entry->links[next]->links[prev] = entry->links[prev];
 }
 
-// The busy operation and stop request of an expansion: begun unless one
-// runs, ended by whoever began it.
-class TExpansionBusy {
+// The busy operation and stop request of an expansion.
+class TExpansionBusy : public TBusyScope {
 public:
-  TExpansionBusy() : m_began(!BusyIsActive()) {
-    if (m_began) BusyBegin();
-  }
-  ~TExpansionBusy() {
-    if (m_began) BusyEnd();
-  }
   // True when the user asked to stop.
   bool Cancelled() { return BusyProgress(-1) != 0; }
-
-private:
-  bool m_began;
-  TBusyAbortScope m_abort;
 };
 
 } // namespace
@@ -294,6 +283,15 @@ void TSlideList::Add(std::string_view fileSpec, int32_t typeIndex, bool scanDire
   Place(NewEntry(full, typeIndex, scanDirectory, subdirectories, 1), afterCurrent ? m_current : nullptr, false);
   TSlideEntry* previous = m_current->links[kSortedPrev];
   if (afterCurrent && !previous->runEnd && previous != m_current) m_current = previous;
+}
+
+void TSlideList::AddList(std::string_view fileSpecs, int32_t typeIndex, bool scanDirectory, bool subdirectories,
+                         bool afterCurrent) {
+  for (size_t start = 0; start <= fileSpecs.size();) {
+    const size_t end = std::min(fileSpecs.find(';', start), fileSpecs.size());
+    if (end > start) Add(fileSpecs.substr(start, end - start), typeIndex, scanDirectory, subdirectories, afterCurrent);
+    start = end + 1;
+  }
 }
 
 TSlideEntry* TSlideList::Remove(TSlideEntry* entry) {

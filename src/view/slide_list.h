@@ -62,6 +62,10 @@ public:
   // otherwise into the run that ends the list. A file spec that ends in "..."
   // includes every subdirectory.
   void Add(std::string_view fileSpec, int32_t typeIndex, bool scanDirectory, bool subdirectories, bool afterCurrent);
+  // Adds each file spec of a list separated by ';' (the File spec setting,
+  // a name chosen in a dialog), in order, as Add does.
+  void AddList(std::string_view fileSpecs, int32_t typeIndex, bool scanDirectory, bool subdirectories,
+               bool afterCurrent);
   void Clear();
   bool IsEmpty() const { return m_current == nullptr; }
   int32_t Count() const { return static_cast<int32_t>(m_entries.size()); }

@@ -325,15 +325,7 @@ void TSlideShow::AddNames(const std::vector<std::string>& names, bool afterCurre
   const int32_t typeIndex = m_settings.Get(IntKey::OpenIndex);
   const bool subdirectories = m_settings.Get(IntKey::AutoSearch) != 0;
   BusyBegin();
-  for (const std::string& name : names) {
-    size_t start = 0;
-    while (start <= name.size()) {
-      const size_t end = std::min(name.find(';', start), name.size());
-      if (end > start) m_list.Add(std::string_view(name).substr(start, end - start), typeIndex, scanDirectory,
-                                  subdirectories, afterCurrent);
-      start = end + 1;
-    }
-  }
+  for (const std::string& name : names) m_list.AddList(name, typeIndex, scanDirectory, subdirectories, afterCurrent);
   BusyEnd();
 }
 
