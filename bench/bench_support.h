@@ -143,7 +143,8 @@ struct TComparison {
 
 // Runs both sides (best of kRunsEach, new output files each run) and prints
 // wall-clock and processor times, their ratios against the target, and our
-// peak memory against the picture's size plus kMemorySpareKib.
+// peak memory beside the peer's and against the picture's size plus
+// kMemorySpareKib.
 inline void Compare(const TComparison& c) {
   const TProcessRun ours = BestProcessRun(c.ours, c.outputs, "", kRunsEach);
   const TProcessRun peer = BestProcessRun(c.peer, c.outputs, "", kRunsEach);
@@ -152,11 +153,12 @@ inline void Compare(const TComparison& c) {
     return;
   }
   const long memoryLimit = c.pictureKib + kMemorySpareKib;
-  std::printf("%-44s wall %.3f / %.3f s = %.2f (target %.2f %s) | cpu %.3f / %.3f s = %.2f | peak %.1f MiB (limit "
-              "%.1f %s)\n",
+  std::printf("%-44s wall %.3f / %.3f s = %.2f (target %.2f %s) | cpu %.3f / %.3f s = %.2f | peak %.1f / %.1f MiB "
+              "(limit %.1f %s)\n",
               c.what, ours.wall, peer.wall, ours.wall / peer.wall, c.target,
               ours.wall / peer.wall <= c.target ? "met" : "missed", ours.cpu, peer.cpu, ours.cpu / peer.cpu,
-              ours.peakKib / 1024.0, memoryLimit / 1024.0, ours.peakKib <= memoryLimit ? "met" : "missed");
+              ours.peakKib / 1024.0, peer.peakKib / 1024.0, memoryLimit / 1024.0,
+              ours.peakKib <= memoryLimit ? "met" : "missed");
 }
 
 // A binary PPM with maxval 255: width, height and red, green, blue pixels.

@@ -1,5 +1,7 @@
 #pragma once
-// The PNG reader and writer (libpng).
+// The PNG reader (libpng) and writer (libdeflate, zlib for the largest).
+#include <cstddef>
+
 #include "formats/codec_results.h"
 
 struct TPkgStream;
@@ -22,3 +24,9 @@ TReadOutcome ReadPng(TPkgStream* stream, TImage& image, const TProfile& options)
 // kSaveStopped when the progress hook asked to stop; a failed or stopped
 // write leaves the old file, or none, as it was.
 int WritePng(const char* path, TImage& image, const TProfile& options, TDither* ditherer);
+// The writer compresses the filtered rows of a picture in one piece when
+// they take at most this many bytes, else a band at a time (slower, but the
+// memory stays small). Tests lower the limit to reach the bands with small
+// pictures.
+constexpr size_t kPngWholeDeflateBytes = size_t{256} << 20;
+void SetPngWholeDeflateLimit(size_t bytes);

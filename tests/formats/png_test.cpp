@@ -330,6 +330,24 @@ TEST(PngWriter, CommentAndResolutionComeBack) {
   EXPECT_EQ(data[5], 0x9C);
 }
 
+// Pictures above the limit are compressed a band of rows at a time; their
+// files must be the same pictures. Both ways, several bands and IDAT chunks.
+TEST(PngWriter, PicturesCompressedWholeOrInBandsReadBackEqual) {
+  TTempDir dir;
+  const std::string source = dir / "source.bmp";
+  ASSERT_EQ(testsupport::Run("convert -size 1500x1000 -seed 5 plasma:fractal bmp3:'" + source + "'"), 0);
+  const auto image = ReadFile(ReadBmp, source);
+  for (const size_t limit : {kPngWholeDeflateBytes, size_t{0}}) {
+    SCOPED_TRACE(limit);
+    SetPngWholeDeflateLimit(limit);
+    const std::string out = dir / "out.png";
+    ASSERT_EQ(WriteFile(WritePng, image->image, out), kSaveWritten);
+    EXPECT_EQ(testsupport::Run("pngcheck -q '" + out + "' >/dev/null"), 0);
+    EXPECT_EQ(CompareRgb(PeerDecode(source), PeerDecode(out)), "");
+  }
+  SetPngWholeDeflateLimit(kPngWholeDeflateBytes);
+}
+
 TEST(PngWriter, FailedWritesLeaveNoFile) { ExpectFailedWritesLeaveNoFile(WritePng); }
 
 } // namespace
