@@ -23,6 +23,18 @@ enum TCommandId : int {
   kCmShowLog = 168,
   kCmExit = 170,
   kCmEditComments = 205,
+  kCmZoomIn = 301,
+  kCmCrop = 302,
+  kCmZoomOut = 303,
+  kCmRotate = 304,
+  kCmMirror = 305,
+  kCmFlip = 306,
+  kCmBrighter = 307,
+  kCmDimmer = 308,
+  kCmMoreContrast = 309,
+  kCmLessContrast = 310,
+  kCmInvert = 311,
+  kCmResetView = 312,
   kCmReload = 313,
   kCmRunSlideshow = 601,
   kCmGoTo = 602,
@@ -41,4 +53,12 @@ enum TCommandId : int {
   kCmSlideshowDoneEvent = 675,
   kCmClipboardEvent = 688,
   kCmInstall = 901,
+  // The scroll keys, each group in the order left, up, right, down: pan by
+  // an eighth of the visible part, by all of it, by one picture pixel, and
+  // make the visible width or height one pixel smaller or larger.
+  kCmPanLeft = 1101,
+  kCmPanPageLeft = 1105,
+  kCmPanPixelLeft = 1109,
+  kCmNarrower = 1113,
+  kCmLastScroll = 1116,
 };

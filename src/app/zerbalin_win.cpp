@@ -14,6 +14,7 @@
 #include "app/file_commands.h"
 #include "app/package_settings.h"
 #include "app/password.h"
+#include "app/view_commands.h"
 #include "app/wallpaper.h"
 #include "core/display_palette.h"
 #include "core/progress.h"
@@ -104,6 +105,44 @@ constexpr TAccelerator kAccelerators[] = {
     {'L', 0, kCmShowLog},
     {'X', 0, kCmExit},
     {'E', kModifierControl, kCmEditComments},
+    {kVkPageUp, 0, kCmZoomIn},
+    {kVkPageUp, kModifierShift, kCmCrop},
+    {kVkPageDown, 0, kCmZoomOut},
+    {kVkEnd, 0, kCmRotate},
+    {kVkEnd, kModifierShift, kCmMirror},
+    {kVkEnd, kModifierControl, kCmFlip},
+    {kVkAdd, 0, kCmBrighter},
+    {kVkSubtract, 0, kCmDimmer},
+    {kVkMultiply, 0, kCmMoreContrast},
+    {kVkDivide, 0, kCmLessContrast},
+    {kVkCaret, 0, kCmInvert},
+    {kVkHome, 0, kCmResetView},
+    {kVkHome, kModifierShift, kCmReload},
+    {kVkLeft, 0, kCmPanLeft},
+    {kVkLeft + 1, 0, kCmPanLeft + 1},
+    {kVkLeft + 2, 0, kCmPanLeft + 2},
+    {kVkLeft + 3, 0, kCmPanLeft + 3},
+    {kVkLeft, kModifierShift, kCmPanPageLeft},
+    {kVkLeft + 1, kModifierShift, kCmPanPageLeft + 1},
+    {kVkLeft + 2, kModifierShift, kCmPanPageLeft + 2},
+    {kVkLeft + 3, kModifierShift, kCmPanPageLeft + 3},
+    {kVkLeft, kModifierControl, kCmPanPixelLeft},
+    {kVkLeft + 1, kModifierControl, kCmPanPixelLeft + 1},
+    {kVkLeft + 2, kModifierControl, kCmPanPixelLeft + 2},
+    {kVkLeft + 3, kModifierControl, kCmPanPixelLeft + 3},
+    {kVkLeft, kModifierAlt, kCmNarrower},
+    {kVkLeft + 1, kModifierAlt, kCmNarrower + 1},
+    {kVkLeft + 2, kModifierAlt, kCmNarrower + 2},
+    {kVkLeft + 3, kModifierAlt, kCmNarrower + 3},
+    {'1', 0, kCmRepeat1},
+    {'2', 0, kCmRepeat1 + 1},
+    {'3', 0, kCmRepeat1 + 2},
+    {'4', 0, kCmRepeat1 + 3},
+    {'5', 0, kCmRepeat1 + 4},
+    {'6', 0, kCmRepeat1 + 5},
+    {'7', 0, kCmRepeat1 + 6},
+    {'8', 0, kCmRepeat1 + 7},
+    {'9', 0, kCmRepeat9},
 };
 
 } // namespace
@@ -170,8 +209,19 @@ bool TZerbalinWin::Command(int id) {
   case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
   case kCmEditComments: EditComments(); return true;
   case kCmExit: m_system.Quit(); return true;
-  default: return m_show.Command(id);
+  default:
+    if (!IsViewCommand(id)) return m_show.Command(id);
+    ViewCommand(id);
+    return true;
   }
+}
+
+void TZerbalinWin::ViewCommand(int id) {
+  if (!m_hasPicture) return;
+  const TSize client = m_host.ClientSize();
+  const uint32_t effect = ApplyViewCommand(id, *m_image, m_settings, client.width, client.height);
+  if (effect & kEffectRebuildPalette) PrepareDitherer();
+  if (effect & kEffectShowAgain) ShowPicture();
 }
 
 bool TZerbalinWin::Idle() { return m_show.Idle(); }

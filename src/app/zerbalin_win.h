@@ -30,8 +30,19 @@ enum class TTextWindow { Comments, Log };
 inline constexpr int kVkBack = 0x08;
 inline constexpr int kVkReturn = 0x0D;
 inline constexpr int kVkSpace = 0x20;
+inline constexpr int kVkPageUp = 0x21;
+inline constexpr int kVkPageDown = 0x22;
+inline constexpr int kVkEnd = 0x23;
+inline constexpr int kVkHome = 0x24;
+inline constexpr int kVkLeft = 0x25; // then up, right, down
 inline constexpr int kVkInsert = 0x2D;
 inline constexpr int kVkDelete = 0x2E;
+// The characters + - * / on either keyboard part, and the key giving ^.
+inline constexpr int kVkMultiply = 0x6A;
+inline constexpr int kVkAdd = 0x6B;
+inline constexpr int kVkSubtract = 0x6D;
+inline constexpr int kVkDivide = 0x6F;
+inline constexpr int kVkCaret = 0xDC;
 
 // What the main window needs of the window system beyond the host.
 class TWindowSystem {
@@ -155,6 +166,7 @@ private:
   void AddFileArgument(std::string name, bool onlyArgument);
   void RestoreDirectory();
   void ToggleTextWindow(TTextWindow which);
+  void ViewCommand(int id);
   void EditComments();
   void PlaceTextWindow(TTextWindow which);
   bool SaveTo(const std::string& path, int32_t fileType);

@@ -47,6 +47,19 @@ QStringList QtFilters(const std::string& filters) {
   return result;
 }
 
+// The characters whose keys the accelerators know whichever keys (and Shift)
+// type them.
+int CharacterKey(int key) {
+  switch (key) {
+  case Qt::Key_Plus: return kVkAdd;
+  case Qt::Key_Minus: return kVkSubtract;
+  case Qt::Key_Asterisk: return kVkMultiply;
+  case Qt::Key_Slash: return kVkDivide;
+  case Qt::Key_AsciiCircum: return kVkCaret;
+  default: return 0;
+  }
+}
+
 // Qt's key as the accelerators know it: letters and digits as themselves.
 int VirtualKey(int key) {
   if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) return key;
@@ -57,7 +70,15 @@ int VirtualKey(int key) {
   case Qt::Key_Space: return kVkSpace;
   case Qt::Key_Insert: return kVkInsert;
   case Qt::Key_Delete: return kVkDelete;
-  default: return 0;
+  case Qt::Key_PageUp: return kVkPageUp;
+  case Qt::Key_PageDown: return kVkPageDown;
+  case Qt::Key_End: return kVkEnd;
+  case Qt::Key_Home: return kVkHome;
+  case Qt::Key_Left: return kVkLeft;
+  case Qt::Key_Up: return kVkLeft + 1;
+  case Qt::Key_Right: return kVkLeft + 2;
+  case Qt::Key_Down: return kVkLeft + 3;
+  default: return CharacterKey(key);
   }
 }
 
@@ -198,6 +219,24 @@ void TQtMainWindow::BuildMenus() {
   add(file, "Show &log", kCmShowLog, "L");
   file->addSeparator();
   add(file, "E&xit", kCmExit, "X");
+
+  QMenu* image = menuBar()->addMenu(tr("&Image"));
+  add(image, "Zoom &in", kCmZoomIn, "PgUp");
+  add(image, "&Crop", kCmCrop, "Shift+PgUp");
+  add(image, "Zoom &out", kCmZoomOut, "PgDn");
+  image->addSeparator();
+  add(image, "&Rotate", kCmRotate, "End");
+  add(image, "&Mirror", kCmMirror, "Shift+End");
+  add(image, "&Flip", kCmFlip, "Ctrl+End");
+  image->addSeparator();
+  add(image, "&Brighter", kCmBrighter, "+");
+  add(image, "&Dimmer", kCmDimmer, "-");
+  add(image, "More con&trast", kCmMoreContrast, "*");
+  add(image, "&Less contrast", kCmLessContrast, "/");
+  add(image, "In&vert", kCmInvert, "^");
+  image->addSeparator();
+  add(image, "R&eset", kCmResetView, "Home");
+  add(image, "Re&load", kCmReload, "Shift+Home");
 }
 
 void TQtMainWindow::RunIdle() {
@@ -231,7 +270,9 @@ void TQtMainWindow::closeEvent(QCloseEvent* event) {
 
 void TQtMainWindow::keyPressEvent(QKeyEvent* event) {
   if (m_window->Input({TShowInput::kKey, 0, 0})) return;
-  const int command = m_window->AcceleratorCommand(VirtualKey(event->key()), ModifierBits(event->modifiers()));
+  unsigned modifiers = ModifierBits(event->modifiers());
+  if (CharacterKey(event->key())) modifiers &= ~kModifierShift;
+  const int command = m_window->AcceleratorCommand(VirtualKey(event->key()), modifiers);
   if (command)
     PostCommand(command);
   else

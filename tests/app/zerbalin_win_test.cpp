@@ -8,6 +8,7 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "settings/profile.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
 
@@ -298,3 +299,79 @@ TEST_F(ZerbalinWinTest, TextWindowsToggleAndRememberTheirPlace) {
 }
 
 } // namespace
+
+namespace {
+
+// The picture's output size in the window, and the part of it shown.
+struct TShownView {
+  int32_t width, height, cropLeft, cropWidth;
+};
+
+TShownView ShownView(const TZerbalinWin& window) {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  window.Image().OutputRect(left, top, right, bottom);
+  return {right - left, bottom - top, window.Image().m_cropRect[0], window.Image().m_cropRect[1]};
+}
+
+} // namespace
+
+// Zoom steps by the keys of the Image menu, panning by the arrows, and the
+// reset; with the default factor 2 and a window larger than the picture.
+TEST_F(ZerbalinWinTest, ImageKeysZoomPanAndResetTheView) {
+  m_host.clientSize = {200, 150};
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  auto press = [&](int key, unsigned modifiers) {
+    window->Command(window->AcceleratorCommand(key, modifiers));
+    Run(*window, 5);
+  };
+  EXPECT_EQ(ShownView(*window).width, 64);
+  press(kVkPageUp, 0);
+  EXPECT_EQ(ShownView(*window).width, 128);
+  press(kVkPageUp, 0);
+  // 256 x 192 would not fit: the crop narrows to what 200 x 150 shows.
+  const TShownView zoomed = ShownView(*window);
+  EXPECT_EQ(zoomed.width, 200);
+  EXPECT_EQ(zoomed.height, 148);
+  EXPECT_EQ(zoomed.cropWidth, 50);
+  press(kVkLeft + 2, 0); // right by an eighth of the visible width
+  EXPECT_EQ(ShownView(*window).cropLeft, zoomed.cropLeft + 50 / 8);
+  press(kVkLeft, kModifierControl); // left by one pixel
+  EXPECT_EQ(ShownView(*window).cropLeft, zoomed.cropLeft + 50 / 8 - 1);
+  press(kVkLeft + 2, kModifierShift); // right by all of it, held at the edge
+  EXPECT_EQ(ShownView(*window).cropLeft, 64 - 50);
+  press(kVkLeft, kModifierAlt); // one pixel narrower
+  EXPECT_EQ(ShownView(*window).cropWidth, 49);
+  press(kVkPageDown, 0);
+  press(kVkPageDown, 0);
+  EXPECT_EQ(ShownView(*window).width, 64);
+  press(kVkPageUp, 0);
+  press(kVkHome, 0);
+  EXPECT_EQ(ShownView(*window).width, 64);
+  EXPECT_EQ(ShownView(*window).cropWidth, 64);
+}
+
+// Turns and tone are settings: they stay for the next picture; Reset
+// returns them to neutral. Commands at their limits change nothing.
+TEST_F(ZerbalinWinTest, ImageCommandsTurnAndToneThroughTheSettings) {
+  m_host.clientSize = {200, 150};
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif"});
+  Run(*window, 20);
+  window->Command(kCmRotate);
+  EXPECT_EQ(window->Settings().Get(IntKey::Rotate), 3);
+  EXPECT_EQ(ShownView(*window).width, 48);
+  window->Command(kCmMirror);
+  EXPECT_EQ(window->Settings().Get(IntKey::Rotate), 1);
+  for (int i = 0; i < 6; ++i) window->Command(window->AcceleratorCommand(kVkAdd, 0));
+  EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 9);
+  window->Command(window->AcceleratorCommand(kVkCaret, 0));
+  EXPECT_EQ(window->Settings().Get(IntKey::Invert), 1);
+  window->Command(kCmNext);
+  Run(*window, 20);
+  EXPECT_EQ(ShownView(*window).width, 20); // b.gif, 30 x 20, transposed
+  window->Command(kCmResetView);
+  EXPECT_EQ(window->Settings().Get(IntKey::Rotate), 0);
+  EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 5);
+  EXPECT_EQ(window->Settings().Get(IntKey::Invert), 0);
+  EXPECT_EQ(ShownView(*window).width, 30);
+}

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <filesystem>
@@ -71,6 +72,27 @@ TEST_F(MainWindowTest, ShowsTheLoadedPictureFittedOnTheBackground) {
   EXPECT_EQ(small.pixelColor(small.width() / 2, 2), QColor(Qt::red));
   EXPECT_EQ(small.pixelColor(small.width() / 2, small.height() - 3), QColor(Qt::blue));
   EXPECT_EQ(small.pixelColor(2, small.height() / 2), QColor(Qt::green));
+  window.close();
+}
+
+// Keys reach the Image menu's commands: End turns the picture a quarter
+// clockwise, and ^ (typed with Shift) inverts it.
+TEST_F(MainWindowTest, ImageKeysTurnAndInvertThePicture) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str(), "-BackgroundRed=0", "-BackgroundGreen=255", "-BackgroundBlue=0"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(5, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+  QKeyEvent caret(QEvent::KeyPress, Qt::Key_AsciiCircum, Qt::ShiftModifier, QStringLiteral("^"));
+  QCoreApplication::sendEvent(&window, &end);
+  QCoreApplication::sendEvent(&window, &caret);
+  ProcessUntil([] { return false; });
+  const QImage shot = window.centralWidget()->grab().toImage();
+  const int w = shot.width(), h = shot.height();
+  EXPECT_EQ(shot.pixelColor(w / 2 - 20, h / 2), QColor(Qt::yellow));
+  EXPECT_EQ(shot.pixelColor(w / 2 + 20, h / 2), QColor(Qt::cyan));
+  EXPECT_EQ(shot.pixelColor(w / 2, h / 2 + 25), QColor(Qt::green));
   window.close();
 }
 
