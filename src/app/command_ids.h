@@ -52,7 +52,15 @@ enum TCommandId : int {
   kCmScreenDoneEvent = 662,
   kCmSlideshowDoneEvent = 675,
   kCmClipboardEvent = 688,
+  kCmSaveOptions = 801,
+  kCmRestoreOptions = 802,
+  kCmDefaultOptions = 803,
+  kCmRememberOptions = 804,
+  kCmQuickLook = 851,
+  kCmAutoScale = 875,
+  kCmAutoFit = 876,
   kCmInstall = 901,
+  kCmAbout = 1003,
   // The scroll keys, each group in the order left, up, right, down: pan by
   // an eighth of the visible part, by all of it, by one picture pixel, and
   // make the visible width or height one pixel smaller or larger.

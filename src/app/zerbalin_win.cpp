@@ -134,6 +134,17 @@ constexpr TAccelerator kAccelerators[] = {
     {kVkLeft + 1, kModifierAlt, kCmNarrower + 1},
     {kVkLeft + 2, kModifierAlt, kCmNarrower + 2},
     {kVkLeft + 3, kModifierAlt, kCmNarrower + 3},
+    {'R', 0, kCmRunSlideshow},
+    {'G', 0, kCmGoTo},
+    {'F', 0, kCmFileSpec},
+    {kVkF1 + 4, 0, kCmSaveOptions},
+    {kVkF1 + 5, 0, kCmRestoreOptions},
+    {kVkF1 + 6, 0, kCmDefaultOptions},
+    {kVkF1 + 7, 0, kCmRememberOptions},
+    {'Q', 0, kCmQuickLook},
+    {kVkTab, 0, kCmAutoScale},
+    {kVkTab, kModifierShift, kCmAutoFit},
+    {'A', 0, kCmAbout},
     {'1', 0, kCmRepeat1},
     {'2', 0, kCmRepeat1 + 1},
     {'3', 0, kCmRepeat1 + 2},
@@ -209,11 +220,107 @@ bool TZerbalinWin::Command(int id) {
   case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
   case kCmEditComments: EditComments(); return true;
   case kCmExit: m_system.Quit(); return true;
+  case kCmSaveOptions:
+    StoreWindowPlacements();
+    m_settings.WriteAll();
+    return true;
+  case kCmRestoreOptions: ReplaceSettings(true); return true;
+  case kCmDefaultOptions: ReplaceSettings(false); return true;
   default:
+    if (const TOptionCommand* option = FindOptionCommand(id)) {
+      OptionCommand(*option);
+      return true;
+    }
     if (!IsViewCommand(id)) return m_show.Command(id);
     ViewCommand(id);
     return true;
   }
+}
+
+bool TZerbalinWin::CommandEnabled(int id) const {
+  switch (id) {
+  case kCmSaveAs:
+  case kCmSaveWallpaper:
+  case kCmCopyImage:
+  case kCmMoveImage:
+  case kCmDeleteImage:
+  case kCmEditComments: return m_hasPicture;
+  case kCmCopyImage + 1:
+  case kCmMoveImage + 1:
+  case kCmDeleteImage + 1: return !CurrentFile(1).empty();
+  case kCmCopyMovie:
+  case kCmMoveMovie:
+  case kCmDeleteMovie: return !CurrentFile(2).empty();
+  case kCmGoTo: return !m_list.IsEmpty();
+  case kCmRunSlideshow: return m_show.Running() || !m_list.IsEmpty();
+  default: return m_hasPicture || !IsViewCommand(id);
+  }
+}
+
+std::optional<bool> TZerbalinWin::CommandChecked(int id) const {
+  if (const TOptionCommand* option = FindOptionCommand(id)) {
+    if (option->kind == TOptionKind::Number) return std::nullopt;
+    return OptionChecked(*option, m_settings);
+  }
+  if (id == kCmShowComments) return m_settings.Get(IntKey::ShowComments) != 0;
+  if (id == kCmShowLog) return m_settings.Get(IntKey::ShowLog) != 0;
+  return m_show.Checked(id);
+}
+
+// A changed setting takes effect at once: the display colours and dithering
+// on the picture shown, the automatic scaling and fitting on its view.
+void TZerbalinWin::OptionCommand(const TOptionCommand& option) {
+  if (!ApplyOptionCommand(option, m_settings, m_host)) return;
+  switch (option.key) {
+  case IntKey::DitherQuality:
+    m_ditherer.SetQuality(m_settings.Get(IntKey::DitherQuality));
+    ShowAgain();
+    break;
+  case IntKey::DisplayInColor: ShowAgain(); break;
+  case IntKey::AutoScale:
+  case IntKey::AutoFit: Resized(); break;
+  default: break;
+  }
+}
+
+void TZerbalinWin::ShowAgain() {
+  if (!m_hasPicture) return;
+  PrepareDitherer();
+  ShowPicture();
+}
+
+// The placements of the windows shown go into the settings.
+void TZerbalinWin::StoreWindowPlacements() {
+  StorePlacement(m_settings, kImagePlacement, m_system.MainWindowPlacement());
+  if (m_settings.Get(IntKey::ShowLog))
+    StorePlacement(m_settings, kLogPlacement, m_system.TextWindowPlacement(TTextWindow::Log));
+  if (m_settings.Get(IntKey::ShowComments))
+    StorePlacement(m_settings, kCommentsPlacement, m_system.TextWindowPlacement(TTextWindow::Comments));
+}
+
+// Restore options reads the settings file again, Default options returns
+// to the defaults; either way the windows follow the new values.
+void TZerbalinWin::ReplaceSettings(bool fromFile) {
+  StoreWindowPlacements();
+  const TProfile before = m_settings;
+  if (fromFile)
+    m_settings.Read();
+  else
+    m_settings.ResetToDefaults();
+  ApplyOptionChanges(before);
+}
+
+void TZerbalinWin::ApplyOptionChanges(const TProfile& before) {
+  for (const TTextWindow which : {TTextWindow::Log, TTextWindow::Comments}) {
+    const IntKey key = which == TTextWindow::Log ? IntKey::ShowLog : IntKey::ShowComments;
+    if (m_settings.Get(key))
+      PlaceTextWindow(which);
+    else if (before.Get(key))
+      m_system.HideTextWindow(which);
+  }
+  m_ditherer.SetQuality(m_settings.Get(IntKey::DitherQuality));
+  HandSettingsToPackage(m_settings, kMainWindowHandle);
+  ShowAgain();
 }
 
 void TZerbalinWin::ViewCommand(int id) {
@@ -690,11 +797,7 @@ bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, s
 // Exit -------------------------------------------------------------------------
 
 void TZerbalinWin::WriteSettingsOnExit() {
-  StorePlacement(m_settings, kImagePlacement, m_system.MainWindowPlacement());
-  if (m_settings.Get(IntKey::ShowLog))
-    StorePlacement(m_settings, kLogPlacement, m_system.HideTextWindow(TTextWindow::Log));
-  if (m_settings.Get(IntKey::ShowComments))
-    StorePlacement(m_settings, kCommentsPlacement, m_system.HideTextWindow(TTextWindow::Comments));
+  StoreWindowPlacements();
   if (m_settings.Get(IntKey::RememberOptions)) {
     // What a batch keyword forced is not the user's choice: the next start
     // with one file must show it, not convert its folder and exit.

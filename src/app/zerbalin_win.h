@@ -10,12 +10,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/file_commands.h"
 #include "app/log.h"
+#include "app/option_commands.h"
 #include "app/text_model.h"
 #include "core/dither.h"
 #include "core/image.h"
@@ -28,6 +30,7 @@ enum class TTextWindow { Comments, Log };
 
 // Key codes of the keys the accelerators use besides letters and digits.
 inline constexpr int kVkBack = 0x08;
+inline constexpr int kVkTab = 0x09;
 inline constexpr int kVkReturn = 0x0D;
 inline constexpr int kVkSpace = 0x20;
 inline constexpr int kVkPageUp = 0x21;
@@ -37,6 +40,7 @@ inline constexpr int kVkHome = 0x24;
 inline constexpr int kVkLeft = 0x25; // then up, right, down
 inline constexpr int kVkInsert = 0x2D;
 inline constexpr int kVkDelete = 0x2E;
+inline constexpr int kVkF1 = 0x70; // then F2 ... F12
 // The characters + - * / on either keyboard part, and the key giving ^.
 inline constexpr int kVkMultiply = 0x6A;
 inline constexpr int kVkAdd = 0x6B;
@@ -59,6 +63,7 @@ public:
   // was.
   virtual void ShowTextWindow(TTextWindow which, const TPlacement& placement) = 0;
   virtual TPlacement HideTextWindow(TTextWindow which) = 0;
+  virtual TPlacement TextWindowPlacement(TTextWindow which) = 0;
   // The text or title of a shown text window changed.
   virtual void RefreshTextWindow(TTextWindow which, const std::string& title) = 0;
   // The main window's current placement.
@@ -123,6 +128,10 @@ public:
   bool IsBatchRun() const;
   // Copies every log line to standard error, for runs without a screen.
   void EchoLog(bool on) { m_echoLog = on; }
+  // Whether a menu command can run now (the current picture, sound or movie
+  // it needs is there), and its check mark (nullopt: the item has none).
+  bool CommandEnabled(int id) const;
+  std::optional<bool> CommandChecked(int id) const;
   // The command a key gives (Windows virtual-key codes: letters 'A'..'Z',
   // kVk* below), or 0.
   int AcceleratorCommand(int virtualKey, unsigned modifiers) const;
@@ -167,6 +176,11 @@ private:
   void RestoreDirectory();
   void ToggleTextWindow(TTextWindow which);
   void ViewCommand(int id);
+  void OptionCommand(const TOptionCommand& option);
+  void StoreWindowPlacements();
+  void ReplaceSettings(bool fromFile);
+  void ApplyOptionChanges(const TProfile& before);
+  void ShowAgain();
   void EditComments();
   void PlaceTextWindow(TTextWindow which);
   bool SaveTo(const std::string& path, int32_t fileType);

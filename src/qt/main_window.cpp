@@ -20,6 +20,7 @@
 #include "app/busy.h"
 #include "app/command_ids.h"
 #include "platform/machine.h"
+#include "qt/menus.h"
 #include "qt/text_window.h"
 
 namespace {
@@ -65,6 +66,8 @@ int VirtualKey(int key) {
   if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) return key;
   switch (key) {
   case Qt::Key_Backspace: return kVkBack;
+  case Qt::Key_Tab:
+  case Qt::Key_Backtab: return kVkTab;
   case Qt::Key_Return:
   case Qt::Key_Enter: return kVkReturn;
   case Qt::Key_Space: return kVkSpace;
@@ -78,7 +81,9 @@ int VirtualKey(int key) {
   case Qt::Key_Up: return kVkLeft + 1;
   case Qt::Key_Right: return kVkLeft + 2;
   case Qt::Key_Down: return kVkLeft + 3;
-  default: return CharacterKey(key);
+  default:
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return kVkF1 + (key - Qt::Key_F1);
+    return CharacterKey(key);
   }
 }
 
@@ -129,7 +134,8 @@ TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std
   m_canvas->SetWindow(m_window.get());
   m_canvas->SetUnseen(headless && m_window->IsBatchRun());
   // A batch run without a screen is never seen: it builds no menus.
-  if (!(headless && m_window->IsBatchRun())) BuildMenus();
+  if (!(headless && m_window->IsBatchRun()))
+    BuildMenuBar(menuBar(), *m_window, [this](int command) { PostCommand(command); });
   // The idle step runs whenever the queue has run dry, and the timer wakes
   // the loop four times a second so that the show's delays are kept.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { RunIdle(); });
@@ -184,61 +190,6 @@ void TQtMainWindow::HandOver(const std::string& name) {
   m_window->DropFiles({name});
 }
 
-void TQtMainWindow::BuildMenus() {
-  QMenu* file = menuBar()->addMenu(tr("&File"));
-  auto add = [this](QMenu* menu, const char* text, int command, const char* key) {
-    QAction* action = menu->addAction(QString::fromUtf8(text));
-    // The key is shown only; the core's accelerators take the keys.
-    if (key) action->setText(action->text() + QLatin1Char('\t') + QString::fromUtf8(key));
-    connect(action, &QAction::triggered, this, [this, command] { PostCommand(command); });
-  };
-  add(file, "&Open...", kCmOpen, "O");
-  QMenu* convert = file->addMenu(tr("Con&vert"));
-  const char* const types[] = {"GIF...", "BMP...", "PCX...", "TGA...", "JPG...", "TIF..."};
-  for (int i = 0; i < 6; ++i) add(convert, types[i], kCmConvertGif + i, nullptr);
-  add(file, "Save &as...", kCmSaveAs, "V");
-  add(file, "Save &wallpaper", kCmSaveWallpaper, "W");
-  file->addSeparator();
-  add(file, "&Next", kCmNext, "Space");
-  add(file, "&Random", kCmRandom, "Enter");
-  add(file, "&Previous", kCmPrevious, "Backspace");
-  file->addSeparator();
-  add(file, "Copy image...", kCmCopyImage, "Ins");
-  add(file, "Copy sound...", kCmCopyImage + 1, "Ctrl+Ins");
-  add(file, "Copy movie...", kCmCopyMovie, "Alt+Ins");
-  add(file, "Move image...", kCmMoveImage, "Shift+Ins");
-  add(file, "Move sound...", kCmMoveImage + 1, "Ctrl+Shift+Ins");
-  add(file, "Move movie...", kCmMoveMovie, "Alt+Shift+Ins");
-  add(file, "Delete image", kCmDeleteImage, "Del");
-  add(file, "Delete sound", kCmDeleteImage + 1, "Ctrl+Del");
-  add(file, "Delete movie", kCmDeleteMovie, "Alt+Del");
-  add(file, "Delete files...", kCmDeleteFiles, "Shift+Del");
-  file->addSeparator();
-  add(file, "Show co&mments", kCmShowComments, "H");
-  add(file, "&Edit comments...", kCmEditComments, "Ctrl+E");
-  add(file, "Show &log", kCmShowLog, "L");
-  file->addSeparator();
-  add(file, "E&xit", kCmExit, "X");
-
-  QMenu* image = menuBar()->addMenu(tr("&Image"));
-  add(image, "Zoom &in", kCmZoomIn, "PgUp");
-  add(image, "&Crop", kCmCrop, "Shift+PgUp");
-  add(image, "Zoom &out", kCmZoomOut, "PgDn");
-  image->addSeparator();
-  add(image, "&Rotate", kCmRotate, "End");
-  add(image, "&Mirror", kCmMirror, "Shift+End");
-  add(image, "&Flip", kCmFlip, "Ctrl+End");
-  image->addSeparator();
-  add(image, "&Brighter", kCmBrighter, "+");
-  add(image, "&Dimmer", kCmDimmer, "-");
-  add(image, "More con&trast", kCmMoreContrast, "*");
-  add(image, "&Less contrast", kCmLessContrast, "/");
-  add(image, "In&vert", kCmInvert, "^");
-  image->addSeparator();
-  add(image, "R&eset", kCmResetView, "Home");
-  add(image, "Re&load", kCmReload, "Shift+Home");
-}
-
 void TQtMainWindow::RunIdle() {
   if (m_inIdle || m_closing || m_pendingCommands > 0 || BusyIsActive()) return;
   m_inIdle = true;
@@ -252,8 +203,19 @@ void TQtMainWindow::RunIdle() {
 bool TQtMainWindow::event(QEvent* event) {
   if (event->type() != kCommandEvent) return QMainWindow::event(event);
   --m_pendingCommands;
-  if (!m_closing) m_window->Command(static_cast<TCommandEvent*>(event)->command);
+  const int command = static_cast<TCommandEvent*>(event)->command;
+  if (command == kCmAbout)
+    ShowAbout();
+  else if (!m_closing)
+    m_window->Command(command);
   return true;
+}
+
+void TQtMainWindow::ShowAbout() {
+  QMessageBox::about(this, tr("About Zerbalin"),
+                     tr("<b>Zerbalin</b><p>Picture viewer, converter and slide-show player.</p>"
+                        "<p>It reads GIF, BMP, PCX, TGA, JPEG, TIFF, PNG, WebP, HEIF, metafiles and camera "
+                        "files, also from ZIP archives, encoded mail, web pages and multi-page files.</p>"));
 }
 
 void TQtMainWindow::closeEvent(QCloseEvent* event) {
@@ -442,14 +404,17 @@ void TQtMainWindow::ShowTextWindow(TTextWindow which, const TPlacement& placemen
   window->show();
 }
 
-TPlacement TQtMainWindow::HideTextWindow(TTextWindow which) {
+TPlacement TQtMainWindow::TextWindowPlacement(TTextWindow which) {
   TQtTextWindow* window = TextWindow(which);
   if (!window) return {};
   const QRect normal = window->normalGeometry();
-  const TPlacement placement =
-      ReadPlacement({normal.x(), normal.y(), normal.width(), normal.height()},
-                    window->isMaximized() ? TShowState::Maximised : TShowState::Normal, ScreenSize());
-  window->hide();
+  return ReadPlacement({normal.x(), normal.y(), normal.width(), normal.height()},
+                       window->isMaximized() ? TShowState::Maximised : TShowState::Normal, ScreenSize());
+}
+
+TPlacement TQtMainWindow::HideTextWindow(TTextWindow which) {
+  const TPlacement placement = TextWindowPlacement(which);
+  if (TQtTextWindow* window = TextWindow(which)) window->hide();
   activateWindow();
   return placement;
 }

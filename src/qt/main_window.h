@@ -78,6 +78,7 @@ public:
   bool ChooseSaveName(const std::string& caption, const std::string& filters, int32_t& typeIndex,
                       std::string& name) override;
   void ShowTextWindow(TTextWindow which, const TPlacement& placement) override;
+  TPlacement TextWindowPlacement(TTextWindow which) override;
   TPlacement HideTextWindow(TTextWindow which) override;
   void RefreshTextWindow(TTextWindow which, const std::string& title) override;
   TPlacement MainWindowPlacement() override;
@@ -98,9 +99,11 @@ protected:
   void dropEvent(QDropEvent* event) override;
 
 private:
-  void BuildMenus();
   bool RunFileDialog(QFileDialog& dialog, const std::string& filters, int32_t& typeIndex, QStringList& names);
   void RunIdle();
+  void ShowAbout();
+  // Tab and Shift+Tab are the window's keys, not focus moves.
+  bool focusNextPrevChild(bool) override { return false; }
   TQtTextWindow*& TextWindow(TTextWindow which) { return which == TTextWindow::Log ? m_logWindow : m_commentsWindow; }
 
   StartMode m_mode;

@@ -110,6 +110,16 @@ bool TSlideShow::Command(int id) {
   return true;
 }
 
+std::optional<bool> TSlideShow::Checked(int id) const {
+  if (const TEventMenu* menu = EventMenuOf(id)) return m_settings.Get(menu->setting) == id - menu->firstItem;
+  switch (id) {
+  case kCmRunSlideshow: return Running();
+  case kCmRandomOrder: return m_settings.Get(IntKey::RandomOrder) != 0;
+  case kCmEraseNewPages: return m_settings.Get(IntKey::EraseNewPages) != 0;
+  default: return std::nullopt;
+  }
+}
+
 // Steps repeat-count times along the link of the command; Previous goes back
 // along the order the show went forward in.
 void TSlideShow::Move(int id) {

@@ -8,6 +8,7 @@
 // It reaches the window system only through the host and TShowWindow, so
 // every rule runs in tests with a manual clock.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,9 @@ public:
 
   // Handles the engine's commands; false for any other id.
   bool Command(int id);
+  // The check mark of the engine's menu items (Run slide show, Random order,
+  // Erase new pages, the event actions); nullopt for the others.
+  std::optional<bool> Checked(int id) const;
   // The idle step, run whenever the message queue is empty. True when it
   // acted (carried out the events of a display or moved on), so that the
   // loop runs it again at once instead of waiting for its timer.

@@ -29,6 +29,7 @@ public:
     return true;
   }
   void ShowTextWindow(TTextWindow which, const TPlacement&) override { shown[static_cast<int>(which)] = true; }
+  TPlacement TextWindowPlacement(TTextWindow) override { return {100, 200, 300, 400, 0}; }
   TPlacement HideTextWindow(TTextWindow which) override {
     shown[static_cast<int>(which)] = false;
     return {100, 200, 300, 400, 0};
@@ -374,4 +375,52 @@ TEST_F(ZerbalinWinTest, ImageCommandsTurnAndToneThroughTheSettings) {
   EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 5);
   EXPECT_EQ(window->Settings().Get(IntKey::Invert), 0);
   EXPECT_EQ(ShownView(*window).width, 30);
+}
+
+// Settings items of the menus: check items flip, radio items choose, number
+// prompts clamp to the setting's range; the marks follow the settings.
+TEST_F(ZerbalinWinTest, OptionCommandsSetTheSettingsTheirMarksShow) {
+  auto window = Start({});
+  Run(*window, 5);
+  EXPECT_FALSE(window->CommandEnabled(kCmZoomIn)) << "no picture";
+  EXPECT_FALSE(window->CommandEnabled(kCmGoTo)) << "empty list";
+  const int autoScale = 875, tiffLzw = 848, tiffNone = 844, jpegQuality = 840, lowDithering = 858;
+  EXPECT_EQ(window->CommandChecked(autoScale), false);
+  window->Command(autoScale);
+  EXPECT_EQ(window->Settings().Get(IntKey::AutoScale), 1);
+  EXPECT_EQ(window->CommandChecked(autoScale), true);
+  window->Command(tiffLzw);
+  EXPECT_EQ(window->Settings().Get(IntKey::TIFFCompression), 5);
+  EXPECT_EQ(window->CommandChecked(tiffLzw), true);
+  EXPECT_EQ(window->CommandChecked(tiffNone), false);
+  m_host.promptAnswers = {"250"};
+  window->Command(jpegQuality);
+  EXPECT_EQ(window->Settings().Get(IntKey::JPEGOutputQuality), 100);
+  EXPECT_EQ(window->CommandChecked(jpegQuality), std::nullopt);
+  window->Command(kCmMouseButtonEvent + 2);
+  EXPECT_EQ(window->CommandChecked(kCmMouseButtonEvent + 2), true);
+  EXPECT_EQ(window->CommandChecked(kCmMouseButtonEvent), false);
+  window->Command(lowDithering);
+  EXPECT_EQ(window->Settings().Get(IntKey::DitherQuality), 1);
+}
+
+// Save options writes the settings; Restore options reads them back and
+// Default options returns to the defaults, the log window following.
+TEST_F(ZerbalinWinTest, SavedOptionsComeBackAndDefaultsReplaceThem) {
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  EXPECT_TRUE(window->CommandEnabled(kCmZoomIn));
+  window->Command(kCmBrighter);
+  window->Command(kCmShowLog);
+  window->Command(kCmSaveOptions);
+  window->Command(kCmBrighter);
+  window->Command(kCmShowLog);
+  EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 7);
+  EXPECT_FALSE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
+  window->Command(kCmRestoreOptions);
+  EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 6);
+  EXPECT_TRUE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
+  window->Command(kCmDefaultOptions);
+  EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 5);
+  EXPECT_FALSE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
 }

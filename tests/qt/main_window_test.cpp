@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <filesystem>
 
@@ -93,6 +94,32 @@ TEST_F(MainWindowTest, ImageKeysTurnAndInvertThePicture) {
   EXPECT_EQ(shot.pixelColor(w / 2 - 20, h / 2), QColor(Qt::yellow));
   EXPECT_EQ(shot.pixelColor(w / 2 + 20, h / 2), QColor(Qt::cyan));
   EXPECT_EQ(shot.pixelColor(w / 2, h / 2 + 25), QColor(Qt::green));
+  window.close();
+}
+
+// The menus carry every command: an item runs it, and opening a menu shows
+// the core's check marks and enabling.
+TEST_F(MainWindowTest, MenuItemsRunCommandsAndShowTheirState) {
+  const char* argv[] = {"zerbalin"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(1, argv), false);
+  window.Begin();
+  ProcessUntil([] { return false; });
+  auto item = [&](int command) -> QAction* {
+    for (QAction* action : window.findChildren<QAction*>())
+      if (!action->menu() && !action->isSeparator() && action->data().toInt() == command) return action;
+    return nullptr;
+  };
+  auto open = [](QAction* action) { emit qobject_cast<QMenu*>(action->parent())->aboutToShow(); };
+  QAction* autoScale = item(875);
+  QAction* zoomIn = item(kCmZoomIn);
+  ASSERT_TRUE(autoScale && zoomIn);
+  open(zoomIn);
+  EXPECT_FALSE(zoomIn->isEnabled()) << "no picture";
+  EXPECT_TRUE(autoScale->isCheckable());
+  autoScale->trigger();
+  ProcessUntil([] { return false; });
+  open(autoScale);
+  EXPECT_TRUE(autoScale->isChecked());
   window.close();
 }
 
