@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/busy.h"
@@ -281,6 +282,85 @@ void TZerbalinWin::OptionCommand(const TOptionCommand& option) {
   case IntKey::AutoFit: Resized(); break;
   default: break;
   }
+}
+
+bool TZerbalinWin::MouseDown(TMouseButton button, int32_t x, int32_t y, unsigned modifiers) {
+  m_drag = {m_hasPicture && modifiers == 0 && BoundMouseCommand(m_settings, button, false, 0) == 0, button, x, y};
+  return m_drag.active;
+}
+
+void TZerbalinWin::MouseUp(TMouseButton button, int32_t x, int32_t y, unsigned modifiers) {
+  if (m_drag.active && m_drag.button == button) {
+    m_drag.active = false;
+    if (BusyCheck()) return;
+    if (button == TMouseButton::Left)
+      ZoomGesture(x, y);
+    else
+      PanGesture(x, y);
+    ShowPicture();
+    return;
+  }
+  if (const int command = BoundMouseCommand(m_settings, button, false, modifiers)) {
+    m_host.PostCommand(command);
+    return;
+  }
+  const unsigned keys = modifiers & (kModifierControl | kModifierShift);
+  if (button != TMouseButton::Left || keys == 0) return;
+  if (keys == (kModifierControl | kModifierShift)) {
+    m_host.PostCommand(kCmRotate);
+  } else if (keys == kModifierShift) {
+    m_host.PostCommand(kCmCrop);
+  } else if (m_hasPicture && !BusyCheck()) {
+    CentreOn(*m_image, x, y);
+    ViewCommand(kCmZoomOut);
+  }
+}
+
+void TZerbalinWin::MouseDoubleClick(TMouseButton button, unsigned modifiers) {
+  m_drag.active = false;
+  if (const int command = BoundMouseCommand(m_settings, button, true, modifiers)) {
+    m_host.PostCommand(command);
+    return;
+  }
+  // Unbound, a plain right double-click resets the view as a new window
+  // size does.
+  if (button == TMouseButton::Right && (modifiers & (kModifierControl | kModifierShift)) == 0 && !BusyCheck())
+    Resized();
+}
+
+// A dragged rectangle becomes the view; a small one only marks where to
+// zoom in.
+void TZerbalinWin::ZoomGesture(int32_t x, int32_t y) {
+  const TSize client = m_host.ClientSize();
+  const bool autoScale = m_settings.Get(IntKey::AutoScale);
+  const bool autoFit = m_settings.Get(IntKey::AutoFit);
+  if (std::abs(x - m_drag.x) > kDragThreshold || std::abs(y - m_drag.y) > kDragThreshold) {
+    ZoomToRect(*m_image, std::min(x, m_drag.x), std::min(y, m_drag.y), std::max(x, m_drag.x), std::max(y, m_drag.y),
+               client.width, client.height, autoScale, autoFit);
+    return;
+  }
+  CentreOn(*m_image, (x + m_drag.x) / 2, (y + m_drag.y) / 2);
+  ZoomStep(*m_image, ZoomDirection::In, client.width, client.height, autoScale, autoFit);
+}
+
+// The picture follows the pointer: the distance dragged on the screen,
+// in picture pixels; a short drag centres there and zooms out.
+void TZerbalinWin::PanGesture(int32_t x, int32_t y) {
+  const int32_t dx = x - m_drag.x;
+  const int32_t dy = y - m_drag.y;
+  if (std::abs(dx) > kDragThreshold || std::abs(dy) > kDragThreshold) {
+    int32_t left = 0, top = 0, right = 0, bottom = 0, cropWidth = 0, cropHeight = 0;
+    m_image->OutputRect(left, top, right, bottom);
+    m_image->CropSize(cropWidth, cropHeight);
+    const int64_t width = std::max(right - left, 1), height = std::max(bottom - top, 1);
+    Pan(*m_image, static_cast<int32_t>(-dx * int64_t{cropWidth} / width),
+        static_cast<int32_t>(-dy * int64_t{cropHeight} / height));
+    return;
+  }
+  const TSize client = m_host.ClientSize();
+  CentreOn(*m_image, (x + m_drag.x) / 2, (y + m_drag.y) / 2);
+  ZoomStep(*m_image, ZoomDirection::Out, client.width, client.height, m_settings.Get(IntKey::AutoScale),
+           m_settings.Get(IntKey::AutoFit));
 }
 
 void TZerbalinWin::ShowAgain() {

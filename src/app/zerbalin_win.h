@@ -17,6 +17,7 @@
 #include "app/command_line.h"
 #include "app/file_commands.h"
 #include "app/log.h"
+#include "app/mouse_bindings.h"
 #include "app/option_commands.h"
 #include "app/text_model.h"
 #include "core/dither.h"
@@ -113,6 +114,14 @@ public:
   // Keys, buttons and movement, before their normal handling; true when the
   // slide show took the message.
   bool Input(const TShowInput& input) { return m_show.Input(input); }
+  // The mouse over the client area, after the slide show's events had their
+  // turn (mouse_bindings.h). A press starts a drag gesture, and answers
+  // true, when the button's plain click is bound to no command; a release
+  // ends the gesture or runs the click's command or gesture; a double-click
+  // runs its own.
+  bool MouseDown(TMouseButton button, int32_t x, int32_t y, unsigned modifiers);
+  void MouseUp(TMouseButton button, int32_t x, int32_t y, unsigned modifiers);
+  void MouseDoubleClick(TMouseButton button, unsigned modifiers);
   // The client area changed size.
   void Resized();
 
@@ -181,6 +190,8 @@ private:
   void ReplaceSettings(bool fromFile);
   void ApplyOptionChanges(const TProfile& before);
   void ShowAgain();
+  void ZoomGesture(int32_t x, int32_t y);
+  void PanGesture(int32_t x, int32_t y);
   void EditComments();
   void PlaceTextWindow(TTextWindow which);
   bool SaveTo(const std::string& path, int32_t fileType);
@@ -212,6 +223,12 @@ private:
   std::string m_zipPassword;
   // The values a batch keyword replaced, written at exit in their place.
   std::map<int, int32_t> m_beforeBatch;
+  struct TDrag {
+    bool active = false;
+    TMouseButton button = TMouseButton::Left;
+    int32_t x = 0;
+    int32_t y = 0;
+  } m_drag;
   bool m_hasPicture = false;
   bool m_dialogOpen = false;
   bool m_actionFailed = false;

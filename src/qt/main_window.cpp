@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QRubberBand>
 #include <QScreen>
 #include <QUrl>
 
@@ -87,6 +88,12 @@ int VirtualKey(int key) {
   }
 }
 
+std::optional<TMouseButton> ButtonOf(Qt::MouseButton button) {
+  if (button == Qt::LeftButton) return TMouseButton::Left;
+  if (button == Qt::RightButton) return TMouseButton::Right;
+  return std::nullopt;
+}
+
 unsigned ModifierBits(Qt::KeyboardModifiers modifiers) {
   unsigned bits = 0;
   if (modifiers & Qt::ShiftModifier) bits |= kModifierShift;
@@ -114,7 +121,18 @@ void TCanvas::paintEvent(QPaintEvent*) {
     m_dirty = false;
   }
   QPainter painter(this);
-  painter.drawImage(0, 0, m_surface);
+  if (!m_scroll.isNull()) {
+    const TProfile& settings = m_window->Settings();
+    painter.fillRect(rect(), QColor(settings.Get(IntKey::BackgroundRed), settings.Get(IntKey::BackgroundGreen),
+                                    settings.Get(IntKey::BackgroundBlue)));
+  }
+  painter.drawImage(m_scroll, m_surface);
+}
+
+void TCanvas::SetScroll(QPoint offset) {
+  if (offset == m_scroll) return;
+  m_scroll = offset;
+  update();
 }
 
 void TCanvas::resizeEvent(QResizeEvent*) {
@@ -243,12 +261,42 @@ void TQtMainWindow::keyPressEvent(QKeyEvent* event) {
 
 void TQtMainWindow::mousePressEvent(QMouseEvent* event) {
   const QPoint at = m_canvas->mapFrom(this, event->position().toPoint());
-  if (!m_window->Input({TShowInput::kButton, at.x(), at.y()})) QMainWindow::mousePressEvent(event);
+  if (m_window->Input({TShowInput::kButton, at.x(), at.y()})) return;
+  const std::optional<TMouseButton> button = ButtonOf(event->button());
+  if (!button || !m_window->MouseDown(*button, at.x(), at.y(), ModifierBits(event->modifiers()))) return;
+  // The left drag shows its rectangle, the right drag moves the picture.
+  m_dragStart = at;
+  if (*button == TMouseButton::Left) {
+    if (!m_rubberBand) m_rubberBand = new QRubberBand(QRubberBand::Rectangle, m_canvas);
+    m_rubberBand->setGeometry(QRect(at, QSize()));
+    m_rubberBand->show();
+    setCursor(Qt::CrossCursor);
+  } else {
+    setCursor(Qt::ClosedHandCursor);
+  }
 }
 
 void TQtMainWindow::mouseMoveEvent(QMouseEvent* event) {
   const QPoint at = m_canvas->mapFrom(this, event->position().toPoint());
-  if (!m_window->Input({TShowInput::kMovement, at.x(), at.y()})) QMainWindow::mouseMoveEvent(event);
+  if (m_window->Input({TShowInput::kMovement, at.x(), at.y()})) return;
+  if (m_rubberBand && m_rubberBand->isVisible()) m_rubberBand->setGeometry(QRect(m_dragStart, at).normalized());
+  if (event->buttons() & Qt::RightButton && cursor().shape() == Qt::ClosedHandCursor)
+    m_canvas->SetScroll(at - m_dragStart);
+}
+
+void TQtMainWindow::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint at = m_canvas->mapFrom(this, event->position().toPoint());
+  const std::optional<TMouseButton> button = ButtonOf(event->button());
+  if (!button) return;
+  if (m_rubberBand) m_rubberBand->hide();
+  m_canvas->SetScroll({});
+  unsetCursor();
+  m_window->MouseUp(*button, at.x(), at.y(), ModifierBits(event->modifiers()));
+}
+
+void TQtMainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (const std::optional<TMouseButton> button = ButtonOf(event->button()))
+    m_window->MouseDoubleClick(*button, ModifierBits(event->modifiers()));
 }
 
 void TQtMainWindow::dragEnterEvent(QDragEnterEvent* event) {

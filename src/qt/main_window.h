@@ -13,6 +13,7 @@
 #include "platform/host.h"
 
 class QFileDialog;
+class QRubberBand;
 class TQtTextWindow;
 
 // The masked password prompt; false when cancelled.
@@ -26,6 +27,8 @@ public:
   // not painted.
   void SetUnseen(bool unseen) { m_unseen = unseen; }
   void MarkDirty() { m_dirty = true; }
+  // Draws the picture moved by offset while a pan drag runs.
+  void SetScroll(QPoint offset);
 
 protected:
   void paintEvent(QPaintEvent* event) override;
@@ -34,6 +37,7 @@ protected:
 private:
   TZerbalinWin* m_window = nullptr;
   QImage m_surface;
+  QPoint m_scroll;
   bool m_dirty = true;
   bool m_unseen = false;
 };
@@ -95,6 +99,8 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -119,6 +125,8 @@ private:
   // Commands posted and not yet run: the idle step waits until there are none.
   int m_pendingCommands = 0;
   bool m_closing = false;
+  QRubberBand* m_rubberBand = nullptr;
+  QPoint m_dragStart;
   // The desktop's token for the screen-saver inhibition, 0 when none is held.
   uint m_inhibitCookie = 0;
 };

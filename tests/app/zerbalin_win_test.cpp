@@ -424,3 +424,37 @@ TEST_F(ZerbalinWinTest, SavedOptionsComeBackAndDefaultsReplaceThem) {
   EXPECT_EQ(window->Settings().Get(IntKey::Brightness), 5);
   EXPECT_FALSE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
 }
+
+// Mouse gestures where no command is bound, and a bound click. The picture
+// of 64 x 48 shows at its size in the middle of a 200 x 150 window, from
+// (68, 51).
+TEST_F(ZerbalinWinTest, MouseGesturesZoomPanAndRunBoundCommands) {
+  m_host.clientSize = {200, 150};
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif"});
+  Run(*window, 20);
+  auto drag = [&](TMouseButton button, int x0, int y0, int x1, int y1, unsigned modifiers = 0) {
+    window->MouseDown(button, x0, y0, modifiers);
+    window->MouseUp(button, x1, y1, modifiers);
+    Run(*window, 5);
+  };
+  drag(TMouseButton::Left, 68, 51, 99, 74); // the top-left 32 x 24 pixels
+  EXPECT_EQ(ShownView(*window).cropLeft, 0);
+  EXPECT_EQ(ShownView(*window).cropWidth, 32);
+  window->MouseDoubleClick(TMouseButton::Right, 0);
+  Run(*window, 5);
+  EXPECT_EQ(ShownView(*window).width, 64) << "reset";
+  drag(TMouseButton::Left, 100, 75, 103, 77); // a click: centre and zoom in
+  EXPECT_EQ(ShownView(*window).width, 128);
+  drag(TMouseButton::Left, 100, 75, 100, 75);
+  const TShownView zoomed = ShownView(*window);
+  drag(TMouseButton::Right, 100, 75, 80, 75); // the picture follows 20 pixels left
+  EXPECT_EQ(ShownView(*window).cropLeft, zoomed.cropLeft + 20 * zoomed.cropWidth / zoomed.width);
+  window->MouseDown(TMouseButton::Left, 100, 75, kModifierShift);
+  window->MouseUp(TMouseButton::Left, 100, 75, kModifierShift);
+  EXPECT_EQ(m_host.TakeCommand(), kCmCrop);
+  window->Settings().Set(IntKey::MouseEventL, kCmNext);
+  EXPECT_FALSE(window->MouseDown(TMouseButton::Left, 100, 75, 0)) << "no gesture";
+  window->MouseUp(TMouseButton::Left, 100, 75, 0);
+  Run(*window, 20);
+  EXPECT_NE(m_host.Title().find("b.gif"), std::string::npos) << m_host.Title();
+}

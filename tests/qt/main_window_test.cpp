@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <filesystem>
 
@@ -94,6 +95,28 @@ TEST_F(MainWindowTest, ImageKeysTurnAndInvertThePicture) {
   EXPECT_EQ(shot.pixelColor(w / 2 - 20, h / 2), QColor(Qt::yellow));
   EXPECT_EQ(shot.pixelColor(w / 2 + 20, h / 2), QColor(Qt::cyan));
   EXPECT_EQ(shot.pixelColor(w / 2, h / 2 + 25), QColor(Qt::green));
+  window.close();
+}
+
+// A left click on the picture zooms in around it: the picture of 40 x 80
+// then reaches past where the background was.
+TEST_F(MainWindowTest, LeftClickZoomsIn) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str(), "-BackgroundRed=0", "-BackgroundGreen=255", "-BackgroundBlue=0"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(5, argv), false);
+  window.resize(400, 400);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  QWidget* canvas = window.centralWidget();
+  const QPointF centre = canvas->mapTo(&window, QPoint(canvas->width() / 2, canvas->height() / 2));
+  QMouseEvent press(QEvent::MouseButtonPress, centre, centre, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, centre, centre, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&window, &press);
+  QCoreApplication::sendEvent(&window, &release);
+  ProcessUntil([] { return false; });
+  const QImage shot = canvas->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(shot.width() / 2 - 30, shot.height() / 2 - 50), QColor(Qt::red));
+  EXPECT_EQ(shot.pixelColor(shot.width() / 2 + 30, shot.height() / 2 + 50), QColor(Qt::blue));
   window.close();
 }
 
