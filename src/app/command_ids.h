@@ -3,6 +3,7 @@
 enum TCommandId : int {
   kCmStartup = 101,
   kCmOpen = 102,
+  kCmClose = 119,
   kCmSaveAs = 120,
   kCmSaveWallpaper = 121,
   kCmRepeat1 = 127, // kCmRepeat1 + n - 1 sets the repeat count n (1..9)
@@ -56,6 +57,8 @@ enum TCommandId : int {
   kCmRestoreOptions = 802,
   kCmDefaultOptions = 803,
   kCmRememberOptions = 804,
+  kCmFillWindow = 813,
+  kCmAlwaysOnTop = 814,
   kCmQuickLook = 851,
   kCmAutoScale = 875,
   kCmAutoFit = 876,

@@ -20,6 +20,8 @@ constexpr TOptionCommand Number(int command, IntKey key, const char* prompt) {
 
 constexpr TOptionCommand kOptionCommands[] = {
     Toggle(804, IntKey::RememberOptions),
+    Toggle(813, IntKey::FillWindow),
+    Toggle(814, IntKey::AlwaysOnTop),
     Toggle(815, IntKey::DisplayInColor),
     Toggle(829, IntKey::GIFInterlaced),
     Toggle(830, IntKey::GIFTransparent),

@@ -87,6 +87,8 @@ struct TAccelerator {
 // The keys of the window's commands; letters without Shift.
 constexpr TAccelerator kAccelerators[] = {
     {'O', 0, kCmOpen},
+    {'C', 0, kCmClose},
+    {kVkEscape, 0, kCmFillWindow},
     {'V', 0, kCmSaveAs},
     {'W', 0, kCmSaveWallpaper},
     {kVkSpace, 0, kCmNext},
@@ -188,6 +190,7 @@ void TZerbalinWin::Start() {
   SetProgressHook(&BusyProgressHook());
   HandSettingsToPackage(m_settings, kMainWindowHandle);
   BusyConfigure(m_settings.Get(IntKey::EnableWindowPercent), m_settings.Get(IntKey::EnableCursorPercent));
+  ApplyWindowStyle();
   if (m_settings.Get(IntKey::ShowComments)) PlaceTextWindow(TTextWindow::Comments);
   if (m_settings.Get(IntKey::ShowLog)) PlaceTextWindow(TTextWindow::Log);
   m_log.Log("Started %s", "Zerbalin");
@@ -205,6 +208,7 @@ bool TZerbalinWin::Command(int id) {
     m_log.Log("Not installed: desktop integration is not available in this version");
     m_host.PostCommand(kCmReload);
     return true;
+  case kCmClose: CloseFiles(); return true;
   case kCmSaveAs: SavePictureAs(); return true;
   case kCmSaveWallpaper: SaveWallpaper(); return true;
   case kCmCopyImage:
@@ -245,7 +249,8 @@ bool TZerbalinWin::CommandEnabled(int id) const {
   case kCmCopyImage:
   case kCmMoveImage:
   case kCmDeleteImage:
-  case kCmEditComments: return m_hasPicture;
+  case kCmEditComments:
+  case kCmClose: return m_hasPicture;
   case kCmCopyImage + 1:
   case kCmMoveImage + 1:
   case kCmDeleteImage + 1: return !CurrentFile(1).empty();
@@ -278,6 +283,8 @@ void TZerbalinWin::OptionCommand(const TOptionCommand& option) {
     ShowAgain();
     break;
   case IntKey::DisplayInColor: ShowAgain(); break;
+  case IntKey::FillWindow:
+  case IntKey::AlwaysOnTop: ApplyWindowStyle(); break;
   case IntKey::AutoScale:
   case IntKey::AutoFit: Resized(); break;
   default: break;
@@ -400,7 +407,33 @@ void TZerbalinWin::ApplyOptionChanges(const TProfile& before) {
   }
   m_ditherer.SetQuality(m_settings.Get(IntKey::DitherQuality));
   HandSettingsToPackage(m_settings, kMainWindowHandle);
+  ApplyWindowStyle();
   ShowAgain();
+}
+
+void TZerbalinWin::ApplyWindowStyle() {
+  m_system.SetWindowStyle(m_settings.Get(IntKey::FillWindow), m_settings.Get(IntKey::AlwaysOnTop));
+}
+
+// Close: the show stops, the list empties and the window shows no file;
+// with AutoComments the comments window goes with the comments.
+void TZerbalinWin::CloseFiles() {
+  if (m_show.Running()) m_show.Command(kCmRunSlideshow);
+  StopSound();
+  StopMovie();
+  m_list.Clear();
+  m_show.Command(kCmReload);
+  m_hasPicture = false;
+  m_comments.AddChar(0);
+  if (m_settings.Get(IntKey::ShowComments)) {
+    if (m_settings.Get(IntKey::AutoComments))
+      ToggleTextWindow(TTextWindow::Comments);
+    else
+      m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
+  }
+  UpdateTitle();
+  const TSize client = m_host.ClientSize();
+  m_host.InvalidateRect({0, 0, client.width, client.height});
 }
 
 void TZerbalinWin::ViewCommand(int id) {

@@ -31,6 +31,7 @@ enum class TTextWindow { Comments, Log };
 
 // Key codes of the keys the accelerators use besides letters and digits.
 inline constexpr int kVkBack = 0x08;
+inline constexpr int kVkEscape = 0x1B;
 inline constexpr int kVkTab = 0x09;
 inline constexpr int kVkReturn = 0x0D;
 inline constexpr int kVkSpace = 0x20;
@@ -72,6 +73,9 @@ public:
   // Ends the message loop; the window then closes.
   virtual void Quit() = 0;
   virtual void KeepAwake(bool on) = 0;
+  // FillWindow: the window without menu bar and frame; AlwaysOnTop: above
+  // the other windows.
+  virtual void SetWindowStyle(bool fillWindow, bool alwaysOnTop) = 0;
   virtual void DiscardPendingInput() = 0;
   virtual void ShowPointer() = 0;
   // The multi-line text editor of Edit comments; false when cancelled.
@@ -190,6 +194,8 @@ private:
   void ReplaceSettings(bool fromFile);
   void ApplyOptionChanges(const TProfile& before);
   void ShowAgain();
+  void ApplyWindowStyle();
+  void CloseFiles();
   void ZoomGesture(int32_t x, int32_t y);
   void PanGesture(int32_t x, int32_t y);
   void EditComments();

@@ -67,6 +67,7 @@ int VirtualKey(int key) {
   if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) return key;
   switch (key) {
   case Qt::Key_Backspace: return kVkBack;
+  case Qt::Key_Escape: return kVkEscape;
   case Qt::Key_Tab:
   case Qt::Key_Backtab: return kVkTab;
   case Qt::Key_Return:
@@ -227,6 +228,20 @@ bool TQtMainWindow::event(QEvent* event) {
   else if (!m_closing)
     m_window->Command(command);
   return true;
+}
+
+void TQtMainWindow::SetWindowStyle(bool fillWindow, bool alwaysOnTop) {
+  // The saver has its own full-screen style.
+  if (m_mode == StartMode::Saver) return;
+  menuBar()->setVisible(!fillWindow);
+  Qt::WindowFlags flags = windowFlags();
+  flags.setFlag(Qt::FramelessWindowHint, fillWindow);
+  flags.setFlag(Qt::WindowStaysOnTopHint, alwaysOnTop);
+  if (flags == windowFlags()) return;
+  // New flags hide the window until it is shown again.
+  const bool visible = isVisible();
+  setWindowFlags(flags);
+  if (visible) show();
 }
 
 void TQtMainWindow::ShowAbout() {

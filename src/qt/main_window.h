@@ -88,6 +88,7 @@ public:
   TPlacement MainWindowPlacement() override;
   void Quit() override { close(); }
   void KeepAwake(bool on) override;
+  void SetWindowStyle(bool fillWindow, bool alwaysOnTop) override;
   void DiscardPendingInput() override;
   void ShowPointer() override { unsetCursor(); }
   bool EditText(const std::string& title, std::string& text) override;

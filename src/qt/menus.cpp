@@ -25,6 +25,7 @@ constexpr TMenuEntry kConvertMenu[] = {
 
 constexpr TMenuEntry kFileMenu[] = {
     {"&Open...", kCmOpen, "O"},
+    {"&Close", kCmClose, "C"},
     {"Con&vert", 0, nullptr, kConvertMenu},
     {"Save &as...", kCmSaveAs, "V"},
     {"Save &wallpaper", kCmSaveWallpaper, "W"},
@@ -126,6 +127,8 @@ constexpr TMenuEntry kOptionsMenu[] = {
     {"&Default options", kCmDefaultOptions, "F7"},
     {"Re&member options", 804, "F8"},
     {nullptr, 0, nullptr},
+    {"&Fill window", kCmFillWindow, "Esc"},
+    {"Always on &top", kCmAlwaysOnTop, nullptr},
     {"Display in &color", 815, nullptr},
     {"&GIF", 0, nullptr, kGifMenu},
     {"&JPEG", 0, nullptr, kJpegMenu},

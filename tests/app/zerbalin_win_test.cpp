@@ -38,6 +38,7 @@ public:
   TPlacement MainWindowPlacement() override { return {10, 20, 900, 800, 0}; }
   void Quit() override { quit = true; }
   void KeepAwake(bool on) override { awake = on; }
+  void SetWindowStyle(bool fillWindow, bool) override { filled = fillWindow; }
   void DiscardPendingInput() override {}
   void ShowPointer() override {}
   bool EditText(const std::string&, std::string& text) override {
@@ -55,6 +56,7 @@ public:
   bool shown[2] = {false, false};
   bool quit = false;
   bool awake = false;
+  bool filled = false;
 };
 
 class ZerbalinWinTest : public ::testing::Test {
@@ -457,4 +459,23 @@ TEST_F(ZerbalinWinTest, MouseGesturesZoomPanAndRunBoundCommands) {
   window->MouseUp(TMouseButton::Left, 100, 75, 0);
   Run(*window, 20);
   EXPECT_NE(m_host.Title().find("b.gif"), std::string::npos) << m_host.Title();
+}
+
+// Close empties the list and shows no file; Esc takes the menu bar and the
+// frame away and brings them back.
+TEST_F(ZerbalinWinTest, CloseShowsNoFileAndEscapeFillsTheWindow) {
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif"});
+  Run(*window, 20);
+  EXPECT_TRUE(window->CommandEnabled(kCmClose));
+  window->Command(window->AcceleratorCommand('C', 0));
+  Run(*window, 5);
+  EXPECT_TRUE(window->List().IsEmpty());
+  EXPECT_FALSE(window->CommandEnabled(kCmClose));
+  EXPECT_FALSE(window->CommandEnabled(kCmZoomIn));
+  EXPECT_EQ(window->PictureTitle().find("a.gif"), std::string::npos) << window->PictureTitle();
+  window->Command(window->AcceleratorCommand(kVkEscape, 0));
+  EXPECT_TRUE(m_system.filled);
+  EXPECT_EQ(window->CommandChecked(kCmFillWindow), true);
+  window->Command(window->AcceleratorCommand(kVkEscape, 0));
+  EXPECT_FALSE(m_system.filled);
 }
