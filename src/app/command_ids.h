@@ -18,6 +18,10 @@ enum TCommandId : int {
   kCmDeleteImage = 149, // then sound and movie
   kCmDeleteMovie = 151,
   kCmDeleteFiles = 152,
+  kCmDecode = 161,
+  kCmEncode = 162,
+  kCmUnzip = 164,
+  kCmZipInfo = 165,
   kCmConvertGif = 154, // through kCmConvertTif = 159, in the order of the file type codes
   kCmConvertTif = 159,
   kCmShowComments = 167,

@@ -12,11 +12,13 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "app/encoded_files.h"
 #include "app/file_commands.h"
 #include "app/package_settings.h"
 #include "app/password.h"
 #include "app/view_commands.h"
 #include "app/wallpaper.h"
+#include "app/zip_commands.h"
 #include "core/display_palette.h"
 #include "core/progress.h"
 #include "core/tone.h"
@@ -88,6 +90,10 @@ struct TAccelerator {
 constexpr TAccelerator kAccelerators[] = {
     {'O', 0, kCmOpen},
     {'C', 0, kCmClose},
+    {'D', 0, kCmDecode},
+    {'E', 0, kCmEncode},
+    {'U', 0, kCmUnzip},
+    {'I', 0, kCmZipInfo},
     {kVkEscape, 0, kCmFillWindow},
     {'V', 0, kCmSaveAs},
     {'W', 0, kCmSaveWallpaper},
@@ -221,6 +227,10 @@ bool TZerbalinWin::Command(int id) {
   case kCmDeleteImage + 1:
   case kCmDeleteMovie: DeleteCurrentFile(id); return true;
   case kCmDeleteFiles: DeleteChosenFiles(); return true;
+  case kCmDecode:
+  case kCmEncode:
+  case kCmUnzip:
+  case kCmZipInfo: MailOrZipCommand(id); return true;
   case kCmShowComments: ToggleTextWindow(TTextWindow::Comments); return true;
   case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
   case kCmEditComments: EditComments(); return true;
@@ -857,15 +867,60 @@ void TZerbalinWin::AfterFileRemoved(int kind, const std::string& path) {
   m_host.PostCommand(kCmReload);
 }
 
-void TZerbalinWin::DeleteChosenFiles() {
-  int32_t typeIndex = m_settings.Get(IntKey::DeleteIndex);
+// The open dialog with its file type preselected from the setting, which
+// keeps the type chosen.
+bool TZerbalinWin::ChooseFilesFor(const std::string& caption, IntKey typeSetting, std::vector<std::string>& names) {
+  int32_t typeIndex = m_settings.Get(typeSetting);
+  if (!ChooseFiles(caption, typeIndex, names)) return false;
+  m_settings.Set(typeSetting, typeIndex);
+  return true;
+}
+
+// Decode, Encode, Unzip and Zip Info on chosen files, one after the other,
+// their lines in the log window.
+void TZerbalinWin::MailOrZipCommand(int id) {
+  struct TDialog {
+    int command;
+    const char* caption;
+    IntKey typeSetting;
+  };
+  static constexpr TDialog kDialogs[] = {{kCmDecode, "Decode", IntKey::DecodeIndex},
+                                         {kCmEncode, "Encode", IntKey::EncodeIndex},
+                                         {kCmUnzip, "Unzip", IntKey::UnzipIndex},
+                                         {kCmZipInfo, "Zip Info", IntKey::ZipInfoIndex}};
+  const TDialog& dialog = *std::find_if(std::begin(kDialogs), std::end(kDialogs),
+                                        [id](const TDialog& d) { return d.command == id; });
   std::vector<std::string> names;
-  m_dialogOpen = true;
-  const bool chosen = m_system.ChooseFiles("Delete", OpenFilters(), typeIndex, names);
-  m_dialogOpen = false;
-  if (!chosen || names.empty()) return;
+  if (!ChooseFilesFor(dialog.caption, dialog.typeSetting, names)) return;
+  if (!m_settings.Get(IntKey::ShowLog)) ToggleTextWindow(TTextWindow::Log);
+  const TLineSink log = [this](const std::string& line) { m_log.Log("%s", line.c_str()); };
+  TBusyScope busy;
+  if (id == kCmDecode) {
+    TDecode decode(log);
+    for (const std::string& name : names)
+      if (!decode.DecodeFile(name)) break;
+    decode.Finish();
+    return;
+  }
+  for (const std::string& name : names) {
+    if (id == kCmEncode) {
+      EncodeFile(name, m_settings.Get(IntKey::EncodeLines), log);
+    } else if (id == kCmZipInfo) {
+      ZipInfo(name, log);
+    } else {
+      // Proposed: the archive's own folder.
+      std::string directory = name.substr(0, name.find_last_of('/') + 1);
+      if (!m_host.Prompt("Unzip", "Directory to create files in:", directory)) return;
+      UnzipArchive(name, directory.substr(0, 260), log);
+    }
+    if (BusyProgress(-1) != 0) return;
+  }
+}
+
+void TZerbalinWin::DeleteChosenFiles() {
+  std::vector<std::string> names;
+  if (!ChooseFilesFor("Delete", IntKey::DeleteIndex, names)) return;
   m_list.Clear();
-  m_settings.Set(IntKey::DeleteIndex, typeIndex);
   TFileCommandContext context = FileContext();
   m_host.ShowProgressPointer(50);
   DeleteFiles(context, names);

@@ -207,6 +207,8 @@ private:
   void CopyOrMove(int id);
   void DeleteCurrentFile(int id);
   void DeleteChosenFiles();
+  bool ChooseFilesFor(const std::string& caption, IntKey typeSetting, std::vector<std::string>& names);
+  void MailOrZipCommand(int id);
   void AfterFileRemoved(int kind, const std::string& path);
   void WriteSettingsOnExit();
   void UpdateTitle();

@@ -19,7 +19,12 @@ using testsupport::TTempDir;
 
 class FakeSystem : public TWindowSystem {
 public:
-  bool ChooseFiles(const std::string&, const std::string&, int32_t&, std::vector<std::string>&) override { return false; }
+  bool ChooseFiles(const std::string& caption, const std::string&, int32_t&, std::vector<std::string>& names) override {
+    captions.push_back(caption);
+    names = chosenFiles;
+    return !names.empty();
+  }
+  std::vector<std::string> chosenFiles;
   bool ChooseSaveName(const std::string& caption, const std::string&, int32_t& typeIndex, std::string& name) override {
     captions.push_back(caption);
     if (saveNames.empty()) return false;
@@ -478,4 +483,33 @@ TEST_F(ZerbalinWinTest, CloseShowsNoFileAndEscapeFillsTheWindow) {
   EXPECT_EQ(window->CommandChecked(kCmFillWindow), true);
   window->Command(window->AcceleratorCommand(kVkEscape, 0));
   EXPECT_FALSE(m_system.filled);
+}
+
+// The mail and archive commands of the File menu on chosen files, their
+// lines in the log window: Encode then Decode gives the file back, Zip Info
+// lists an archive made by zip and Unzip extracts it where the user says.
+TEST_F(ZerbalinWinTest, EncodeDecodeUnzipAndZipInfoWorkOnChosenFiles) {
+  std::filesystem::create_directories(m_dir / "mail");
+  std::filesystem::create_directories(m_dir / "out");
+  std::filesystem::copy_file(m_dir / "a.gif", m_dir / "mail/a.gif");
+  ASSERT_EQ(testsupport::Run("cd '" + m_dir.Path().string() + "' && zip -q pics.zip a.gif b.gif"), 0);
+  auto window = Start({});
+  Run(*window, 5);
+  m_system.chosenFiles = {m_dir / "mail/a.gif"};
+  window->Command(window->AcceleratorCommand('E', 0));
+  EXPECT_TRUE(Exists("mail/a.uue"));
+  std::filesystem::remove(m_dir / "mail/a.gif");
+  m_system.chosenFiles = {m_dir / "mail/a.uue"};
+  window->Command(window->AcceleratorCommand('D', 0));
+  EXPECT_EQ(testsupport::ReadFileBytes(m_dir / "mail/a.gif"), testsupport::ReadFileBytes(m_dir / "a.gif"));
+  m_system.chosenFiles = {m_dir / "pics.zip"};
+  window->Command(window->AcceleratorCommand('I', 0));
+  m_host.promptAnswers = {m_dir / "out"};
+  window->Command(window->AcceleratorCommand('U', 0));
+  EXPECT_EQ(testsupport::ReadFileBytes(m_dir / "out/b.gif"), testsupport::ReadFileBytes(m_dir / "b.gif"));
+  EXPECT_TRUE(m_system.shown[static_cast<int>(TTextWindow::Log)]);
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  EXPECT_NE(log.find("Zip Info for"), std::string::npos) << log;
+  EXPECT_NE(log.find("Created"), std::string::npos) << log;
+  EXPECT_EQ(m_system.captions, (std::vector<std::string>{"Encode", "Decode", "Zip Info", "Unzip"}));
 }
