@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
@@ -19,6 +20,7 @@
 #include "app/view_commands.h"
 #include "app/wallpaper.h"
 #include "app/zip_commands.h"
+#include "output/clipboard.h"
 #include "core/display_palette.h"
 #include "core/progress.h"
 #include "core/tone.h"
@@ -113,7 +115,12 @@ constexpr TAccelerator kAccelerators[] = {
     {'H', 0, kCmShowComments},
     {'L', 0, kCmShowLog},
     {'X', 0, kCmExit},
+    {'C', kModifierControl, kCmCopyImageToClipboard},
+    {'V', kModifierControl, kCmPasteImage},
+    {'O', kModifierControl, kCmCopyComments},
+    {'M', kModifierControl, kCmPasteComments},
     {'E', kModifierControl, kCmEditComments},
+    {'W', kModifierControl, kCmCopyWindow},
     {kVkPageUp, 0, kCmZoomIn},
     {kVkPageUp, kModifierShift, kCmCrop},
     {kVkPageDown, 0, kCmZoomOut},
@@ -215,6 +222,11 @@ bool TZerbalinWin::Command(int id) {
     m_host.PostCommand(kCmReload);
     return true;
   case kCmClose: CloseFiles(); return true;
+  case kCmCopyImageToClipboard:
+  case kCmPasteImage:
+  case kCmCopyComments:
+  case kCmPasteComments:
+  case kCmCopyWindow: ClipboardCommand(id); return true;
   case kCmSaveAs: SavePictureAs(); return true;
   case kCmSaveWallpaper: SaveWallpaper(); return true;
   case kCmCopyImage:
@@ -260,7 +272,11 @@ bool TZerbalinWin::CommandEnabled(int id) const {
   case kCmMoveImage:
   case kCmDeleteImage:
   case kCmEditComments:
+  case kCmCopyImageToClipboard:
+  case kCmCopyComments:
   case kCmClose: return m_hasPicture;
+  case kCmPasteImage: return m_system.ClipboardHasImage();
+  case kCmPasteComments: return m_hasPicture && m_system.ClipboardHasText();
   case kCmCopyImage + 1:
   case kCmMoveImage + 1:
   case kCmDeleteImage + 1: return !CurrentFile(1).empty();
@@ -419,6 +435,109 @@ void TZerbalinWin::ApplyOptionChanges(const TProfile& before) {
   HandSettingsToPackage(m_settings, kMainWindowHandle);
   ApplyWindowStyle();
   ShowAgain();
+}
+
+// The Edit menu's clipboard commands; each shows 50 percent while it runs.
+void TZerbalinWin::ClipboardCommand(int id) {
+  if (!CommandEnabled(id)) return;
+  TBusyScope busy;
+  BusyProgress(50);
+  switch (id) {
+  case kCmCopyImageToClipboard: CopyImageToClipboard(); break;
+  case kCmPasteImage: PasteImage(); break;
+  case kCmCopyComments:
+    if (!m_system.PutClipboardText(m_comments.GetText())) ClipboardError("Unable to open clipboard.");
+    break;
+  case kCmPasteComments: PasteComments(); break;
+  default: CopyWindowToClipboard(); break;
+  }
+}
+
+// The messages of the clipboard commands; a picture taken in by the
+// clipboard event shows none.
+void TZerbalinWin::ClipboardError(const char* text) {
+  if (m_settings.Get(IntKey::ClipboardEvent) == 0)
+    m_host.MessageBox(text, "Error", TBoxButtons::Ok, TBoxIcon::Exclamation);
+}
+
+void TZerbalinWin::CopyImageToClipboard() {
+  const std::unique_ptr<TDib> dib = ExportBitmap(*m_image, m_settings, m_host.DisplayDepth());
+  // The view was laid out for the bitmap: back to the window.
+  ShowPicture();
+  if (!dib)
+    ClipboardError("There isn't enough free memory to do this.");
+  else if (!m_system.PutClipboardImage(*dib))
+    ClipboardError("Unable to open clipboard.");
+}
+
+// The window as it is painted now.
+void TZerbalinWin::CopyWindowToClipboard() {
+  const TSize client = m_host.ClientSize();
+  const int32_t width = std::max(client.width, 1), height = std::max(client.height, 1);
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+  Paint({pixels.data(), width, height, width * 4});
+  const std::unique_ptr<TDib> dib = BitmapFromPixels(pixels.data(), width, height, width * 4);
+  if (!dib)
+    ClipboardError("There isn't enough free memory to do this.");
+  else if (!m_system.PutClipboardImage(*dib))
+    ClipboardError("Unable to open clipboard.");
+}
+
+// The clipboard's picture becomes the current one, named after the time
+// and added to the file list; false when the clipboard held none.
+bool TZerbalinWin::PasteImage() {
+  std::unique_ptr<TDib> dib = m_system.ClipboardImage();
+  if (!dib) {
+    ClipboardError("There isn't enough free memory to do this.");
+    return false;
+  }
+  m_comments.AddChar(0);
+  m_image->AdoptBitmap(std::move(dib));
+  PrepareLoadedPicture(*m_image, m_settings.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
+  m_hasPicture = true;
+  const std::string name = PastedPictureName();
+  m_list.Add(name, m_settings.Get(IntKey::OpenIndex), false, false, true);
+  m_list.SelectByName(name);
+  m_show.PictureTakenIn(name);
+  PrepareDitherer();
+  ShowPicture();
+  // The comments window is shown exactly when there are comments: a pasted
+  // picture has none.
+  if (m_settings.Get(IntKey::AutoComments) && m_settings.Get(IntKey::ShowComments))
+    ToggleTextWindow(TTextWindow::Comments);
+  return true;
+}
+
+// "%8.8lx.bmp" of the time in seconds, or the next value after the last
+// one given, so that two pastes within a second never share a name; in the
+// current folder, where a save action puts its copy.
+std::string TZerbalinWin::PastedPictureName() {
+  const uint32_t seconds = static_cast<uint32_t>(std::time(nullptr));
+  m_lastPastedName = std::max(seconds, m_lastPastedName + 1);
+  char name[32];
+  std::snprintf(name, sizeof name, "%8.8lx.%s", static_cast<unsigned long>(m_lastPastedName), "bmp");
+  return CurrentDirectory() + "/" + name;
+}
+
+// Paste comments replaces the comments with the clipboard's text.
+void TZerbalinWin::PasteComments() {
+  const std::string text = m_system.ClipboardText();
+  m_comments.AddChar(0);
+  for (const char c : text) m_comments.AddChar(static_cast<unsigned char>(c));
+  if (m_settings.Get(IntKey::ShowComments))
+    m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
+}
+
+void TZerbalinWin::ClipboardChanged() {
+  const int32_t action = m_settings.Get(IntKey::ClipboardEvent);
+  if (action == 0 || BusyIsActive() || !m_system.ClipboardHasImage()) return;
+  if (!PasteImage()) return;
+  m_system.EmptyClipboard();
+  // A save action takes the proposed name without asking, as in a show.
+  const int32_t running = m_settings.Get(IntKey::RunSlideshow);
+  m_settings.Set(IntKey::RunSlideshow, 1);
+  m_show.CarryOut(action);
+  m_settings.Set(IntKey::RunSlideshow, running);
 }
 
 void TZerbalinWin::ApplyWindowStyle() {

@@ -73,6 +73,15 @@ public:
   // Ends the message loop; the window then closes.
   virtual void Quit() = 0;
   virtual void KeepAwake(bool on) = 0;
+  // The system clipboard. The Put calls answer false when it could not be
+  // used; ClipboardImage gives nullptr when it holds no picture.
+  virtual bool ClipboardHasImage() = 0;
+  virtual bool ClipboardHasText() = 0;
+  virtual std::unique_ptr<TDib> ClipboardImage() = 0;
+  virtual std::string ClipboardText() = 0;
+  virtual bool PutClipboardImage(const TDib& dib) = 0;
+  virtual bool PutClipboardText(const std::string& text) = 0;
+  virtual void EmptyClipboard() = 0;
   // FillWindow: the window without menu bar and frame; AlwaysOnTop: above
   // the other windows.
   virtual void SetWindowStyle(bool fillWindow, bool alwaysOnTop) = 0;
@@ -128,6 +137,10 @@ public:
   void MouseDoubleClick(TMouseButton button, unsigned modifiers);
   // The client area changed size.
   void Resized();
+  // Another program put something on the clipboard; with ClipboardEvent
+  // set a picture there is taken in and its event action carried out. Runs
+  // only while the window is idle.
+  void ClipboardChanged();
 
   // Paints the window: background and the current picture laid out in it.
   void Paint(const TSurface& surface);
@@ -196,6 +209,13 @@ private:
   void ShowAgain();
   void ApplyWindowStyle();
   void CloseFiles();
+  void ClipboardCommand(int id);
+  void CopyImageToClipboard();
+  void CopyWindowToClipboard();
+  bool PasteImage();
+  void PasteComments();
+  void ClipboardError(const char* text);
+  std::string PastedPictureName();
   void ZoomGesture(int32_t x, int32_t y);
   void PanGesture(int32_t x, int32_t y);
   void EditComments();
@@ -238,6 +258,8 @@ private:
     int32_t y = 0;
   } m_drag;
   bool m_hasPicture = false;
+  // The time-made name given to the last pasted picture.
+  uint32_t m_lastPastedName = 0;
   bool m_dialogOpen = false;
   bool m_actionFailed = false;
   bool m_closed = false;

@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusInterface>
@@ -21,6 +22,7 @@
 #include "app/busy.h"
 #include "app/command_ids.h"
 #include "platform/machine.h"
+#include "qt/bitmaps.h"
 #include "qt/menus.h"
 #include "qt/text_window.h"
 
@@ -159,6 +161,10 @@ TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std
   // the loop four times a second so that the show's delays are kept.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { RunIdle(); });
   connect(&m_timer, &QTimer::timeout, this, [this] { RunIdle(); });
+  // What this program put there itself is no news.
+  connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
+    if (!m_changingClipboard && !QGuiApplication::clipboard()->ownsClipboard()) m_clipboardChanged = true;
+  });
 }
 
 TQtMainWindow::~TQtMainWindow() {
@@ -212,6 +218,10 @@ void TQtMainWindow::HandOver(const std::string& name) {
 void TQtMainWindow::RunIdle() {
   if (m_inIdle || m_closing || m_pendingCommands > 0 || BusyIsActive()) return;
   m_inIdle = true;
+  if (m_clipboardChanged) {
+    m_clipboardChanged = false;
+    m_window->ClipboardChanged();
+  }
   const bool acted = m_window->Idle();
   m_inIdle = false;
   // The show goes on without waiting for the timer: a batch run moves from
@@ -228,6 +238,43 @@ bool TQtMainWindow::event(QEvent* event) {
   else if (!m_closing)
     m_window->Command(command);
   return true;
+}
+
+bool TQtMainWindow::ClipboardHasImage() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  return data && data->hasImage();
+}
+
+bool TQtMainWindow::ClipboardHasText() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  return data && data->hasText();
+}
+
+std::unique_ptr<TDib> TQtMainWindow::ClipboardImage() { return BitmapFromImage(QGuiApplication::clipboard()->image()); }
+
+std::string TQtMainWindow::ClipboardText() { return QGuiApplication::clipboard()->text().toLocal8Bit().toStdString(); }
+
+bool TQtMainWindow::PutClipboardImage(const TDib& dib) {
+  const QImage image = ImageFromBitmap(dib);
+  ChangeClipboard([&](QClipboard* clipboard) { clipboard->setImage(image); });
+  return true;
+}
+
+bool TQtMainWindow::PutClipboardText(const std::string& text) {
+  const QString unicode = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  ChangeClipboard([&](QClipboard* clipboard) { clipboard->setText(unicode); });
+  return true;
+}
+
+void TQtMainWindow::EmptyClipboard() {
+  ChangeClipboard([](QClipboard* clipboard) { clipboard->clear(); });
+}
+
+// The change this program makes is no news to its clipboard watch.
+void TQtMainWindow::ChangeClipboard(const std::function<void(QClipboard*)>& change) {
+  m_changingClipboard = true;
+  change(QGuiApplication::clipboard());
+  m_changingClipboard = false;
 }
 
 void TQtMainWindow::SetWindowStyle(bool fillWindow, bool alwaysOnTop) {

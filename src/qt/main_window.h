@@ -7,11 +7,13 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "app/zerbalin_win.h"
 #include "platform/host.h"
 
+class QClipboard;
 class QFileDialog;
 class QRubberBand;
 class TQtTextWindow;
@@ -89,6 +91,13 @@ public:
   void Quit() override { close(); }
   void KeepAwake(bool on) override;
   void SetWindowStyle(bool fillWindow, bool alwaysOnTop) override;
+  bool ClipboardHasImage() override;
+  bool ClipboardHasText() override;
+  std::unique_ptr<TDib> ClipboardImage() override;
+  std::string ClipboardText() override;
+  bool PutClipboardImage(const TDib& dib) override;
+  bool PutClipboardText(const std::string& text) override;
+  void EmptyClipboard() override;
   void DiscardPendingInput() override;
   void ShowPointer() override { unsetCursor(); }
   bool EditText(const std::string& title, std::string& text) override;
@@ -109,6 +118,7 @@ private:
   bool RunFileDialog(QFileDialog& dialog, const std::string& filters, int32_t& typeIndex, QStringList& names);
   void RunIdle();
   void ShowAbout();
+  void ChangeClipboard(const std::function<void(QClipboard*)>& change);
   // Tab and Shift+Tab are the window's keys, not focus moves.
   bool focusNextPrevChild(bool) override { return false; }
   TQtTextWindow*& TextWindow(TTextWindow which) { return which == TTextWindow::Log ? m_logWindow : m_commentsWindow; }
@@ -126,6 +136,9 @@ private:
   // Commands posted and not yet run: the idle step waits until there are none.
   int m_pendingCommands = 0;
   bool m_closing = false;
+  // Another program changed the clipboard; seen at the next idle step.
+  bool m_clipboardChanged = false;
+  bool m_changingClipboard = false;
   QRubberBand* m_rubberBand = nullptr;
   QPoint m_dragStart;
   // The desktop's token for the screen-saver inhibition, 0 when none is held.

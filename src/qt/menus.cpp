@@ -51,10 +51,20 @@ constexpr TMenuEntry kFileMenu[] = {
     {"&Zip info...", kCmZipInfo, "I"},
     {nullptr, 0, nullptr},
     {"Show co&mments", kCmShowComments, "H"},
-    {"&Edit comments...", kCmEditComments, "Ctrl+E"},
     {"Show &log", kCmShowLog, "L"},
     {nullptr, 0, nullptr},
     {"E&xit", kCmExit, "X"},
+};
+
+constexpr TMenuEntry kEditMenu[] = {
+    {"&Copy image", kCmCopyImageToClipboard, "Ctrl+C"},
+    {"&Paste image", kCmPasteImage, "Ctrl+V"},
+    {nullptr, 0, nullptr},
+    {"C&opy comments", kCmCopyComments, "Ctrl+O"},
+    {"Paste co&mments", kCmPasteComments, "Ctrl+M"},
+    {"&Edit comments...", kCmEditComments, "Ctrl+E"},
+    {nullptr, 0, nullptr},
+    {"Copy &window", kCmCopyWindow, "Ctrl+W"},
 };
 
 constexpr TMenuEntry kImageMenu[] = {
@@ -232,6 +242,7 @@ void BuildMenuBar(QMenuBar* bar, const TZerbalinWin& window, const std::function
   auto* builder = new TMenuBuilder(window, postCommand);
   QObject::connect(bar, &QObject::destroyed, [builder] { delete builder; });
   bar->addMenu(builder->Menu(bar, "&File", kFileMenu));
+  bar->addMenu(builder->Menu(bar, "&Edit", kEditMenu));
   bar->addMenu(builder->Menu(bar, "&Image", kImageMenu));
   QMenu* show = builder->Menu(bar, "&Slide show", kSlideShowMenu);
   builder->AddEventMenus(show);

@@ -110,6 +110,13 @@ bool TSlideShow::Command(int id) {
   return true;
 }
 
+void TSlideShow::PictureTakenIn(const std::string& name) {
+  m_imageName = name;
+  m_formatName = "bmp";
+  m_displayTime = m_host.TickCount();
+  m_imageShown = true;
+}
+
 std::optional<bool> TSlideShow::Checked(int id) const {
   if (const TEventMenu* menu = EventMenuOf(id)) return m_settings.Get(menu->setting) == id - menu->firstItem;
   switch (id) {

@@ -113,6 +113,9 @@ public:
   bool Idle();
   // Carries out an event's action code.
   void CarryOut(int32_t action);
+  // A picture taken in from outside the list's files (the clipboard) is the
+  // current picture under name, shown now.
+  void PictureTakenIn(const std::string& name);
   // The input events: true when the show swallows the message (its event
   // has an action), false when it goes on to its normal handling.
   bool Input(const TShowInput& input);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
@@ -44,6 +45,26 @@ public:
   void Quit() override { quit = true; }
   void KeepAwake(bool on) override { awake = on; }
   void SetWindowStyle(bool fillWindow, bool) override { filled = fillWindow; }
+  bool ClipboardHasImage() override { return clipboardImage.has_value(); }
+  bool ClipboardHasText() override { return !clipboardText.empty(); }
+  std::unique_ptr<TDib> ClipboardImage() override {
+    return clipboardImage ? std::make_unique<TDib>(*clipboardImage) : nullptr;
+  }
+  std::string ClipboardText() override { return clipboardText; }
+  bool PutClipboardImage(const TDib& dib) override {
+    clipboardImage = dib;
+    return true;
+  }
+  bool PutClipboardText(const std::string& text) override {
+    clipboardText = text;
+    return true;
+  }
+  void EmptyClipboard() override {
+    clipboardImage.reset();
+    clipboardText.clear();
+  }
+  std::optional<TDib> clipboardImage;
+  std::string clipboardText;
   void DiscardPendingInput() override {}
   void ShowPointer() override {}
   bool EditText(const std::string&, std::string& text) override {
@@ -512,4 +533,60 @@ TEST_F(ZerbalinWinTest, EncodeDecodeUnzipAndZipInfoWorkOnChosenFiles) {
   EXPECT_NE(log.find("Zip Info for"), std::string::npos) << log;
   EXPECT_NE(log.find("Created"), std::string::npos) << log;
   EXPECT_EQ(m_system.captions, (std::vector<std::string>{"Encode", "Decode", "Zip Info", "Unzip"}));
+}
+
+// The Edit menu: a copied picture is the view as shown (turned, toned), a
+// pasted one becomes the current picture under a made-up name, and
+// comments go both ways.
+TEST_F(ZerbalinWinTest, ClipboardCarriesPicturesAndComments) {
+  auto window = Start({m_dir / "a.gif"});
+  Run(*window, 20);
+  EXPECT_FALSE(window->CommandEnabled(kCmPasteImage));
+  window->Command(kCmRotate);
+  window->Command(window->AcceleratorCommand('C', kModifierControl));
+  ASSERT_TRUE(m_system.clipboardImage);
+  EXPECT_EQ(m_system.clipboardImage->width, 48) << "turned";
+  EXPECT_EQ(m_system.clipboardImage->height, 64);
+  EXPECT_EQ(m_system.clipboardImage->bitCount, 8);
+  EXPECT_EQ(ShownView(*window).width, 48) << "laid out for the window again";
+  window->Command(kCmResetView);
+  window->Command(window->AcceleratorCommand('V', kModifierControl));
+  Run(*window, 5);
+  EXPECT_EQ(window->Image().Width(), 48);
+  EXPECT_EQ(window->List().Count(), 2);
+  const std::string pasted = window->List().CurrentName(false);
+  EXPECT_NE(pasted.find(".bmp"), std::string::npos) << pasted;
+  window->Command(kCmPasteImage);
+  EXPECT_NE(window->List().CurrentName(false), pasted) << "a second paste gets a name of its own";
+  m_system.clipboardText = "from another program";
+  window->Command(window->AcceleratorCommand('M', kModifierControl));
+  EXPECT_EQ(window->Text(TTextWindow::Comments).GetText(), "from another program\r\n");
+  m_system.EmptyClipboard();
+  window->Command(window->AcceleratorCommand('O', kModifierControl));
+  EXPECT_EQ(m_system.clipboardText, "from another program\r\n");
+}
+
+// With ClipboardEvent set to save as GIF, a picture another program puts on
+// the clipboard is taken in, saved without a question and the clipboard
+// emptied.
+TEST_F(ZerbalinWinTest, ClipboardEventSavesWhatAnotherProgramCopies) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  {
+    auto window = Start({"-ClipboardEvent=3"});
+    Run(*window, 5);
+    // The copy goes to the current folder.
+    std::filesystem::current_path(m_dir.Path());
+    m_system.clipboardImage = TDib{};
+    m_system.clipboardImage->width = m_system.clipboardImage->height = 4;
+    m_system.clipboardImage->bitCount = 24;
+    m_system.clipboardImage->bits.assign(size_t{16} * 4, 200);
+    window->ClipboardChanged();
+    Run(*window, 5);
+    EXPECT_FALSE(m_system.clipboardImage);
+    bool savedGif = false;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+      savedGif |= entry.path().extension() == ".gif" && entry.path().stem().string().size() == 8;
+    EXPECT_TRUE(savedGif) << window->Text(TTextWindow::Log).GetText();
+  }
+  std::filesystem::current_path(before);
 }

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -117,6 +118,31 @@ TEST_F(MainWindowTest, LeftClickZoomsIn) {
   const QImage shot = canvas->grab().toImage();
   EXPECT_EQ(shot.pixelColor(shot.width() / 2 - 30, shot.height() / 2 - 50), QColor(Qt::red));
   EXPECT_EQ(shot.pixelColor(shot.width() / 2 + 30, shot.height() / 2 + 50), QColor(Qt::blue));
+  window.close();
+}
+
+// Copy image puts the picture on the system clipboard as Qt sees it, and a
+// picture another program puts there is pasted as the current one.
+TEST_F(MainWindowTest, ClipboardTakesAndGivesPictures) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str()};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(2, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+  QCoreApplication::sendEvent(&window, &copy);
+  ProcessUntil([] { return !QGuiApplication::clipboard()->image().isNull(); });
+  const QImage copied = QGuiApplication::clipboard()->image();
+  ASSERT_EQ(copied.size(), QSize(40, 80));
+  EXPECT_EQ(copied.pixelColor(20, 10), QColor(Qt::red));
+  EXPECT_EQ(copied.pixelColor(20, 70), QColor(Qt::blue));
+  QImage green(30, 10, QImage::Format_RGB32);
+  green.fill(Qt::green);
+  QGuiApplication::clipboard()->setImage(green);
+  QKeyEvent paste(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+  QCoreApplication::sendEvent(&window, &paste);
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("30x10")); });
+  EXPECT_TRUE(window.windowTitle().contains(QStringLiteral(".bmp]"))) << window.windowTitle().toStdString();
   window.close();
 }
 
