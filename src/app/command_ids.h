@@ -71,6 +71,8 @@ enum TCommandId : int {
   kCmQuickLook = 851,
   kCmAutoScale = 875,
   kCmAutoFit = 876,
+  kCmEffectDirect = 862, // through kCmEffectRandom, the Effect setting 1..12
+  kCmEffectRandom = 873,
   kCmInstall = 901,
   kCmAbout = 1003,
   // The scroll keys, each group in the order left, up, right, down: pan by
@@ -81,4 +83,7 @@ enum TCommandId : int {
   kCmPanPixelLeft = 1109,
   kCmNarrower = 1113,
   kCmLastScroll = 1116,
+  // Posted by the window itself: the finished page goes to the screen with
+  // the transition effect.
+  kCmShowPage = 1190,
 };

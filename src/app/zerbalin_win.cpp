@@ -21,6 +21,7 @@
 #include "app/wallpaper.h"
 #include "app/zip_commands.h"
 #include "output/clipboard.h"
+#include "view/effects.h"
 #include "core/display_palette.h"
 #include "core/progress.h"
 #include "core/tone.h"
@@ -161,6 +162,18 @@ constexpr TAccelerator kAccelerators[] = {
     {kVkTab, 0, kCmAutoScale},
     {kVkTab, kModifierShift, kCmAutoFit},
     {'A', 0, kCmAbout},
+    {kVkF1, kModifierShift, kCmEffectDirect},
+    {kVkF1 + 1, kModifierShift, kCmEffectDirect + 1},
+    {kVkF1 + 2, kModifierShift, kCmEffectDirect + 2},
+    {kVkF1 + 3, kModifierShift, kCmEffectDirect + 3},
+    {kVkF1 + 4, kModifierShift, kCmEffectDirect + 4},
+    {kVkF1 + 5, kModifierShift, kCmEffectDirect + 5},
+    {kVkF1 + 6, kModifierShift, kCmEffectDirect + 6},
+    {kVkF1 + 7, kModifierShift, kCmEffectDirect + 7},
+    {kVkF1 + 8, kModifierShift, kCmEffectDirect + 8},
+    {kVkF1 + 9, kModifierShift, kCmEffectDirect + 9},
+    {kVkF1 + 10, kModifierShift, kCmEffectDirect + 10},
+    {kVkF1 + 11, kModifierShift, kCmEffectRandom},
     {'1', 0, kCmRepeat1},
     {'2', 0, kCmRepeat1 + 1},
     {'3', 0, kCmRepeat1 + 2},
@@ -212,6 +225,12 @@ void TZerbalinWin::Start() {
 }
 
 bool TZerbalinWin::Command(int id) {
+  // Showing the page is part of painting: it may come while a long
+  // operation pumps messages, which it must not stop.
+  if (id == kCmShowPage) {
+    ShowPage();
+    return true;
+  }
   if (BusyCheck()) return true;
   switch (id) {
   case kCmStartup: Startup(); return true;
@@ -561,8 +580,7 @@ void TZerbalinWin::CloseFiles() {
       m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
   }
   UpdateTitle();
-  const TSize client = m_host.ClientSize();
-  m_host.InvalidateRect({0, 0, client.width, client.height});
+  RepaintAll();
 }
 
 void TZerbalinWin::ViewCommand(int id) {
@@ -806,7 +824,7 @@ TShowWindow::TShown TZerbalinWin::ShowPicture() {
   Layout(*m_image, client.width, client.height, dpi, dpi, m_settings.Get(IntKey::Rotate),
          m_settings.Get(IntKey::AutoScale), m_settings.Get(IntKey::AutoFit));
   UpdateTitle();
-  m_host.InvalidateRect({0, 0, client.width, client.height});
+  RepaintAll();
   TShown shown;
   m_image->OutputRect(shown.placement.left, shown.placement.top, shown.placement.right, shown.placement.bottom);
   shown.hasComments = !m_comments.IsEmpty();
@@ -815,8 +833,7 @@ TShowWindow::TShown TZerbalinWin::ShowPicture() {
 
 void TZerbalinWin::Resized() {
   if (!m_hasPicture) {
-    const TSize client = m_host.ClientSize();
-    m_host.InvalidateRect({0, 0, client.width, client.height});
+    RepaintAll();
     return;
   }
   const TSize client = m_host.ClientSize();
@@ -825,7 +842,73 @@ void TZerbalinWin::Resized() {
   ShowPicture();
 }
 
+namespace {
+
+// The paced effects keep to the window's clock.
+class TWindowClock : public TEffectClock {
+public:
+  explicit TWindowClock(Host& host) : m_host(host) {}
+  uint32_t Now() override { return m_host.TickCount(); }
+  void WaitUntil(uint32_t tick) override {
+    while (static_cast<int32_t>(tick - m_host.TickCount()) > 0) m_host.Sleep(1);
+  }
+
+private:
+  Host& m_host;
+};
+
+} // namespace
+
 void TZerbalinWin::Paint(const TSurface& surface) {
+  if (m_settings.Get(IntKey::Effect) == kEffectDirect) {
+    m_page.clear();
+    m_pageSize = {};
+    PaintPicture(surface);
+    return;
+  }
+  const TSize size{surface.width, surface.height};
+  if (m_pageSize.width != size.width || m_pageSize.height != size.height || m_page.empty()) {
+    m_page.resize(static_cast<size_t>(size.width) * size.height);
+    m_pageSize = size;
+    m_pageComplete = false;
+  }
+  if (!m_pageComplete) {
+    // The window keeps what it shows until the effect replaces it.
+    PaintPicture(PageSurface());
+    m_pageComplete = true;
+    m_pageShown = false;
+    m_host.PostCommand(kCmShowPage);
+    return;
+  }
+  if (!m_pageShown) return;
+  for (int32_t y = 0; y < size.height; ++y)
+    std::memcpy(surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride, &m_page[static_cast<size_t>(y) * size.width],
+                static_cast<size_t>(size.width) * 4);
+}
+
+// The window shows something new: all of it is painted again, through the
+// page and its effect when one is chosen.
+void TZerbalinWin::RepaintAll() {
+  m_pageComplete = false;
+  const TSize client = m_host.ClientSize();
+  m_host.InvalidateRect({0, 0, client.width, client.height});
+}
+
+TSurface TZerbalinWin::PageSurface() {
+  return {reinterpret_cast<uint8_t*>(m_page.data()), m_pageSize.width, m_pageSize.height, m_pageSize.width * 4};
+}
+
+// The finished page goes to the window with the effect.
+void TZerbalinWin::ShowPage() {
+  if (m_page.empty() || !m_pageComplete || m_pageShown) return;
+  TWindowClock clock(m_host);
+  const TSurface page = PageSurface();
+  RunTransition(m_settings.Get(IntKey::Effect), m_pageSize, {0, 0, m_pageSize.width, m_pageSize.height},
+                [&](const TRect& rect) { m_system.ShowPageRect(page, rect); }, clock, m_random);
+  m_pageShown = true;
+}
+
+void TZerbalinWin::PaintPicture(const TSurface& surface) {
   const uint32_t background = 0xff000000u | static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundRed)) << 16 |
                               static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundGreen)) << 8 |
                               static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundBlue));
@@ -980,8 +1063,7 @@ void TZerbalinWin::AfterFileRemoved(int kind, const std::string& path) {
   if (m_list.CurrentName(false) == path) m_list.RemoveCurrent();
   if (kind == 0) {
     m_hasPicture = false;
-    const TSize client = m_host.ClientSize();
-    m_host.InvalidateRect({0, 0, client.width, client.height});
+    RepaintAll();
   }
   m_host.PostCommand(kCmReload);
 }

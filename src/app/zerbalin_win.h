@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,14 @@ inline constexpr int kVkSubtract = 0x6D;
 inline constexpr int kVkDivide = 0x6F;
 inline constexpr int kVkCaret = 0xDC;
 
+// A 32-bit pixel block the window paints from: blue, green, red, unused.
+struct TSurface {
+  uint8_t* pixels = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t stride = 0; // bytes per row
+};
+
 // What the main window needs of the window system beyond the host.
 class TWindowSystem {
 public:
@@ -73,6 +82,8 @@ public:
   // Ends the message loop; the window then closes.
   virtual void Quit() = 0;
   virtual void KeepAwake(bool on) = 0;
+  // Copies a rectangle of the page to the window and shows it at once.
+  virtual void ShowPageRect(const TSurface& page, const TRect& rect) = 0;
   // The system clipboard. The Put calls answer false when it could not be
   // used; ClipboardImage gives nullptr when it holds no picture.
   virtual bool ClipboardHasImage() = 0;
@@ -93,13 +104,6 @@ public:
   virtual bool AskPasswordText(std::string& typed) = 0;
 };
 
-// A 32-bit pixel block the window paints from: blue, green, red, unused.
-struct TSurface {
-  uint8_t* pixels = nullptr;
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t stride = 0; // bytes per row
-};
 
 class TZerbalinWin : public TShowWindow {
 public:
@@ -143,6 +147,8 @@ public:
   void ClipboardChanged();
 
   // Paints the window: background and the current picture laid out in it.
+  // With a transition effect the picture is painted into the page instead,
+  // and the effect brings it to the window afterwards (kCmShowPage).
   void Paint(const TSurface& surface);
 
   // The exit status of the program: 1 when a batch run met a file it could
@@ -208,6 +214,10 @@ private:
   void ApplyOptionChanges(const TProfile& before);
   void ShowAgain();
   void ApplyWindowStyle();
+  void PaintPicture(const TSurface& surface);
+  TSurface PageSurface();
+  void RepaintAll();
+  void ShowPage();
   void CloseFiles();
   void ClipboardCommand(int id);
   void CopyImageToClipboard();
@@ -258,6 +268,13 @@ private:
     int32_t y = 0;
   } m_drag;
   bool m_hasPicture = false;
+  // The page the picture is painted into when a transition effect shows it:
+  // blue, green, red, unused pixels of the client's size.
+  std::vector<uint32_t> m_page;
+  TSize m_pageSize;
+  bool m_pageComplete = false;
+  bool m_pageShown = false;
+  std::mt19937 m_random{std::random_device{}()};
   // The time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
   bool m_dialogOpen = false;

@@ -2,12 +2,17 @@
 
 #include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "platform/machine.h"
 
 uint32_t THeadlessHost::TickCount() const {
   auto elapsed = std::chrono::steady_clock::now().time_since_epoch();
   return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void THeadlessHost::Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 TLocalTime THeadlessHost::LocalTime() const {

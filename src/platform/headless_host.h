@@ -11,6 +11,7 @@ class THeadlessHost : public Host {
 public:
   void PostCommand(int command) override { m_commands.push_back(command); }
   uint32_t TickCount() const override;
+  void Sleep(uint32_t milliseconds) override;
   TLocalTime LocalTime() const override;
   TPumpResult PumpOneMessage() override { return TPumpResult::Empty; }
   std::string Title() const override { return m_title; }

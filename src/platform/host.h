@@ -53,6 +53,8 @@ public:
   virtual void PostCommand(int command) = 0;
   // Milliseconds from an arbitrary start; wraps like a 32-bit counter.
   virtual uint32_t TickCount() const = 0;
+  // Lets the time pass without taking messages (paced transitions).
+  virtual void Sleep(uint32_t milliseconds) = 0;
   virtual TLocalTime LocalTime() const = 0;
   // Takes the next waiting message, if any, without waiting, and dispatches
   // it after the main window's own pre-processing (slide-show keys and

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QRubberBand>
 #include <QScreen>
+#include <QThread>
 #include <QUrl>
 
 #include "app/busy.h"
@@ -116,6 +117,13 @@ void TCanvas::paintEvent(QPaintEvent*) {
   if (m_unseen) return;
   if (m_surface.size() != size()) {
     m_surface = QImage(size(), QImage::Format_RGB32);
+    // Until a transition effect has brought the picture, the window shows
+    // its background.
+    if (m_window) {
+      const TProfile& settings = m_window->Settings();
+      m_surface.fill(QColor(settings.Get(IntKey::BackgroundRed), settings.Get(IntKey::BackgroundGreen),
+                            settings.Get(IntKey::BackgroundBlue)));
+    }
     m_dirty = true;
   }
   if (m_dirty && m_window && !m_surface.isNull()) {
@@ -130,6 +138,14 @@ void TCanvas::paintEvent(QPaintEvent*) {
                                     settings.Get(IntKey::BackgroundBlue)));
   }
   painter.drawImage(m_scroll, m_surface);
+}
+
+void TCanvas::ShowPageRect(const TSurface& page, const TRect& rect) {
+  if (m_surface.size() != QSize(page.width, page.height)) return;
+  for (int32_t y = rect.top; y < rect.top + rect.height; ++y)
+    std::memcpy(m_surface.scanLine(y) + rect.left * 4, page.pixels + static_cast<ptrdiff_t>(y) * page.stride + rect.left * 4,
+                static_cast<size_t>(rect.width) * 4);
+  repaint(rect.left, rect.top, rect.width, rect.height);
 }
 
 void TCanvas::SetScroll(QPoint offset) {
@@ -384,6 +400,8 @@ void TQtMainWindow::PostCommand(int command) {
 }
 
 uint32_t TQtMainWindow::TickCount() const { return static_cast<uint32_t>(m_clock.elapsed()); }
+
+void TQtMainWindow::Sleep(uint32_t milliseconds) { QThread::msleep(milliseconds); }
 
 TLocalTime TQtMainWindow::LocalTime() const {
   const QDateTime now = QDateTime::currentDateTime();

@@ -29,6 +29,9 @@ public:
   // not painted.
   void SetUnseen(bool unseen) { m_unseen = unseen; }
   void MarkDirty() { m_dirty = true; }
+  // Copies a rectangle of the page into the window's pixels and shows it at
+  // once.
+  void ShowPageRect(const TSurface& page, const TRect& rect);
   // Draws the picture moved by offset while a pan drag runs.
   void SetScroll(QPoint offset);
 
@@ -62,6 +65,7 @@ public:
   // Host
   void PostCommand(int command) override;
   uint32_t TickCount() const override;
+  void Sleep(uint32_t milliseconds) override;
   TLocalTime LocalTime() const override;
   TPumpResult PumpOneMessage() override;
   std::string Title() const override { return m_title; }
@@ -91,6 +95,7 @@ public:
   void Quit() override { close(); }
   void KeepAwake(bool on) override;
   void SetWindowStyle(bool fillWindow, bool alwaysOnTop) override;
+  void ShowPageRect(const TSurface& page, const TRect& rect) override { m_canvas->ShowPageRect(page, rect); }
   bool ClipboardHasImage() override;
   bool ClipboardHasText() override;
   std::unique_ptr<TDib> ClipboardImage() override;

@@ -131,6 +131,21 @@ constexpr TMenuEntry kDitheringMenu[] = {
     {"&High quality", 860, nullptr},
 };
 
+constexpr TMenuEntry kEffectMenu[] = {
+    {"Direct", kCmEffectDirect, "Shift+F1"},
+    {"Fast", kCmEffectDirect + 1, "Shift+F2"},
+    {"Horizontal", kCmEffectDirect + 2, "Shift+F3"},
+    {"Vertical", kCmEffectDirect + 3, "Shift+F4"},
+    {"Horizontal Blinds", kCmEffectDirect + 4, "Shift+F5"},
+    {"Vertical Blinds", kCmEffectDirect + 5, "Shift+F6"},
+    {"Check In", kCmEffectDirect + 6, "Shift+F7"},
+    {"Check Out", kCmEffectDirect + 7, "Shift+F8"},
+    {"Box In", kCmEffectDirect + 8, "Shift+F9"},
+    {"Box Out", kCmEffectDirect + 9, "Shift+F10"},
+    {"Dissolve", kCmEffectDirect + 10, "Shift+F11"},
+    {"Random", kCmEffectRandom, "Shift+F12"},
+};
+
 constexpr TMenuEntry kAutoMenu[] = {
     {"&Scale", 875, "Tab"},  {"&Fit", 876, "Shift+Tab"},  {"&Crop", 877, nullptr},   {"&Dither", 878, nullptr},
     {"C&omments", 879, nullptr}, {"S&earch", 880, nullptr}, {"&Resume", 881, nullptr},
@@ -155,6 +170,7 @@ constexpr TMenuEntry kOptionsMenu[] = {
     {"Output &height...", 855, nullptr},
     {"&Encode lines...", 856, nullptr},
     {"D&ithering", 0, nullptr, kDitheringMenu},
+    {"E&ffect", 0, nullptr, kEffectMenu},
     {"&Auto", 0, nullptr, kAutoMenu},
     {nullptr, 0, nullptr},
     {"Start&up password", 883, nullptr},

@@ -45,6 +45,8 @@ public:
   void Quit() override { quit = true; }
   void KeepAwake(bool on) override { awake = on; }
   void SetWindowStyle(bool fillWindow, bool) override { filled = fillWindow; }
+  void ShowPageRect(const TSurface&, const TRect& rect) override { pageRects.push_back(rect); }
+  std::vector<TRect> pageRects;
   bool ClipboardHasImage() override { return clipboardImage.has_value(); }
   bool ClipboardHasText() override { return !clipboardText.empty(); }
   std::unique_ptr<TDib> ClipboardImage() override {
@@ -589,4 +591,36 @@ TEST_F(ZerbalinWinTest, ClipboardEventSavesWhatAnotherProgramCopies) {
     EXPECT_TRUE(savedGif) << window->Text(TTextWindow::Log).GetText();
   }
   std::filesystem::current_path(before);
+}
+
+// With a transition effect the picture is painted into the page and the
+// effect brings all of it to the window within about a second; the window
+// keeps its old pixels until then. Direct paints straight into the window.
+TEST_F(ZerbalinWinTest, TransitionEffectsBringThePageToTheWindow) {
+  m_host.clientSize = {120, 90};
+  auto window = Start({m_dir / "b.gif", "-Effect=9", "-BackgroundRed=0", "-BackgroundGreen=0", "-BackgroundBlue=255"});
+  Run(*window, 20);
+  std::vector<uint32_t> pixels(120 * 90, 0x12345678);
+  const TSurface surface{reinterpret_cast<uint8_t*>(pixels.data()), 120, 90, 120 * 4};
+  window->Paint(surface);
+  EXPECT_EQ(pixels[0], 0x12345678u) << "untouched until the effect";
+  const uint32_t before = m_host.TickCount();
+  Run(*window, 5);
+  std::vector<bool> shown(120 * 90);
+  for (const TRect& r : m_system.pageRects)
+    for (int32_t y = r.top; y < r.top + r.height; ++y)
+      for (int32_t x = r.left; x < r.left + r.width; ++x) shown[static_cast<size_t>(y) * 120 + x] = true;
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), false), 0);
+  EXPECT_GT(m_system.pageRects.size(), 100u) << "box rings";
+  EXPECT_LT(m_host.TickCount() - before, 1000u);
+  window->Paint(surface);
+  EXPECT_EQ(pixels[0], 0xff0000ffu) << "the page: the background";
+  EXPECT_EQ(pixels[45 * 120 + 60] & 0xffffffu, 0x008000u) << "the page: the green picture";
+  m_system.pageRects.clear();
+  window->Command(kCmEffectDirect);
+  std::fill(pixels.begin(), pixels.end(), 0);
+  window->Paint(surface);
+  Run(*window, 5);
+  EXPECT_TRUE(m_system.pageRects.empty());
+  EXPECT_EQ(pixels[45 * 120 + 60] & 0xffffffu, 0x008000u);
 }

@@ -78,6 +78,23 @@ TEST_F(MainWindowTest, ShowsTheLoadedPictureFittedOnTheBackground) {
   window.close();
 }
 
+// With an effect the picture reaches the window through it.
+TEST_F(MainWindowTest, DissolveShowsThePicture) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str(), "-Effect=11", "-BackgroundRed=0", "-BackgroundGreen=255",
+                        "-BackgroundBlue=0"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(6, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  ProcessUntil([] { return false; });
+  const QImage shot = window.centralWidget()->grab().toImage();
+  const int w = shot.width(), h = shot.height();
+  EXPECT_EQ(shot.pixelColor(w / 2, h / 2 - 20), QColor(Qt::red));
+  EXPECT_EQ(shot.pixelColor(w / 2, h / 2 + 20), QColor(Qt::blue));
+  EXPECT_EQ(shot.pixelColor(w / 2 - 21, h / 2), QColor(Qt::green));
+  window.close();
+}
+
 // Keys reach the Image menu's commands: End turns the picture a quarter
 // clockwise, and ^ (typed with Shift) inverts it.
 TEST_F(MainWindowTest, ImageKeysTurnAndInvertThePicture) {

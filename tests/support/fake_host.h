@@ -16,6 +16,7 @@ class FakeHost : public Host {
 public:
   void PostCommand(int command) override { commands.push_back(command); }
   uint32_t TickCount() const override { return tick; }
+  void Sleep(uint32_t milliseconds) override { Advance(milliseconds); }
   TLocalTime LocalTime() const override { return now; }
   TPumpResult PumpOneMessage() override;
   std::string Title() const override { return title; }
