@@ -20,6 +20,11 @@ constexpr TOptionCommand Number(int command, IntKey key, const char* prompt) {
 
 constexpr TOptionCommand kOptionCommands[] = {
     Toggle(804, IntKey::RememberOptions),
+    Toggle(807, IntKey::ThumbnailsRandom),
+    Toggle(808, IntKey::ThumbnailsAnnotate),
+    Toggle(809, IntKey::ThumbnailsOutline),
+    Number(810, IntKey::ThumbnailsAcross, "Number of thumbnails to display horizontally:"),
+    Number(811, IntKey::ThumbnailsDown, "Number of thumbnails to display vertically:"),
     Toggle(813, IntKey::FillWindow),
     Toggle(814, IntKey::AlwaysOnTop),
     Toggle(815, IntKey::DisplayInColor),

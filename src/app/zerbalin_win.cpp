@@ -152,6 +152,10 @@ constexpr TAccelerator kAccelerators[] = {
     {kVkLeft + 2, kModifierAlt, kCmNarrower + 2},
     {kVkLeft + 3, kModifierAlt, kCmNarrower + 3},
     {'R', 0, kCmRunSlideshow},
+    {'T', 0, kCmShowThumbnails},
+    {'B', 0, kCmThumbnailsEnable},
+    {kVkF1 + 8, 0, kCmThumbnailsAcross},
+    {kVkF1 + 9, 0, kCmThumbnailsDown},
     {'G', 0, kCmGoTo},
     {'F', 0, kCmFileSpec},
     {kVkF1 + 4, 0, kCmSaveOptions},
@@ -184,6 +188,33 @@ constexpr TAccelerator kAccelerators[] = {
     {'8', 0, kCmRepeat1 + 7},
     {'9', 0, kCmRepeat9},
 };
+
+// The paced effects keep to the window's clock.
+class TWindowClock : public TEffectClock {
+public:
+  explicit TWindowClock(Host& host) : m_host(host) {}
+  uint32_t Now() override { return m_host.TickCount(); }
+  void WaitUntil(uint32_t tick) override {
+    while (static_cast<int32_t>(tick - m_host.TickCount()) > 0) m_host.Sleep(1);
+  }
+
+private:
+  Host& m_host;
+};
+
+uint32_t PixelOf(const TProfile& settings, IntKey red, IntKey green, IntKey blue) {
+  return 0xff000000u | static_cast<uint32_t>(settings.Get(red)) << 16 | static_cast<uint32_t>(settings.Get(green)) << 8 |
+         static_cast<uint32_t>(settings.Get(blue));
+}
+
+void FillRect(const TSurface& surface, const TRect& rect, uint32_t pixel) {
+  const int32_t left = std::clamp(rect.left, 0, surface.width);
+  const int32_t right = std::clamp(rect.left + rect.width, left, surface.width);
+  for (int32_t y = std::max(rect.top, 0); y < std::min(rect.top + rect.height, surface.height); ++y) {
+    uint32_t* out = reinterpret_cast<uint32_t*>(surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride);
+    std::fill(out + left, out + right, pixel);
+  }
+}
 
 } // namespace
 
@@ -241,6 +272,8 @@ bool TZerbalinWin::Command(int id) {
     m_host.PostCommand(kCmReload);
     return true;
   case kCmClose: CloseFiles(); return true;
+  case kCmShowThumbnails: ShowThumbnails(); return true;
+  case kCmThumbnailsEnable: ToggleThumbnails(); return true;
   case kCmCopyImageToClipboard:
   case kCmPasteImage:
   case kCmCopyComments:
@@ -291,6 +324,7 @@ bool TZerbalinWin::CommandEnabled(int id) const {
   case kCmMoveImage:
   case kCmDeleteImage:
   case kCmEditComments:
+  case kCmShowThumbnails:
   case kCmCopyImageToClipboard:
   case kCmCopyComments:
   case kCmClose: return m_hasPicture;
@@ -315,6 +349,7 @@ std::optional<bool> TZerbalinWin::CommandChecked(int id) const {
   }
   if (id == kCmShowComments) return m_settings.Get(IntKey::ShowComments) != 0;
   if (id == kCmShowLog) return m_settings.Get(IntKey::ShowLog) != 0;
+  if (id == kCmThumbnailsEnable) return m_settings.Get(IntKey::ThumbnailsEnable) != 0;
   return m_show.Checked(id);
 }
 
@@ -330,6 +365,17 @@ void TZerbalinWin::OptionCommand(const TOptionCommand& option) {
   case IntKey::DisplayInColor: ShowAgain(); break;
   case IntKey::FillWindow:
   case IntKey::AlwaysOnTop: ApplyWindowStyle(); break;
+  case IntKey::ThumbnailsRandom:
+  case IntKey::ThumbnailsAcross:
+  case IntKey::ThumbnailsDown:
+    if (!m_settings.Get(IntKey::ThumbnailsEnable)) break;
+    EraseWindow();
+    ShowAgain();
+    break;
+  case IntKey::ThumbnailsAnnotate:
+  case IntKey::ThumbnailsOutline:
+    if (m_settings.Get(IntKey::ThumbnailsEnable)) ShowAgain();
+    break;
   case IntKey::AutoScale:
   case IntKey::AutoFit: Resized(); break;
   default: break;
@@ -345,6 +391,11 @@ void TZerbalinWin::MouseUp(TMouseButton button, int32_t x, int32_t y, unsigned m
   if (m_drag.active && m_drag.button == button) {
     m_drag.active = false;
     if (BusyCheck()) return;
+    // On a sheet the left button picks a picture.
+    if (m_thumbs.Grid()) {
+      if (button == TMouseButton::Left) OpenThumbnailAt(x, y);
+      return;
+    }
     if (button == TMouseButton::Left)
       ZoomGesture(x, y);
     else
@@ -363,7 +414,8 @@ void TZerbalinWin::MouseUp(TMouseButton button, int32_t x, int32_t y, unsigned m
   } else if (keys == kModifierShift) {
     m_host.PostCommand(kCmCrop);
   } else if (m_hasPicture && !BusyCheck()) {
-    CentreOn(*m_image, x, y);
+    const TRect area = ImageArea();
+    CentreOn(*m_image, x - area.left, y - area.top);
     ViewCommand(kCmZoomOut);
   }
 }
@@ -383,16 +435,19 @@ void TZerbalinWin::MouseDoubleClick(TMouseButton button, unsigned modifiers) {
 // A dragged rectangle becomes the view; a small one only marks where to
 // zoom in.
 void TZerbalinWin::ZoomGesture(int32_t x, int32_t y) {
-  const TSize client = m_host.ClientSize();
+  const TRect area = ImageArea();
   const bool autoScale = m_settings.Get(IntKey::AutoScale);
   const bool autoFit = m_settings.Get(IntKey::AutoFit);
-  if (std::abs(x - m_drag.x) > kDragThreshold || std::abs(y - m_drag.y) > kDragThreshold) {
-    ZoomToRect(*m_image, std::min(x, m_drag.x), std::min(y, m_drag.y), std::max(x, m_drag.x), std::max(y, m_drag.y),
-               client.width, client.height, autoScale, autoFit);
+  x -= area.left;
+  y -= area.top;
+  const int32_t x0 = m_drag.x - area.left, y0 = m_drag.y - area.top;
+  if (std::abs(x - x0) > kDragThreshold || std::abs(y - y0) > kDragThreshold) {
+    ZoomToRect(*m_image, std::min(x, x0), std::min(y, y0), std::max(x, x0), std::max(y, y0), area.width, area.height,
+               autoScale, autoFit);
     return;
   }
-  CentreOn(*m_image, (x + m_drag.x) / 2, (y + m_drag.y) / 2);
-  ZoomStep(*m_image, ZoomDirection::In, client.width, client.height, autoScale, autoFit);
+  CentreOn(*m_image, (x + x0) / 2, (y + y0) / 2);
+  ZoomStep(*m_image, ZoomDirection::In, area.width, area.height, autoScale, autoFit);
 }
 
 // The picture follows the pointer: the distance dragged on the screen,
@@ -409,9 +464,9 @@ void TZerbalinWin::PanGesture(int32_t x, int32_t y) {
         static_cast<int32_t>(-dy * int64_t{cropHeight} / height));
     return;
   }
-  const TSize client = m_host.ClientSize();
-  CentreOn(*m_image, (x + m_drag.x) / 2, (y + m_drag.y) / 2);
-  ZoomStep(*m_image, ZoomDirection::Out, client.width, client.height, m_settings.Get(IntKey::AutoScale),
+  const TRect area = ImageArea();
+  CentreOn(*m_image, (x + m_drag.x) / 2 - area.left, (y + m_drag.y) / 2 - area.top);
+  ZoomStep(*m_image, ZoomDirection::Out, area.width, area.height, m_settings.Get(IntKey::AutoScale),
            m_settings.Get(IntKey::AutoFit));
 }
 
@@ -585,8 +640,8 @@ void TZerbalinWin::CloseFiles() {
 
 void TZerbalinWin::ViewCommand(int id) {
   if (!m_hasPicture) return;
-  const TSize client = m_host.ClientSize();
-  const uint32_t effect = ApplyViewCommand(id, *m_image, m_settings, client.width, client.height);
+  const TRect area = ImageArea();
+  const uint32_t effect = ApplyViewCommand(id, *m_image, m_settings, area.width, area.height);
   if (effect & kEffectRebuildPalette) PrepareDitherer();
   if (effect & kEffectShowAgain) ShowPicture();
 }
@@ -801,9 +856,72 @@ std::string TZerbalinWin::LoadPicture(const std::string& name) {
   if (m_settings.Get(IntKey::AutoCrop)) CropUniformBorders(*m_image);
   PrepareDitherer();
   m_hasPicture = true;
+  if (m_thumbs.Advance()) EraseWindow();
   if (m_settings.Get(IntKey::ShowComments))
     m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
   return format;
+}
+
+// A new page: the window's background, no pictures to click, the first
+// cell.
+void TZerbalinWin::EraseWindow() {
+  std::fill(m_page.begin(), m_page.end(),
+            PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue));
+  m_list.ClearPlacements();
+  m_thumbs.FreshPosition();
+  RepaintAll();
+}
+
+// Thumbnails enable: entering a sheet keeps every setting as it was, and
+// leaving it brings them all back, whatever the sheet changed meanwhile.
+void TZerbalinWin::ToggleThumbnails() {
+  if (m_settings.HasSavedValues()) {
+    m_settings.RestoreSavedValues();
+    m_settings.Set(IntKey::ThumbnailsEnable, 0);
+  } else {
+    m_settings.SaveValues();
+    m_settings.Set(IntKey::ThumbnailsEnable, 1);
+  }
+  EraseWindow();
+  if (m_hasPicture) {
+    PrepareDitherer();
+    Resized();
+  }
+}
+
+// Show thumbnails: the first press fills a sheet from the current file as
+// fast as pictures load; later presses stop a running sheet, fill the next
+// one, or leave the sheets after the last file.
+void TZerbalinWin::ShowThumbnails() {
+  if (!m_thumbs.Grid()) {
+    m_list.MakeCurrentHead();
+    if (!m_settings.Get(IntKey::ThumbnailsEnable) || !m_settings.HasSavedValues()) ToggleThumbnails();
+    m_settings.Set(IntKey::RandomOrder, 0);
+    m_thumbs.MoveToPoint(0, 0, m_host.ClientSize());
+    for (IntKey delay : {IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies})
+      m_settings.Set(delay, 0);
+    for (IntKey event : {IntKey::ScreenDoneEvent, IntKey::SlideshowDoneEvent})
+      if (m_settings.Get(event) == kActionNone) m_settings.Set(event, kActionStop);
+    if (!m_show.Running()) m_show.Command(kCmRunSlideshow);
+    return;
+  }
+  if (m_show.Running()) {
+    m_show.Command(kCmRunSlideshow);
+  } else if (m_list.IsEmpty() || m_list.IsLast()) {
+    ToggleThumbnails();
+  } else {
+    m_show.Command(kCmRunSlideshow);
+    m_show.Command(kCmNext);
+  }
+}
+
+// A click on a sheet opens the picture drawn last under the pointer.
+bool TZerbalinWin::OpenThumbnailAt(int32_t x, int32_t y) {
+  if (!m_list.HitTest(x, y)) return false;
+  if (m_show.Running()) m_show.Command(kCmRunSlideshow);
+  ToggleThumbnails();
+  m_host.PostCommand(kCmReload);
+  return true;
 }
 
 // The ditherer turns stored rows into what the window and the writers get:
@@ -819,14 +937,18 @@ void TZerbalinWin::PrepareDitherer() {
 }
 
 TShowWindow::TShown TZerbalinWin::ShowPicture() {
-  const TSize client = m_host.ClientSize();
+  const TRect area = ImageArea();
   const int32_t dpi = m_host.DotsPerInch();
-  Layout(*m_image, client.width, client.height, dpi, dpi, m_settings.Get(IntKey::Rotate),
+  Layout(*m_image, area.width, area.height, dpi, dpi, m_settings.Get(IntKey::Rotate),
          m_settings.Get(IntKey::AutoScale), m_settings.Get(IntKey::AutoFit));
   UpdateTitle();
   RepaintAll();
   TShown shown;
   m_image->OutputRect(shown.placement.left, shown.placement.top, shown.placement.right, shown.placement.bottom);
+  shown.placement.left += area.left;
+  shown.placement.right += area.left;
+  shown.placement.top += area.top;
+  shown.placement.bottom += area.top;
   shown.hasComments = !m_comments.IsEmpty();
   return shown;
 }
@@ -836,55 +958,48 @@ void TZerbalinWin::Resized() {
     RepaintAll();
     return;
   }
-  const TSize client = m_host.ClientSize();
-  ZoomStep(*m_image, ZoomDirection::Reset, client.width, client.height, m_settings.Get(IntKey::AutoScale),
+  const TRect area = ImageArea();
+  ZoomStep(*m_image, ZoomDirection::Reset, area.width, area.height, m_settings.Get(IntKey::AutoScale),
            m_settings.Get(IntKey::AutoFit));
   ShowPicture();
 }
 
-namespace {
-
-// The paced effects keep to the window's clock.
-class TWindowClock : public TEffectClock {
-public:
-  explicit TWindowClock(Host& host) : m_host(host) {}
-  uint32_t Now() override { return m_host.TickCount(); }
-  void WaitUntil(uint32_t tick) override {
-    while (static_cast<int32_t>(tick - m_host.TickCount()) > 0) m_host.Sleep(1);
-  }
-
-private:
-  Host& m_host;
-};
-
-} // namespace
 
 void TZerbalinWin::Paint(const TSurface& surface) {
-  if (m_settings.Get(IntKey::Effect) == kEffectDirect) {
+  // A sheet keeps its earlier pictures in the page.
+  if (m_settings.Get(IntKey::Effect) == kEffectDirect && !m_thumbs.Grid()) {
     m_page.clear();
     m_pageSize = {};
     PaintPicture(surface);
     return;
   }
-  const TSize size{surface.width, surface.height};
+  // The window keeps what it shows until the effect replaces it.
+  if (CompletePage({surface.width, surface.height}) || !m_pageShown) return;
+  for (int32_t y = 0; y < surface.height; ++y)
+    std::memcpy(surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride,
+                &m_page[static_cast<size_t>(y) * surface.width], static_cast<size_t>(surface.width) * 4);
+}
+
+// Paints the picture into the page of the window's size when it is not
+// there yet, and asks for the effect that brings it to the window; true
+// when it painted.
+bool TZerbalinWin::CompletePage(TSize size) {
   if (m_pageSize.width != size.width || m_pageSize.height != size.height || m_page.empty()) {
-    m_page.resize(static_cast<size_t>(size.width) * size.height);
+    m_page.assign(static_cast<size_t>(size.width) * size.height,
+                  PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue));
     m_pageSize = size;
     m_pageComplete = false;
   }
-  if (!m_pageComplete) {
-    // The window keeps what it shows until the effect replaces it.
-    PaintPicture(PageSurface());
-    m_pageComplete = true;
-    m_pageShown = false;
-    m_host.PostCommand(kCmShowPage);
-    return;
-  }
-  if (!m_pageShown) return;
-  for (int32_t y = 0; y < size.height; ++y)
-    std::memcpy(surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride, &m_page[static_cast<size_t>(y) * size.width],
-                static_cast<size_t>(size.width) * 4);
+  if (m_pageComplete) return false;
+  PaintPicture(PageSurface());
+  m_pageComplete = true;
+  m_pageShown = false;
+  m_host.PostCommand(kCmShowPage);
+  return true;
 }
+
+// A sheet holds each picture in its page before the show loads the next.
+bool TZerbalinWin::PaintNextPortion() { return m_thumbs.Grid() && m_hasPicture && CompletePage(m_host.ClientSize()); }
 
 // The window shows something new: all of it is painted again, through the
 // page and its effect when one is chosen.
@@ -903,40 +1018,84 @@ void TZerbalinWin::ShowPage() {
   if (m_page.empty() || !m_pageComplete || m_pageShown) return;
   TWindowClock clock(m_host);
   const TSurface page = PageSurface();
-  RunTransition(m_settings.Get(IntKey::Effect), m_pageSize, {0, 0, m_pageSize.width, m_pageSize.height},
+  RunTransition(m_settings.Get(IntKey::Effect), m_pageSize, m_thumbs.CellRect(m_pageSize),
                 [&](const TRect& rect) { m_system.ShowPageRect(page, rect); }, clock, m_random);
   m_pageShown = true;
 }
 
+
+// The picture in its image area: outside a sheet on the background of the
+// whole window, in a sheet on the background of its cell's area only (in
+// the random layout on the earlier pictures), then the outline and the
+// caption.
 void TZerbalinWin::PaintPicture(const TSurface& surface) {
-  const uint32_t background = 0xff000000u | static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundRed)) << 16 |
-                              static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundGreen)) << 8 |
-                              static_cast<uint32_t>(m_settings.Get(IntKey::BackgroundBlue));
+  const uint32_t background =
+      PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue);
+  const TSize client{surface.width, surface.height};
+  const TRect cell = m_thumbs.CellRect(client);
+  const TRect area = ImageArea();
+  if (!m_thumbs.Grid())
+    FillRect(surface, {0, 0, surface.width, surface.height}, background);
+  else if (!m_thumbs.RandomLayout())
+    FillRect(surface, area, background);
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   if (m_hasPicture && m_show.FormatName() != "???") m_image->OutputRect(left, top, right, bottom);
-  left = std::clamp(left, 0, surface.width);
-  right = std::clamp(right, left, surface.width);
-  top = std::clamp(top, 0, surface.height);
-  bottom = std::clamp(bottom, top, surface.height);
+  // The picture's rows inside its area and the window.
+  left = std::clamp(left, std::max(-area.left, 0), std::max(surface.width - area.left, 0));
+  right = std::clamp(right, left, std::max(surface.width - area.left, left));
+  top = std::clamp(top, std::max(-area.top, 0), std::max(surface.height - area.top, 0));
+  bottom = std::clamp(bottom, top, std::max(surface.height - area.top, top));
   const int32_t width = right - left;
   const int32_t bytes = m_image->BytesPerPixel();
   std::vector<uint8_t> row(static_cast<size_t>(std::max(width, 1)) * 3);
-  for (int32_t y = 0; y < surface.height; ++y) {
-    uint32_t* out = reinterpret_cast<uint32_t*>(surface.pixels + static_cast<ptrdiff_t>(y) * surface.stride);
-    if (y < top || y >= bottom || width == 0) {
-      std::fill(out, out + surface.width, background);
-      continue;
-    }
-    std::fill(out, out + left, background);
-    std::fill(out + right, out + surface.width, background);
+  for (int32_t y = top; y < bottom && width > 0; ++y) {
+    uint32_t* out = reinterpret_cast<uint32_t*>(surface.pixels + static_cast<ptrdiff_t>(area.top + y) * surface.stride) +
+                    area.left + left;
     const uint8_t* pixels = m_image->OutputRowView(left, y, row.data(), width);
     if (pixels != row.data()) std::memcpy(row.data(), pixels, static_cast<size_t>(width) * bytes);
     m_ditherer.ConvertRow(row.data(), width, 3, bytes);
     for (int32_t x = 0; x < width; ++x) {
       const uint8_t* bgr = &row[static_cast<size_t>(x) * 3];
-      out[left + x] = 0xff000000u | uint32_t{bgr[2]} << 16 | uint32_t{bgr[1]} << 8 | bgr[0];
+      out[x] = 0xff000000u | uint32_t{bgr[2]} << 16 | uint32_t{bgr[1]} << 8 | bgr[0];
     }
   }
+  DrawDecorations(surface, cell, area);
+}
+
+// A sheet's outline around the cell, and the caption band below the
+// picture: the picture's name centred on the cell.
+void TZerbalinWin::DrawDecorations(const TSurface& surface, const TRect& cell, const TRect& area) {
+  const uint32_t foreground =
+      PixelOf(m_settings, IntKey::ForegroundRed, IntKey::ForegroundGreen, IntKey::ForegroundBlue);
+  const uint32_t background =
+      PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue);
+  if (m_thumbs.Grid() && !m_thumbs.RandomLayout() && m_settings.Get(IntKey::ThumbnailsOutline)) {
+    FillRect(surface, {cell.left, cell.top, cell.width + 1, 1}, foreground);
+    FillRect(surface, {cell.left, cell.top + cell.height, cell.width + 1, 1}, foreground);
+    FillRect(surface, {cell.left, cell.top, 1, cell.height + 1}, foreground);
+    FillRect(surface, {cell.left + cell.width, cell.top, 1, cell.height + 1}, foreground);
+  }
+  if (!CaptionShown() || !m_hasPicture) return;
+  const int32_t bandTop = area.top + area.height;
+  FillRect(surface, {area.left, bandTop, cell.left + cell.width - area.left, cell.top + cell.height - bandTop},
+           background);
+  const std::string caption =
+      m_list.IsEmpty() ? m_show.ImageName() : m_list.Caption(m_settings.Get(IntKey::CaptionSize));
+  m_system.DrawCaption(surface, cell.left + cell.width / 2, cell.top + cell.height - 2, caption,
+                       foreground & 0xffffff, background & 0xffffff);
+}
+
+// A caption is drawn under every picture of a sheet with ThumbnailsAnnotate,
+// and under a single picture with DisplayCaption.
+bool TZerbalinWin::CaptionShown() const {
+  if (m_thumbs.Grid()) return !m_thumbs.RandomLayout() && m_settings.Get(IntKey::ThumbnailsAnnotate);
+  return m_settings.Get(IntKey::DisplayCaption) != 0;
+}
+
+// Where the picture is laid out: the current cell less its insets and
+// caption band; the whole window for a single picture without caption.
+TRect TZerbalinWin::ImageArea() {
+  return m_thumbs.ImageArea(m_host.ClientSize(), CaptionShown() ? m_system.CaptionHeight() : 0);
 }
 
 std::string TZerbalinWin::PictureTitle() const {

@@ -27,6 +27,7 @@
 #include "settings/profile.h"
 #include "view/slide_list.h"
 #include "view/slide_show.h"
+#include "view/thumbnails.h"
 
 enum class TTextWindow { Comments, Log };
 
@@ -82,6 +83,12 @@ public:
   // Ends the message loop; the window then closes.
   virtual void Quit() = 0;
   virtual void KeepAwake(bool on) = 0;
+  // Caption text: its height, and drawing it centred on centreX with its
+  // bottom at bottom, in the foreground colour on the background colour
+  // (both 0xRRGGBB).
+  virtual int32_t CaptionHeight() = 0;
+  virtual void DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
+                           uint32_t foreground, uint32_t background) = 0;
   // Copies a rectangle of the page to the window and shows it at once.
   virtual void ShowPageRect(const TSurface& page, const TRect& rect) = 0;
   // The system clipboard. The Put calls answer false when it could not be
@@ -177,10 +184,10 @@ public:
   std::string PictureTitle() const;
 
   // TShowWindow
-  bool PaintNextPortion() override { return false; }
+  bool PaintNextPortion() override;
   bool DialogOpen() const override { return m_dialogOpen; }
   bool PrintingOrDragging() const override { return false; }
-  bool ThumbnailPageFull() const override { return false; }
+  bool ThumbnailPageFull() const override { return m_thumbs.PageFull(); }
   bool SoundPlaying() const override { return false; }
   bool MoviePlaying() const override { return false; }
   void PlaySound(const std::string& name) override;
@@ -216,7 +223,15 @@ private:
   void ApplyWindowStyle();
   void PaintPicture(const TSurface& surface);
   TSurface PageSurface();
+  bool CompletePage(TSize size);
   void RepaintAll();
+  bool CaptionShown() const;
+  TRect ImageArea();
+  void DrawDecorations(const TSurface& surface, const TRect& cell, const TRect& area);
+  void EraseWindow();
+  void ToggleThumbnails();
+  void ShowThumbnails();
+  bool OpenThumbnailAt(int32_t x, int32_t y);
   void ShowPage();
   void CloseFiles();
   void ClipboardCommand(int id);
@@ -275,6 +290,7 @@ private:
   bool m_pageComplete = false;
   bool m_pageShown = false;
   std::mt19937 m_random{std::random_device{}()};
+  TThumbnailLayout m_thumbs{m_settings, m_random};
   // The time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
   bool m_dialogOpen = false;

@@ -8,6 +8,7 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -254,6 +255,22 @@ bool TQtMainWindow::event(QEvent* event) {
   else if (!m_closing)
     m_window->Command(command);
   return true;
+}
+
+int32_t TQtMainWindow::CaptionHeight() { return QFontMetrics(m_canvas->font()).height(); }
+
+void TQtMainWindow::DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
+                                uint32_t foreground, uint32_t background) {
+  QImage pixels(surface.pixels, surface.width, surface.height, surface.stride, QImage::Format_RGB32);
+  QPainter painter(&pixels);
+  painter.setFont(m_canvas->font());
+  const QString caption = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  const QFontMetrics metrics(painter.font());
+  const int width = metrics.horizontalAdvance(caption);
+  const QRect box(centreX - width / 2, bottom - metrics.height(), width, metrics.height());
+  painter.fillRect(box, QColor(QRgb(background)));
+  painter.setPen(QColor(QRgb(foreground)));
+  painter.drawText(box, Qt::AlignCenter, caption);
 }
 
 bool TQtMainWindow::ClipboardHasImage() {

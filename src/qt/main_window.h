@@ -96,6 +96,9 @@ public:
   void KeepAwake(bool on) override;
   void SetWindowStyle(bool fillWindow, bool alwaysOnTop) override;
   void ShowPageRect(const TSurface& page, const TRect& rect) override { m_canvas->ShowPageRect(page, rect); }
+  int32_t CaptionHeight() override;
+  void DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
+                   uint32_t foreground, uint32_t background) override;
   bool ClipboardHasImage() override;
   bool ClipboardHasText() override;
   std::unique_ptr<TDib> ClipboardImage() override;

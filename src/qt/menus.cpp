@@ -29,6 +29,7 @@ constexpr TMenuEntry kFileMenu[] = {
     {"Con&vert", 0, nullptr, kConvertMenu},
     {"Save &as...", kCmSaveAs, "V"},
     {"Save &wallpaper", kCmSaveWallpaper, "W"},
+    {"Show &thumbnails", kCmShowThumbnails, "T"},
     {nullptr, 0, nullptr},
     {"&Next", kCmNext, "Space"},
     {"&Random", kCmRandom, "Enter"},
@@ -131,6 +132,15 @@ constexpr TMenuEntry kDitheringMenu[] = {
     {"&High quality", 860, nullptr},
 };
 
+constexpr TMenuEntry kThumbnailsMenu[] = {
+    {"&Enable", kCmThumbnailsEnable, "B"},
+    {"&Random", kCmThumbnailsRandom, nullptr},
+    {"A&nnotate", kCmThumbnailsAnnotate, nullptr},
+    {"&Outline", kCmThumbnailsOutline, nullptr},
+    {"&Across...", kCmThumbnailsAcross, "F9"},
+    {"&Down...", kCmThumbnailsDown, "F10"},
+};
+
 constexpr TMenuEntry kEffectMenu[] = {
     {"Direct", kCmEffectDirect, "Shift+F1"},
     {"Fast", kCmEffectDirect + 1, "Shift+F2"},
@@ -169,6 +179,7 @@ constexpr TMenuEntry kOptionsMenu[] = {
     {"Output &width...", 854, nullptr},
     {"Output &height...", 855, nullptr},
     {"&Encode lines...", 856, nullptr},
+    {"T&humbnails", 0, nullptr, kThumbnailsMenu},
     {"D&ithering", 0, nullptr, kDitheringMenu},
     {"E&ffect", 0, nullptr, kEffectMenu},
     {"&Auto", 0, nullptr, kAutoMenu},

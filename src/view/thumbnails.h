@@ -30,8 +30,9 @@ public:
 
   // The first cell of a new page: a random one in the random layout.
   void FreshPosition();
-  // The cell of the next picture. True when the page was full and a running
-  // show with EraseNewPages starts a new one (the caller erases the window).
+  // The cell of the next picture, called after each load. True when the
+  // page was full and a running show with EraseNewPages starts a new one
+  // (the caller erases the window, which starts again at the first cell).
   bool Advance();
   // The last cell of the page is the current one (never in the random layout).
   bool PageFull() const;

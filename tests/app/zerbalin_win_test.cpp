@@ -46,6 +46,11 @@ public:
   void KeepAwake(bool on) override { awake = on; }
   void SetWindowStyle(bool fillWindow, bool) override { filled = fillWindow; }
   void ShowPageRect(const TSurface&, const TRect& rect) override { pageRects.push_back(rect); }
+  int32_t CaptionHeight() override { return 10; }
+  void DrawCaption(const TSurface&, int32_t, int32_t, const std::string& text, uint32_t, uint32_t) override {
+    drawnCaptions.push_back(text);
+  }
+  std::vector<std::string> drawnCaptions;
   std::vector<TRect> pageRects;
   bool ClipboardHasImage() override { return clipboardImage.has_value(); }
   bool ClipboardHasText() override { return !clipboardText.empty(); }
@@ -623,4 +628,33 @@ TEST_F(ZerbalinWinTest, TransitionEffectsBringThePageToTheWindow) {
   Run(*window, 5);
   EXPECT_TRUE(m_system.pageRects.empty());
   EXPECT_EQ(pixels[45 * 120 + 60] & 0xffffffu, 0x008000u);
+}
+
+// Show thumbnails fills a sheet of two cells from the list and stops when
+// it is full; a click on a thumbnail leaves the sheet, settings as before,
+// and shows that picture.
+TEST_F(ZerbalinWinTest, ThumbnailSheetFillsAndAClickOpensAPicture) {
+  m_host.clientSize = {200, 100};
+  std::filesystem::copy_file(m_dir / "b.gif", m_dir / "c.gif");
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif", m_dir / "c.gif", "-ThumbnailsAcross=2",
+                       "-ThumbnailsDown=1", "-DelayBetweenImages=3"});
+  Run(*window, 20);
+  window->Command(window->AcceleratorCommand('T', 0));
+  Run(*window, 100);
+  EXPECT_EQ(window->Settings().Get(IntKey::RunSlideshow), 0) << "stopped at the full page";
+  EXPECT_EQ(window->Settings().Get(IntKey::DelayBetweenImages), 0);
+  std::vector<uint32_t> pixels(200 * 100);
+  const TSurface surface{reinterpret_cast<uint8_t*>(pixels.data()), 200, 100, 200 * 4};
+  window->Paint(surface);
+  Run(*window, 5);
+  window->Paint(surface);
+  EXPECT_EQ(m_system.drawnCaptions, (std::vector<std::string>{"a.gif", "b.gif"}));
+  EXPECT_EQ(pixels[40 * 200 + 150] & 0xffffffu, 0x008000u) << "b.gif, green, in the right cell";
+  EXPECT_NE(pixels[40 * 200 + 50] & 0xffffffu, 0x008000u) << "a.gif in the left cell";
+  window->MouseDown(TMouseButton::Left, 150, 40, 0);
+  window->MouseUp(TMouseButton::Left, 150, 40, 0);
+  Run(*window, 20);
+  EXPECT_EQ(window->Settings().Get(IntKey::ThumbnailsEnable), 0);
+  EXPECT_EQ(window->Settings().Get(IntKey::DelayBetweenImages), 3) << "the settings before the sheet";
+  EXPECT_NE(m_host.Title().find("b.gif"), std::string::npos) << m_host.Title();
 }

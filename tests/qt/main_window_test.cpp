@@ -95,6 +95,24 @@ TEST_F(MainWindowTest, DissolveShowsThePicture) {
   window.close();
 }
 
+// DisplayCaption writes the picture's name in a band at the bottom, in the
+// foreground colour.
+TEST_F(MainWindowTest, CaptionShowsTheNameBelowThePicture) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str(), "-DisplayCaption=1", "-BackgroundRed=0", "-BackgroundGreen=255",
+                        "-BackgroundBlue=0"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(6, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  ProcessUntil([] { return false; });
+  const QImage shot = window.centralWidget()->grab().toImage();
+  int dark = 0;
+  for (int y = shot.height() - 30; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) dark += shot.pixelColor(x, y).lightness() < 100;
+  EXPECT_GT(dark, 20) << "the caption's letters";
+  window.close();
+}
+
 // Keys reach the Image menu's commands: End turns the picture a quarter
 // clockwise, and ^ (typed with Shift) inverts it.
 TEST_F(MainWindowTest, ImageKeysTurnAndInvertThePicture) {

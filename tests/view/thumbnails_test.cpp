@@ -35,7 +35,7 @@ TEST_F(ThumbnailLayout, ThreeAcrossFillAPageThenARunningShowErasesIt) {
   EXPECT_FALSE(m_layout.Advance());
   EXPECT_TRUE(m_layout.Cell() == (TCell{666, 0, 1000, 1000}));
   EXPECT_TRUE(m_layout.PageFull());
-  EXPECT_TRUE(m_layout.Advance()) << "a new page";
+  EXPECT_TRUE(m_layout.Advance()) << "a new page, from the first cell";
   EXPECT_TRUE(m_layout.Cell() == (TCell{0, 0, 333, 1000}));
   m_settings.Set(IntKey::RunSlideshow, 0);
   m_layout.Advance();
