@@ -81,6 +81,12 @@ enum TCommandId : int {
   kCmEffectDirect = 862, // through kCmEffectRandom, the Effect setting 1..12
   kCmEffectRandom = 873,
   kCmInstall = 901,
+  kCmRemove = 902,
+  kCmInstallSaver = 904,
+  kCmRemoveSaver = 905,
+  kCmConfigureSaver = 906,
+  kCmTestSaver = 907,
+  kCmConfigureExtensions = 908,
   kCmAbout = 1003,
   // The scroll keys, each group in the order left, up, right, down: pan by
   // an eighth of the visible part, by all of it, by one picture pixel, and

@@ -1,5 +1,6 @@
 #include "app/zerbalin_win.h"
 
+#include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "app/package_settings.h"
 #include "app/password.h"
 #include "app/view_commands.h"
+#include "app/shell_commands.h"
 #include "app/wallpaper.h"
 #include "app/zip_commands.h"
 #include "output/clipboard.h"
@@ -266,11 +268,12 @@ bool TZerbalinWin::Command(int id) {
   switch (id) {
   case kCmStartup: Startup(); return true;
   case kCmInstall:
-    // Desktop integration (menu entry, file types, saver copy) is not built
-    // yet; the start goes on and shows the files as without the switch.
-    m_log.Log("Not installed: desktop integration is not available in this version");
-    m_host.PostCommand(kCmReload);
-    return true;
+  case kCmRemove:
+  case kCmConfigureExtensions:
+  case kCmInstallSaver:
+  case kCmRemoveSaver: ShellCommand(id); return true;
+  case kCmConfigureSaver: m_system.ConfigureSaver(); return true;
+  case kCmTestSaver: TestSaver(); return true;
   case kCmClose: CloseFiles(); return true;
   case kCmShowThumbnails: ShowThumbnails(); return true;
   case kCmThumbnailsEnable: ToggleThumbnails(); return true;
@@ -509,6 +512,46 @@ void TZerbalinWin::ApplyOptionChanges(const TProfile& before) {
   HandSettingsToPackage(m_settings, kMainWindowHandle);
   ApplyWindowStyle();
   ShowAgain();
+}
+
+// The Utilities commands; Install ends by showing the current file again.
+void TZerbalinWin::ShellCommand(int id) {
+  TFileCommandContext files = FileContext();
+  TShellContext context{files,
+                        [this](bool shown) {
+                          if (shown != (m_settings.Get(IntKey::ShowLog) != 0)) ToggleTextWindow(TTextWindow::Log);
+                        },
+                        [this](TProfile& settings) { return m_system.EditExtensions(settings); }, ProgramPath(),
+                        HasInstallSwitch(m_arguments)};
+  switch (id) {
+  case kCmInstall:
+    InstallProgram(context);
+    m_host.PostCommand(kCmReload);
+    break;
+  case kCmRemove: RemoveProgram(context); break;
+  case kCmConfigureExtensions: ConfigureExtensions(context); break;
+  case kCmInstallSaver: InstallScreenSaver(context); break;
+  default: RemoveScreenSaver(context); break;
+  }
+}
+
+// Test screen saver: the saver starts as its own process, as the desktop
+// would start it; not while a show runs.
+void TZerbalinWin::TestSaver() {
+  if (m_show.Running()) return;
+  const std::string program = ProgramPath();
+  const std::string saverName = ScreenSaverFile(".scr");
+  char* const argv[] = {const_cast<char*>(saverName.c_str()), nullptr};
+  pid_t child = 0;
+  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+    m_log.Log("Could not start the screen saver %s", program.c_str());
+}
+
+// The program file itself, whatever name started it.
+std::string TZerbalinWin::ProgramPath() {
+  char buffer[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : m_programName;
 }
 
 // The Edit menu's clipboard commands; each shows 50 percent while it runs.
@@ -782,12 +825,8 @@ void TZerbalinWin::RestoreDirectory() {
   std::string directory = m_settings.ReadString("Directory", "");
   if (directory.empty()) {
     // The program's own folder.
-    char buffer[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length > 0) {
-      directory.assign(buffer, static_cast<size_t>(length));
-      directory.resize(directory.find_last_of('/') + 1);
-    }
+    directory = ProgramPath();
+    directory.resize(directory.find_last_of('/') + 1);
   }
   if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   if (!directory.empty() && ::chdir(directory.c_str()) != 0)

@@ -89,6 +89,11 @@ public:
   virtual int32_t CaptionHeight() = 0;
   virtual void DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
                            uint32_t foreground, uint32_t background) = 0;
+  // The dialog of the file types the program opens (the ...Enab settings
+  // and the extension lists); false when cancelled.
+  virtual bool EditExtensions(TProfile& settings) = 0;
+  // The screen saver's settings dialog on the saver's own settings file.
+  virtual void ConfigureSaver() = 0;
   // Copies a rectangle of the page to the window and shows it at once.
   virtual void ShowPageRect(const TSurface& page, const TRect& rect) = 0;
   // The system clipboard. The Put calls answer false when it could not be
@@ -235,6 +240,9 @@ private:
   void ShowPage();
   void CloseFiles();
   void ClipboardCommand(int id);
+  void ShellCommand(int id);
+  void TestSaver();
+  std::string ProgramPath();
   void CopyImageToClipboard();
   void CopyWindowToClipboard();
   bool PasteImage();

@@ -24,7 +24,11 @@
 #include "app/busy.h"
 #include "app/command_ids.h"
 #include "platform/machine.h"
+#include "app/shell_commands.h"
+#include "platform/headless_host.h"
 #include "qt/bitmaps.h"
+#include "qt/extensions_dialog.h"
+#include "qt/saver_dialog.h"
 #include "qt/menus.h"
 #include "qt/text_window.h"
 
@@ -255,6 +259,23 @@ bool TQtMainWindow::event(QEvent* event) {
   else if (!m_closing)
     m_window->Command(command);
   return true;
+}
+
+bool TQtMainWindow::EditExtensions(TProfile& settings) {
+  TExtensionsDialog dialog(settings, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  dialog.Store();
+  return true;
+}
+
+// The saver's own settings file, as the saver copy of the program reads it.
+void TQtMainWindow::ConfigureSaver() {
+  THeadlessHost machine;
+  TProfile saverSettings(TProfileStart{StartMode::Preview, ScreenSaverFile(".scr"), {}, false}, machine);
+  TSaverDialog dialog(saverSettings, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  dialog.Store();
+  saverSettings.WriteAll();
 }
 
 int32_t TQtMainWindow::CaptionHeight() { return QFontMetrics(m_canvas->font()).height(); }

@@ -188,6 +188,18 @@ constexpr TMenuEntry kOptionsMenu[] = {
     {"Slide show pass&word", 884, nullptr},
 };
 
+constexpr TMenuEntry kUtilitiesMenu[] = {
+    {"&Install", kCmInstall, nullptr},
+    {"&Remove", kCmRemove, nullptr},
+    {nullptr, 0, nullptr},
+    {"Install &screen saver", kCmInstallSaver, nullptr},
+    {"Remove s&creen saver", kCmRemoveSaver, nullptr},
+    {"Con&figure screen saver...", kCmConfigureSaver, nullptr},
+    {"&Test screen saver", kCmTestSaver, nullptr},
+    {nullptr, 0, nullptr},
+    {"Configure &extensions...", kCmConfigureExtensions, nullptr},
+};
+
 constexpr TMenuEntry kHelpMenu[] = {
     {"&About...", kCmAbout, "A"},
 };
@@ -275,5 +287,6 @@ void BuildMenuBar(QMenuBar* bar, const TZerbalinWin& window, const std::function
   builder->AddEventMenus(show);
   bar->addMenu(show);
   bar->addMenu(builder->Menu(bar, "&Options", kOptionsMenu));
+  bar->addMenu(builder->Menu(bar, "&Utilities", kUtilitiesMenu));
   bar->addMenu(builder->Menu(bar, "&Help", kHelpMenu));
 }

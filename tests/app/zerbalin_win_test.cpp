@@ -9,6 +9,7 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "settings/ini_file.h"
 #include "settings/profile.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
@@ -47,6 +48,12 @@ public:
   void SetWindowStyle(bool fillWindow, bool) override { filled = fillWindow; }
   void ShowPageRect(const TSurface&, const TRect& rect) override { pageRects.push_back(rect); }
   int32_t CaptionHeight() override { return 10; }
+  bool EditExtensions(TProfile& settings) override {
+    for (const auto& [key, on] : enabledTypes) settings.Set(key, on);
+    return true;
+  }
+  void ConfigureSaver() override {}
+  std::vector<std::pair<IntKey, int32_t>> enabledTypes;
   void DrawCaption(const TSurface&, int32_t, int32_t, const std::string& text, uint32_t, uint32_t) override {
     drawnCaptions.push_back(text);
   }
@@ -657,4 +664,47 @@ TEST_F(ZerbalinWinTest, ThumbnailSheetFillsAndAClickOpensAPicture) {
   EXPECT_EQ(window->Settings().Get(IntKey::ThumbnailsEnable), 0);
   EXPECT_EQ(window->Settings().Get(IntKey::DelayBetweenImages), 3) << "the settings before the sheet";
   EXPECT_NE(m_host.Title().find("b.gif"), std::string::npos) << m_host.Title();
+}
+
+// Install makes a menu entry and the program the default application of
+// the enabled types, keeping the application a type had; Remove gives it
+// back. The saver copy of the program comes and goes with its own commands.
+TEST_F(ZerbalinWinTest, InstallAndRemoveTieTheProgramIntoTheDesktop) {
+  setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
+  std::filesystem::create_directories(m_dir / "config");
+  testsupport::WriteFileBytes(m_dir / "config/mimeapps.list", std::string("[Default Applications]\nimage/gif=viewer.desktop\n"));
+  auto window = Start({});
+  Run(*window, 5);
+  m_system.enabledTypes = {{IntKey::GIFEnab, 1}, {IntKey::JPGEnab, 1}, {IntKey::BMPEnab, 0}};
+  m_host.boxAnswers = {TBoxAnswer::Yes, TBoxAnswer::Yes};
+  window->Command(kCmInstall);
+  const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(m_dir / "data/applications/zerbalin.desktop");
+  const std::string entry(bytes.begin(), bytes.end());
+  EXPECT_NE(entry.find("MimeType=image/gif;"), std::string::npos) << entry;
+  EXPECT_NE(entry.find(";image/jpeg;"), std::string::npos) << entry;
+  EXPECT_EQ(entry.find("image/bmp"), std::string::npos) << "BMP files are not the program's";
+  TIniFile apps(m_dir / "config/mimeapps.list");
+  EXPECT_EQ(apps.Get("Default Applications", "image/gif"), "zerbalin.desktop");
+  EXPECT_EQ(apps.Get("Default Applications", "image/jpeg"), "zerbalin.desktop");
+  EXPECT_FALSE(apps.Get("Default Applications", "image/bmp"));
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  EXPECT_NE(log.find("Saved association of image/gif files with viewer.desktop"), std::string::npos) << log;
+  EXPECT_NE(log.find("Created icon in Accessories group"), std::string::npos) << log;
+
+  m_host.boxAnswers = {TBoxAnswer::Yes, TBoxAnswer::Yes};
+  window->Command(kCmRemove);
+  TIniFile after(m_dir / "config/mimeapps.list");
+  EXPECT_EQ(after.Get("Default Applications", "image/gif"), "viewer.desktop");
+  EXPECT_FALSE(after.Get("Default Applications", "image/jpeg"));
+  EXPECT_FALSE(std::filesystem::exists(m_dir / "data/applications/zerbalin.desktop"));
+
+  window->Command(kCmInstallSaver);
+  EXPECT_TRUE(Exists("home/zersav32.scr"));
+  EXPECT_EQ(TIniFile(m_dir / "home/system.ini").Get("boot", "scrnsave.exe"), m_dir / "home/zersav32.scr");
+  window->Command(kCmRemoveSaver);
+  EXPECT_FALSE(Exists("home/zersav32.scr"));
+  EXPECT_EQ(TIniFile(m_dir / "home/system.ini").Get("boot", "scrnsave.exe"), "(None)");
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("XDG_CONFIG_HOME");
 }
