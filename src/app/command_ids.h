@@ -87,6 +87,8 @@ enum TCommandId : int {
   kCmConfigureSaver = 906,
   kCmTestSaver = 907,
   kCmConfigureExtensions = 908,
+  kCmConfigureDpi = 909,
+  kCmConfigureOptions = 910,
   kCmAbout = 1003,
   // The scroll keys, each group in the order left, up, right, down: pan by
   // an eighth of the visible part, by all of it, by one picture pixel, and

@@ -273,6 +273,13 @@ bool TZerbalinWin::Command(int id) {
   case kCmInstallSaver:
   case kCmRemoveSaver: ShellCommand(id); return true;
   case kCmConfigureSaver: m_system.ConfigureSaver(); return true;
+  case kCmConfigureDpi:
+  case kCmConfigureOptions: {
+    const TProfile before = m_settings;
+    if (m_system.EditSettings(id == kCmConfigureDpi ? TSettingsDialog::Dpi : TSettingsDialog::Options, m_settings))
+      ApplyOptionChanges(before);
+    return true;
+  }
   case kCmTestSaver: TestSaver(); return true;
   case kCmClose: CloseFiles(); return true;
   case kCmShowThumbnails: ShowThumbnails(); return true;
@@ -521,7 +528,7 @@ void TZerbalinWin::ShellCommand(int id) {
                         [this](bool shown) {
                           if (shown != (m_settings.Get(IntKey::ShowLog) != 0)) ToggleTextWindow(TTextWindow::Log);
                         },
-                        [this](TProfile& settings) { return m_system.EditExtensions(settings); }, ProgramPath(),
+                        [this](TProfile& settings) { return m_system.EditSettings(TSettingsDialog::Extensions, settings); }, ProgramPath(),
                         HasInstallSwitch(m_arguments)};
   switch (id) {
   case kCmInstall:

@@ -30,6 +30,7 @@
 #include "view/thumbnails.h"
 
 enum class TTextWindow { Comments, Log };
+enum class TSettingsDialog { Extensions, Dpi, Options };
 
 // Key codes of the keys the accelerators use besides letters and digits.
 inline constexpr int kVkBack = 0x08;
@@ -89,9 +90,11 @@ public:
   virtual int32_t CaptionHeight() = 0;
   virtual void DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
                            uint32_t foreground, uint32_t background) = 0;
-  // The dialog of the file types the program opens (the ...Enab settings
-  // and the extension lists); false when cancelled.
-  virtual bool EditExtensions(TProfile& settings) = 0;
+  // The settings dialogs: the file types the program opens (the ...Enab
+  // settings and the extension lists), the resolutions by file type, every
+  // number setting. They change the settings on OK only; false when
+  // cancelled.
+  virtual bool EditSettings(TSettingsDialog which, TProfile& settings) = 0;
   // The screen saver's settings dialog on the saver's own settings file.
   virtual void ConfigureSaver() = 0;
   // Copies a rectangle of the page to the window and shows it at once.

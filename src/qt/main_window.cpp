@@ -29,6 +29,7 @@
 #include "qt/bitmaps.h"
 #include "qt/extensions_dialog.h"
 #include "qt/saver_dialog.h"
+#include "qt/settings_dialogs.h"
 #include "qt/menus.h"
 #include "qt/text_window.h"
 
@@ -261,11 +262,22 @@ bool TQtMainWindow::event(QEvent* event) {
   return true;
 }
 
-bool TQtMainWindow::EditExtensions(TProfile& settings) {
-  TExtensionsDialog dialog(settings, this);
-  if (dialog.exec() != QDialog::Accepted) return false;
-  dialog.Store();
-  return true;
+bool TQtMainWindow::EditSettings(TSettingsDialog which, TProfile& settings) {
+  auto run = [](auto& dialog) {
+    if (dialog.exec() != QDialog::Accepted) return false;
+    dialog.Store();
+    return true;
+  };
+  if (which == TSettingsDialog::Extensions) {
+    TExtensionsDialog dialog(settings, this);
+    return run(dialog);
+  }
+  if (which == TSettingsDialog::Dpi) {
+    TDpiDialog dialog(settings, this);
+    return run(dialog);
+  }
+  TOptionsDialog dialog(settings, this);
+  return run(dialog);
 }
 
 // The saver's own settings file, as the saver copy of the program reads it.

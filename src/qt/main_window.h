@@ -97,7 +97,7 @@ public:
   void SetWindowStyle(bool fillWindow, bool alwaysOnTop) override;
   void ShowPageRect(const TSurface& page, const TRect& rect) override { m_canvas->ShowPageRect(page, rect); }
   int32_t CaptionHeight() override;
-  bool EditExtensions(TProfile& settings) override;
+  bool EditSettings(TSettingsDialog which, TProfile& settings) override;
   void ConfigureSaver() override;
   void DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
                    uint32_t foreground, uint32_t background) override;

@@ -198,6 +198,8 @@ constexpr TMenuEntry kUtilitiesMenu[] = {
     {"&Test screen saver", kCmTestSaver, nullptr},
     {nullptr, 0, nullptr},
     {"Configure &extensions...", kCmConfigureExtensions, nullptr},
+    {"Configure &dpi...", kCmConfigureDpi, nullptr},
+    {"Configure &options...", kCmConfigureOptions, nullptr},
 };
 
 constexpr TMenuEntry kHelpMenu[] = {

@@ -48,7 +48,7 @@ public:
   void SetWindowStyle(bool fillWindow, bool) override { filled = fillWindow; }
   void ShowPageRect(const TSurface&, const TRect& rect) override { pageRects.push_back(rect); }
   int32_t CaptionHeight() override { return 10; }
-  bool EditExtensions(TProfile& settings) override {
+  bool EditSettings(TSettingsDialog, TProfile& settings) override {
     for (const auto& [key, on] : enabledTypes) settings.Set(key, on);
     return true;
   }

@@ -3,6 +3,7 @@
 // log's lines.
 #include "qt/main_window.h"
 #include "qt/saver_dialog.h"
+#include "qt/settings_dialogs.h"
 #include "qt/single_instance.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -19,6 +21,7 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "settings/profile.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
 
@@ -179,6 +182,24 @@ TEST_F(MainWindowTest, ClipboardTakesAndGivesPictures) {
   ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("30x10")); });
   EXPECT_TRUE(window.windowTitle().contains(QStringLiteral(".bmp]"))) << window.windowTitle().toStdString();
   window.close();
+}
+
+// Configure options edits a copy of every number setting, each typed value
+// kept in its range; the settings change on Store only.
+TEST_F(MainWindowTest, OptionsDialogKeepsTypedValuesInRange) {
+  TProfile settings;
+  TOptionsDialog dialog(settings);
+  auto* names = dialog.findChild<QListWidget*>();
+  auto* value = dialog.findChild<QLineEdit*>();
+  ASSERT_TRUE(names && value);
+  const int quality = TProfile::IntIndexOf("JPEGOutputQuality");
+  names->setCurrentRow(quality);
+  EXPECT_EQ(value->text(), QStringLiteral("75"));
+  value->setText(QStringLiteral("500"));
+  names->setCurrentRow(0);
+  EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 75) << "not before OK";
+  dialog.Store();
+  EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 100);
 }
 
 // The menus carry every command: an item runs it, and opening a menu shows

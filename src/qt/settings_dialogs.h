@@ -1,0 +1,47 @@
+#pragma once
+// The settings dialogs of the Utilities menu: Configure options lists every
+// number setting with its default, range and help; Configure dpi sets the
+// resolution each file type's pictures are taken to have.
+#include <vector>
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QSpinBox;
+class TProfile;
+
+class TOptionsDialog : public QDialog {
+public:
+  TOptionsDialog(TProfile& settings, QWidget* parent = nullptr);
+  // Copies the edited values into the settings (after OK).
+  void Store();
+
+private:
+  void ShowSetting(int index);
+  void TakeTypedValue();
+
+  TProfile& m_settings;
+  // The values being edited; the settings change only on OK.
+  std::vector<int32_t> m_values;
+  int m_shown = -1;
+  QListWidget* m_names;
+  QLineEdit* m_value;
+  QLabel* m_facts;
+  QPlainTextEdit* m_help;
+};
+
+class TDpiDialog : public QDialog {
+public:
+  TDpiDialog(TProfile& settings, QWidget* parent = nullptr);
+  void Store();
+
+private:
+  static constexpr int kTypes = 7;
+  TProfile& m_settings;
+  QCheckBox* m_override[kTypes] = {};
+  QSpinBox* m_dpi[kTypes][3] = {};
+};
