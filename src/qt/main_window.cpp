@@ -27,7 +27,6 @@
 #include "app/shell_commands.h"
 #include "platform/headless_host.h"
 #include "qt/bitmaps.h"
-#include "qt/extensions_dialog.h"
 #include "qt/saver_dialog.h"
 #include "qt/settings_dialogs.h"
 #include "qt/menus.h"

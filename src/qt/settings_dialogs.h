@@ -1,7 +1,10 @@
 #pragma once
 // The settings dialogs of the Utilities menu: Configure options lists every
 // number setting with its default, range and help; Configure dpi sets the
-// resolution each file type's pictures are taken to have.
+// resolution each file type's pictures are taken to have; Configure
+// extensions, for each of the twelve file types, whether the program opens
+// its files from the desktop and the extensions that make a file of that
+// type.
 #include <vector>
 
 #include <QDialog>
@@ -44,4 +47,17 @@ private:
   TProfile& m_settings;
   QCheckBox* m_override[kTypes] = {};
   QSpinBox* m_dpi[kTypes][3] = {};
+};
+
+class TExtensionsDialog : public QDialog {
+public:
+  TExtensionsDialog(TProfile& settings, QWidget* parent = nullptr);
+  // Stores the fields in the settings (after OK).
+  void Store();
+
+private:
+  static constexpr int kTypes = 12;
+  TProfile& m_settings;
+  QCheckBox* m_enabled[kTypes] = {};
+  QLineEdit* m_extensions[kTypes] = {};
 };
