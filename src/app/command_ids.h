@@ -89,6 +89,8 @@ enum TCommandId : int {
   kCmConfigureExtensions = 908,
   kCmConfigureDpi = 909,
   kCmConfigureOptions = 910,
+  kCmHelpContents = 1001,
+  kCmUsingHelp = 1002,
   kCmAbout = 1003,
   // The scroll keys, each group in the order left, up, right, down: pan by
   // an eighth of the visible part, by all of it, by one picture pixel, and

@@ -168,6 +168,8 @@ constexpr TAccelerator kAccelerators[] = {
     {kVkTab, 0, kCmAutoScale},
     {kVkTab, kModifierShift, kCmAutoFit},
     {'A', 0, kCmAbout},
+    {kVkF1, 0, kCmHelpContents},
+    {kVkF1, kModifierControl, kCmUsingHelp},
     {kVkF1, kModifierShift, kCmEffectDirect},
     {kVkF1 + 1, kModifierShift, kCmEffectDirect + 1},
     {kVkF1 + 2, kModifierShift, kCmEffectDirect + 2},
@@ -281,6 +283,8 @@ bool TZerbalinWin::Command(int id) {
     return true;
   }
   case kCmTestSaver: TestSaver(); return true;
+  case kCmHelpContents:
+  case kCmUsingHelp: OpenHelp(); return true;
   case kCmClose: CloseFiles(); return true;
   case kCmShowThumbnails: ShowThumbnails(); return true;
   case kCmThumbnailsEnable: ToggleThumbnails(); return true;
@@ -552,6 +556,13 @@ void TZerbalinWin::TestSaver() {
   pid_t child = 0;
   if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
     m_log.Log("Could not start the screen saver %s", program.c_str());
+}
+
+// The help page lives beside the program, in its help folder.
+void TZerbalinWin::OpenHelp() {
+  std::string page = ProgramPath();
+  page = page.substr(0, page.find_last_of('/') + 1) + "help/zerbalin.html";
+  if (!FileExists(page) || !m_system.OpenDocument(page)) m_log.Log("Help is not available: %s", page.c_str());
 }
 
 // The program file itself, whatever name started it.

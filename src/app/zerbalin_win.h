@@ -95,6 +95,9 @@ public:
   // number setting. They change the settings on OK only; false when
   // cancelled.
   virtual bool EditSettings(TSettingsDialog which, TProfile& settings) = 0;
+  // Opens a local file with the desktop's application for it; false when
+  // none could be started.
+  virtual bool OpenDocument(const std::string& path) = 0;
   // The screen saver's settings dialog on the saver's own settings file.
   virtual void ConfigureSaver() = 0;
   // Copies a rectangle of the page to the window and shows it at once.
@@ -245,6 +248,7 @@ private:
   void ClipboardCommand(int id);
   void ShellCommand(int id);
   void TestSaver();
+  void OpenHelp();
   std::string ProgramPath();
   void CopyImageToClipboard();
   void CopyWindowToClipboard();

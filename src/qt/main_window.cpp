@@ -8,6 +8,7 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -277,6 +278,10 @@ bool TQtMainWindow::EditSettings(TSettingsDialog which, TProfile& settings) {
   }
   TOptionsDialog dialog(settings, this);
   return run(dialog);
+}
+
+bool TQtMainWindow::OpenDocument(const std::string& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 // The saver's own settings file, as the saver copy of the program reads it.

@@ -99,6 +99,7 @@ public:
   int32_t CaptionHeight() override;
   bool EditSettings(TSettingsDialog which, TProfile& settings) override;
   void ConfigureSaver() override;
+  bool OpenDocument(const std::string& path) override;
   void DrawCaption(const TSurface& surface, int32_t centreX, int32_t bottom, const std::string& text,
                    uint32_t foreground, uint32_t background) override;
   bool ClipboardHasImage() override;

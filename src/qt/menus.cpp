@@ -203,6 +203,9 @@ constexpr TMenuEntry kUtilitiesMenu[] = {
 };
 
 constexpr TMenuEntry kHelpMenu[] = {
+    {"&Contents...", kCmHelpContents, "F1"},
+    {"&Using help...", kCmUsingHelp, "Ctrl+F1"},
+    {nullptr, 0, nullptr},
     {"&About...", kCmAbout, "A"},
 };
 

@@ -53,6 +53,11 @@ public:
     return true;
   }
   void ConfigureSaver() override {}
+  bool OpenDocument(const std::string& path) override {
+    openedDocuments.push_back(path);
+    return true;
+  }
+  std::vector<std::string> openedDocuments;
   std::vector<std::pair<IntKey, int32_t>> enabledTypes;
   void DrawCaption(const TSurface&, int32_t, int32_t, const std::string& text, uint32_t, uint32_t) override {
     drawnCaptions.push_back(text);
@@ -707,4 +712,15 @@ TEST_F(ZerbalinWinTest, InstallAndRemoveTieTheProgramIntoTheDesktop) {
   EXPECT_EQ(TIniFile(m_dir / "home/system.ini").Get("boot", "scrnsave.exe"), "(None)");
   unsetenv("XDG_DATA_HOME");
   unsetenv("XDG_CONFIG_HOME");
+}
+
+// F1 opens the help page beside the program; without one the log says so.
+TEST_F(ZerbalinWinTest, HelpOpensThePageBesideTheProgram) {
+  auto window = Start({});
+  Run(*window, 5);
+  window->Command(window->AcceleratorCommand(kVkF1, 0));
+  EXPECT_TRUE(m_system.openedDocuments.empty());
+  EXPECT_NE(window->Text(TTextWindow::Log).GetText().find("Help is not available: "), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(ZER_PROGRAM).parent_path() / "help/zerbalin.html"))
+      << "the build makes the page beside the program";
 }
