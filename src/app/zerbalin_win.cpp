@@ -24,6 +24,7 @@
 #include "app/zip_commands.h"
 #include "output/clipboard.h"
 #include "view/effects.h"
+#include "view/screen_palette.h"
 #include "core/display_palette.h"
 #include "core/progress.h"
 #include "core/tone.h"
@@ -376,7 +377,8 @@ void TZerbalinWin::OptionCommand(const TOptionCommand& option) {
     m_ditherer.SetQuality(m_settings.Get(IntKey::DitherQuality));
     ShowAgain();
     break;
-  case IntKey::DisplayInColor: ShowAgain(); break;
+  case IntKey::DisplayInColor:
+  case IntKey::Effect: ShowAgain(); break;
   case IntKey::FillWindow:
   case IntKey::AlwaysOnTop: ApplyWindowStyle(); break;
   case IntKey::ThumbnailsRandom:
@@ -991,6 +993,15 @@ void TZerbalinWin::PrepareDitherer() {
   const bool colour = m_settings.Get(IntKey::DisplayInColor) && m_host.DisplayDepth() > 1;
   m_ditherer.SetSourcePalette(m_image->BytesPerPixel() == 1 ? &palette : nullptr, TDitherTarget::Display,
                               colour ? TColourMode::Colour : TColourMode::Grey, tone);
+  const TScreenPalette screen = ChooseScreenPalette(
+      *m_image, m_settings, m_host.DisplayDepth(), m_settings.Get(IntKey::Effect) != kEffectDirect || m_thumbs.Grid());
+  m_screenColours.clear();
+  if (!screen.dither) return;
+  m_ditherer.StartDithering(screen.target);
+  for (int i = 0; i < screen.target.count; ++i) {
+    const TPaletteEntry& e = screen.target.entries[i];
+    m_screenColours.push_back(0xff000000u | uint32_t{e.red} << 16 | uint32_t{e.green} << 8 | e.blue);
+  }
 }
 
 TShowWindow::TShown TZerbalinWin::ShowPicture() {
@@ -1110,6 +1121,12 @@ void TZerbalinWin::PaintPicture(const TSurface& surface) {
                     area.left + left;
     const uint8_t* pixels = m_image->OutputRowView(left, y, row.data(), width);
     if (pixels != row.data()) std::memcpy(row.data(), pixels, static_cast<size_t>(width) * bytes);
+    if (!m_screenColours.empty()) {
+      // A palette display: every pixel one of the screen's colours.
+      m_ditherer.DitherRow(row.data(), width, bytes);
+      for (int32_t x = 0; x < width; ++x) out[x] = m_screenColours[std::min<size_t>(row[x], m_screenColours.size() - 1)];
+      continue;
+    }
     m_ditherer.ConvertRow(row.data(), width, 3, bytes);
     for (int32_t x = 0; x < width; ++x) {
       const uint8_t* bgr = &row[static_cast<size_t>(x) * 3];

@@ -306,6 +306,9 @@ private:
   bool m_pageShown = false;
   std::mt19937 m_random{std::random_device{}()};
   TThumbnailLayout m_thumbs{m_settings, m_random};
+  // The colours of a palette display the rows are dithered to; empty when
+  // rows go out as they are.
+  std::vector<uint32_t> m_screenColours;
   // The time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
   bool m_dialogOpen = false;

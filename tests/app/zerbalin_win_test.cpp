@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <optional>
 
 #include "app/busy.h"
@@ -723,4 +724,29 @@ TEST_F(ZerbalinWinTest, HelpOpensThePageBesideTheProgram) {
   EXPECT_NE(window->Text(TTextWindow::Log).GetText().find("Help is not available: "), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(ZER_PROGRAM).parent_path() / "help/zerbalin.html"))
       << "the build makes the page beside the program";
+}
+
+// On palette displays a colour photograph is dithered to the colours the
+// display shows: black and white on 1 bit, the sixteen standard colours on
+// 4 bits, at most 236 colours on 8 bits.
+TEST_F(ZerbalinWinTest, PaletteDisplaysShowOnlyTheirColours) {
+  ASSERT_EQ(testsupport::Run("convert -size 60x40 -seed 4 plasma:fractal -type truecolor bmp3:" + m_dir / "photo.bmp"),
+            0);
+  struct TCase {
+    int depth;
+    size_t mostColours;
+  };
+  for (const TCase c : {TCase{1, 2}, TCase{4, 16}, TCase{8, 236}, TCase{24, 2400}}) {
+    SCOPED_TRACE(c.depth);
+    m_host.displayDepth = c.depth;
+    m_host.clientSize = {60, 40};
+    auto window = Start({m_dir / "photo.bmp"});
+    Run(*window, 20);
+    std::vector<uint32_t> pixels(60 * 40);
+    window->Paint({reinterpret_cast<uint8_t*>(pixels.data()), 60, 40, 60 * 4});
+    std::set<uint32_t> colours(pixels.begin(), pixels.end());
+    EXPECT_LE(colours.size(), c.mostColours);
+    EXPECT_GT(colours.size(), c.depth == 24 ? 236u : 1u);
+    if (c.depth == 1) EXPECT_EQ(colours, (std::set<uint32_t>{0xff000000u, 0xffffffffu}));
+  }
 }
