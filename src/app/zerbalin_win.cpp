@@ -294,7 +294,9 @@ bool TZerbalinWin::Command(int id) {
   case kCmCopyComments:
   case kCmPasteComments:
   case kCmCopyWindow: ClipboardCommand(id); return true;
-  case kCmSaveAs: SavePictureAs(); return true;
+  case kCmSaveAs:
+    OnSheet([this] { return SavePictureAs(); });
+    return true;
   case kCmSaveWallpaper: SaveWallpaper(); return true;
   case kCmCopyImage:
   case kCmCopyImage + 1:
@@ -580,7 +582,12 @@ void TZerbalinWin::ClipboardCommand(int id) {
   TBusyScope busy;
   BusyProgress(50);
   switch (id) {
-  case kCmCopyImageToClipboard: CopyImageToClipboard(); break;
+  case kCmCopyImageToClipboard:
+    OnSheet([this] {
+      CopyImageToClipboard();
+      return true;
+    });
+    break;
   case kCmPasteImage: PasteImage(); break;
   case kCmCopyComments:
     if (!m_system.PutClipboardText(m_comments.GetText())) ClipboardError("Unable to open clipboard.");
@@ -1205,10 +1212,48 @@ void TZerbalinWin::UpdateTitle() { m_host.SetTitle(PictureTitle()); }
 
 // Save As: the current picture under its name with the extension of the save
 // type, asked for in the save dialog unless the show runs.
+// A sheet is saved, copied and printed as one picture: the page becomes a
+// picture of its own, shown without tone, and the real one comes back
+// after the operation.
+bool TZerbalinWin::OnSheet(const std::function<bool()>& operation) {
+  if (!m_thumbs.Grid() || m_page.empty() || m_onSheet) return operation();
+  std::unique_ptr<TDib> dib = BitmapFromPixels(reinterpret_cast<const uint8_t*>(m_page.data()), m_pageSize.width,
+                                               m_pageSize.height, m_pageSize.width * 4);
+  if (!dib) return operation();
+  std::unique_ptr<TImage> sheet = NewImageFor(m_settings);
+  sheet->AdoptBitmap(std::move(dib));
+  PrepareLoadedPicture(*sheet, TPaletteSort::Keep);
+  std::swap(m_image, sheet);
+  m_ditherer.SetSourcePalette(nullptr, TDitherTarget::Display, TColourMode::Colour, TToneSettings{});
+  m_onSheet = true;
+  const bool done = operation();
+  m_onSheet = false;
+  std::swap(m_image, sheet);
+  PrepareDitherer();
+  ShowPicture();
+  return done;
+}
+
+// The name Save As proposes: the picture's own with the type's extension,
+// or for a sheet "thumb001" ... in the picture's folder, the first that is
+// free.
+std::string TZerbalinWin::ProposedSaveName(int32_t typeIndex) const {
+  const char* extension = kSaveExtensions[typeIndex - 1];
+  if (!m_onSheet) return WithExtension(m_show.ImageName(), extension);
+  const std::string& current = m_show.ImageName();
+  const std::string folder = current.substr(0, current.find_last_of('/') + 1);
+  for (int n = 1; n <= 998; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "thumb%3.3d", n);
+    if (!FileExists(folder + name + extension)) return folder + name + extension;
+  }
+  return folder + "thumb999" + extension;
+}
+
 bool TZerbalinWin::SavePictureAs() {
   if (!m_hasPicture || m_show.ImageName() == kNoFile) return false;
   int32_t typeIndex = std::clamp(m_settings.Get(IntKey::SaveAsIndex), 1, 6);
-  std::string path = WithExtension(m_show.ImageName(), kSaveExtensions[typeIndex - 1]);
+  std::string path = ProposedSaveName(typeIndex);
   if (!m_show.Running()) {
     m_dialogOpen = true;
     const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);

@@ -246,6 +246,8 @@ private:
   void ShowPage();
   void CloseFiles();
   void ClipboardCommand(int id);
+  bool OnSheet(const std::function<bool()>& operation);
+  std::string ProposedSaveName(int32_t typeIndex) const;
   void ShellCommand(int id);
   void TestSaver();
   void OpenHelp();
@@ -298,6 +300,8 @@ private:
     int32_t y = 0;
   } m_drag;
   bool m_hasPicture = false;
+  // An operation runs on the thumbnail sheet as one picture.
+  bool m_onSheet = false;
   // The page the picture is painted into when a transition effect shows it:
   // blue, green, red, unused pixels of the client's size.
   std::vector<uint32_t> m_page;

@@ -30,6 +30,7 @@ public:
   std::vector<std::string> chosenFiles;
   bool ChooseSaveName(const std::string& caption, const std::string&, int32_t& typeIndex, std::string& name) override {
     captions.push_back(caption);
+    proposals.push_back(name);
     if (saveNames.empty()) return false;
     name = saveNames.front();
     saveNames.pop_front();
@@ -98,6 +99,7 @@ public:
   std::deque<std::string> saveNames;
   int32_t saveType = 5;
   std::vector<std::string> captions;
+  std::vector<std::string> proposals;
   std::vector<std::string> titles;
   bool shown[2] = {false, false};
   bool quit = false;
@@ -664,6 +666,13 @@ TEST_F(ZerbalinWinTest, ThumbnailSheetFillsAndAClickOpensAPicture) {
   EXPECT_EQ(m_system.drawnCaptions, (std::vector<std::string>{"a.gif", "b.gif"}));
   EXPECT_EQ(pixels[40 * 200 + 150] & 0xffffffu, 0x008000u) << "b.gif, green, in the right cell";
   EXPECT_NE(pixels[40 * 200 + 50] & 0xffffffu, 0x008000u) << "a.gif in the left cell";
+  // Save As saves the sheet as one picture under a name of its own.
+  m_system.saveNames = {m_dir / "sheet.bmp"};
+  m_system.saveType = 2;
+  window->Command(kCmSaveAs);
+  EXPECT_EQ(m_system.proposals.back().substr(m_system.proposals.back().find_last_of('/') + 1, 8), "thumb001");
+  EXPECT_EQ(testsupport::PeerDecode(m_dir / "sheet.bmp").width, 200);
+  EXPECT_EQ(window->Image().Width(), 30) << "the last picture is back";
   window->MouseDown(TMouseButton::Left, 150, 40, 0);
   window->MouseUp(TMouseButton::Left, 150, 40, 0);
   Run(*window, 20);
