@@ -159,6 +159,11 @@ public:
   void MouseDoubleClick(TMouseButton button, unsigned modifiers);
   // The client area changed size.
   void Resized();
+  // A running show that a button or a movement stops hides the pointer.
+  bool PointerHidden() const {
+    return m_show.Running() &&
+           (m_settings.Get(IntKey::MouseButtonEvent) != 0 || m_settings.Get(IntKey::MouseMovementEvent) != 0);
+  }
   // Another program put something on the clipboard; with ClipboardEvent
   // set a picture there is taken in and its event action carried out. Runs
   // only while the window is idle.

@@ -246,6 +246,14 @@ void TQtMainWindow::RunIdle() {
   }
   const bool acted = m_window->Idle();
   m_inIdle = false;
+  // The saver hides its pointer for good.
+  if (m_mode != StartMode::Saver && m_window->PointerHidden() != m_pointerHidden) {
+    m_pointerHidden = !m_pointerHidden;
+    if (m_pointerHidden)
+      m_canvas->setCursor(Qt::BlankCursor);
+    else
+      m_canvas->unsetCursor();
+  }
   // The show goes on without waiting for the timer: a batch run moves from
   // one file to the next as fast as it can.
   if (acted) QTimer::singleShot(0, this, [this] { RunIdle(); });

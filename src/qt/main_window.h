@@ -150,6 +150,7 @@ private:
   // Another program changed the clipboard; seen at the next idle step.
   bool m_clipboardChanged = false;
   bool m_changingClipboard = false;
+  bool m_pointerHidden = false;
   QRubberBand* m_rubberBand = nullptr;
   QPoint m_dragStart;
   // The desktop's token for the screen-saver inhibition, 0 when none is held.
