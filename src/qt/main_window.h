@@ -110,7 +110,10 @@ public:
   bool PutClipboardText(const std::string& text) override;
   void EmptyClipboard() override;
   void DiscardPendingInput() override;
-  void ShowPointer() override { unsetCursor(); }
+  void ShowPointer() override {
+    m_canvas->unsetCursor();
+    m_pointerHidden = false;
+  }
   bool EditText(const std::string& title, std::string& text) override;
   bool AskPasswordText(std::string& typed) override;
 
