@@ -575,7 +575,6 @@ TEST_F(ZerbalinWinTest, ClipboardCarriesPicturesAndComments) {
   window->Command(window->AcceleratorCommand('V', kModifierControl));
   Run(*window, 5);
   EXPECT_EQ(window->Image().Width(), 48);
-  EXPECT_EQ(window->List().Count(), 2);
   const std::string pasted = window->List().CurrentName(false);
   EXPECT_NE(pasted.find(".bmp"), std::string::npos) << pasted;
   window->Command(kCmPasteImage);
