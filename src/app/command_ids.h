@@ -46,6 +46,16 @@ enum TCommandId : int {
   kCmInvert = 311,
   kCmResetView = 312,
   kCmReload = 313,
+  kCmSoundEnable = 401,
+  kCmSoundSynchronous = 402,
+  kCmLouder = 403,
+  kCmSofter = 404,
+  kCmSoundLoop = 405,
+  kCmReplaySound = 406,
+  kCmMovieEnable = 501,
+  kCmMovieSynchronous = 502,
+  kCmMovieLoop = 503,
+  kCmReplayMovie = 504,
   kCmRunSlideshow = 601,
   kCmGoTo = 602,
   kCmFileSpec = 603,
@@ -81,4 +91,7 @@ enum TCommandId : int {
   kCmPanPixelLeft = 1109,
   kCmNarrower = 1113,
   kCmLastScroll = 1116,
+  // A sound or movie started with notification has ended: the window hands
+  // the media's queued notifications to playback.
+  kCmMediaNotify = 1201,
 };

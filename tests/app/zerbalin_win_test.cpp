@@ -9,6 +9,7 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "platform/gst_player.h"
 #include "settings/profile.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
@@ -73,6 +74,10 @@ public:
     return true;
   }
   bool AskPasswordText(std::string&) override { return false; }
+  // The program's own player, with sinks that discard sound and picture.
+  std::unique_ptr<TMediaPlayer> NewMediaPlayer(const std::string&, std::string& error) override {
+    return NewGstPlayer(0, error);
+  }
   std::string editedText;
 
   std::deque<std::string> saveNames;
@@ -93,6 +98,7 @@ protected:
     // runs them.
     setenv("GSETTINGS_BACKEND", "memory", 1);
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    setenv("ZERBALIN_MEDIA_SINK", "fake", 1);
     std::filesystem::create_directories(m_dir / "home");
     ASSERT_EQ(testsupport::Run("convert -size 64x48 gradient:red-blue " + m_dir / "a.gif"), 0);
     ASSERT_EQ(testsupport::Run("convert -size 30x20 xc:green " + m_dir / "b.gif"), 0);
