@@ -27,9 +27,6 @@ constexpr int kFormatTime = 3;
 constexpr int kSeekFlush = 1 << 0;
 constexpr int kSeekKeyUnit = 1 << 2;
 constexpr uint64_t kClockTimeNone = ~uint64_t{0};
-// How long a wait for the end of a file looks for an end of file before it
-// looks for an error again, in nanoseconds.
-constexpr uint64_t kWaitStep = 50'000'000;
 
 struct TGstApi {
   int (*init_check)(int*, char***, GError**);
@@ -40,6 +37,7 @@ struct TGstApi {
   int (*element_seek_simple)(GstElement*, int, int, int64_t);
   GstMessage* (*bus_timed_pop_filtered)(GstBus*, uint64_t, unsigned);
   void (*message_parse_error)(GstMessage*, GError**, char**);
+  const void* (*message_get_structure)(GstMessage*);
   void (*mini_object_unref)(void*);
   void (*object_unref)(void*);
   char* (*filename_to_uri)(const char*, GError**);
@@ -66,6 +64,7 @@ const TGstApi& GstApi() {
     gst.Bind(loaded.element_seek_simple, "gst_element_seek_simple");
     gst.Bind(loaded.bus_timed_pop_filtered, "gst_bus_timed_pop_filtered");
     gst.Bind(loaded.message_parse_error, "gst_message_parse_error");
+    gst.Bind(loaded.message_get_structure, "gst_message_get_structure");
     gst.Bind(loaded.mini_object_unref, "gst_mini_object_unref");
     gst.Bind(loaded.object_unref, "gst_object_unref");
     gst.Bind(loaded.filename_to_uri, "gst_filename_to_uri");
@@ -155,22 +154,18 @@ private:
   }
 
   // The next end of file (true) or error (false) on the bus; nullopt when
-  // none has come. With wait, comes back only with one of them.
+  // none has come. With wait, comes back only with one of them. (The bus
+  // drops the messages a look filters out, so both are looked for at once;
+  // an end of file carries no details, an error does.)
   std::optional<bool> NextEnd(bool wait, std::string& error) {
-    for (;;) {
-      if (GstMessage* message = m_api.bus_timed_pop_filtered(m_bus, 0, kMessageError)) {
-        GError* failure = nullptr;
-        m_api.message_parse_error(message, &failure, nullptr);
-        m_api.mini_object_unref(message);
-        error = TakeMessage(m_api, failure, "The file cannot be played.");
-        return false;
-      }
-      if (GstMessage* message = m_api.bus_timed_pop_filtered(m_bus, wait ? kWaitStep : 0, kMessageEos)) {
-        m_api.mini_object_unref(message);
-        return true;
-      }
-      if (!wait) return std::nullopt;
-    }
+    GstMessage* message = m_api.bus_timed_pop_filtered(m_bus, wait ? kClockTimeNone : 0, kMessageEos | kMessageError);
+    if (!message) return std::nullopt;
+    const bool ended = m_api.message_get_structure(message) == nullptr;
+    GError* failure = nullptr;
+    if (!ended) m_api.message_parse_error(message, &failure, nullptr);
+    m_api.mini_object_unref(message);
+    if (!ended) error = TakeMessage(m_api, failure, "The file cannot be played.");
+    return ended;
   }
 
   const TGstApi& m_api;
