@@ -3,6 +3,7 @@
 #include "app/zerbalin_win.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -595,4 +596,40 @@ TEST_F(ZerbalinWinTest, ClipboardEventSavesWhatAnotherProgramCopies) {
     EXPECT_TRUE(savedGif) << window->Text(TTextWindow::Log).GetText();
   }
   std::filesystem::current_path(before);
+}
+
+// A sound and a movie in the show play through the real player to their end;
+// each end comes back as a posted message, closes the file and lets the show
+// go on to the next file, and the show ends the program after the last.
+TEST_F(ZerbalinWinTest, ShowPlaysSoundAndMovieToTheirEndAndMovesOn) {
+  ASSERT_EQ(testsupport::Run("gst-launch-1.0 -q audiotestsrc num-buffers=20 ! wavenc ! filesink location='" +
+                             m_dir / "1.wav" + "' >/dev/null"),
+            0);
+  ASSERT_EQ(testsupport::Run("gst-launch-1.0 -q videotestsrc num-buffers=10 ! avimux ! filesink location='" +
+                             m_dir / "2.avi" + "' >/dev/null"),
+            0);
+  std::filesystem::copy_file(m_dir / "a.gif", m_dir / "3.gif");
+  // The show goes through the list in the order of the names.
+  auto window = Start({"-RunSlideshow", "-DelayBetweenImages=0", "-SlideshowDoneEvent=10", m_dir / "1.wav",
+                       m_dir / "2.avi", m_dir / "3.gif"});
+  for (int i = 0; i < 20000 && !m_system.quit; ++i) {
+    if (const int command = m_host.TakeCommand()) {
+      window->Command(command);
+    } else if (!window->Idle()) {
+      window->PollMedia();
+      m_host.Advance(10);
+      usleep(1000);
+    }
+  }
+  EXPECT_TRUE(m_system.quit);
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  size_t at = 0;
+  for (const std::string line : {"MCI: open \"" + m_dir / "1.wav" + "\" type waveaudio alias sound",
+                                 std::string("MCI: play sound notify"), std::string("MCI: close sound"),
+                                 "MCI: open \"" + m_dir / "2.avi" + "\" type avivideo alias movie",
+                                 std::string("MCI: play movie notify"), std::string("MCI: close movie")}) {
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << log;
+  }
+  EXPECT_EQ(log.find("err: "), std::string::npos) << log;
 }
