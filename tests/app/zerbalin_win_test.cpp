@@ -602,12 +602,7 @@ TEST_F(ZerbalinWinTest, ClipboardEventSavesWhatAnotherProgramCopies) {
 // each end comes back as a posted message, closes the file and lets the show
 // go on to the next file, and the show ends the program after the last.
 TEST_F(ZerbalinWinTest, ShowPlaysSoundAndMovieToTheirEndAndMovesOn) {
-  ASSERT_EQ(testsupport::Run("gst-launch-1.0 -q audiotestsrc num-buffers=20 ! wavenc ! filesink location='" +
-                             m_dir / "1.wav" + "' >/dev/null"),
-            0);
-  ASSERT_EQ(testsupport::Run("gst-launch-1.0 -q videotestsrc num-buffers=10 ! avimux ! filesink location='" +
-                             m_dir / "2.avi" + "' >/dev/null"),
-            0);
+  ASSERT_TRUE(testsupport::MakeSoundAndMovie(m_dir / "1.wav", m_dir / "2.avi"));
   std::filesystem::copy_file(m_dir / "a.gif", m_dir / "3.gif");
   // The show goes through the list in the order of the names.
   auto window = Start({"-RunSlideshow", "-DelayBetweenImages=0", "-SlideshowDoneEvent=10", m_dir / "1.wav",

@@ -224,12 +224,7 @@ TEST_F(Media, NewPlaySupersedesTheWaitingNotification) {
 TEST(GstPlayer, PlaysRealFilesToTheirEndAndRefusesBrokenOnes) {
   setenv("ZERBALIN_MEDIA_SINK", "fake", 1);
   TTempDir dir;
-  ASSERT_EQ(testsupport::Run("gst-launch-1.0 -q audiotestsrc num-buffers=20 ! wavenc ! filesink location='" +
-                             dir / "s.wav" + "' >/dev/null"),
-            0);
-  ASSERT_EQ(testsupport::Run("gst-launch-1.0 -q videotestsrc num-buffers=10 ! avimux ! filesink location='" +
-                             dir / "m.avi" + "' >/dev/null"),
-            0);
+  ASSERT_TRUE(testsupport::MakeSoundAndMovie(dir / "s.wav", dir / "m.avi"));
   WriteFile(dir / "broken.wav", "RIFF and nothing else");
   for (const char* name : {"s.wav", "m.avi"}) {
     std::string error;
