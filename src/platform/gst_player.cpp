@@ -27,6 +27,9 @@ constexpr int kFormatTime = 3;
 constexpr int kSeekFlush = 1 << 0;
 constexpr int kSeekKeyUnit = 1 << 2;
 constexpr uint64_t kClockTimeNone = ~uint64_t{0};
+// How long a change of state may take before it counts as under way (a file
+// that takes longer to start is not refused), in nanoseconds.
+constexpr uint64_t kStateChangeWait = 10'000'000'000;
 
 struct TGstApi {
   int (*init_check)(int*, char***, GError**);
@@ -146,7 +149,7 @@ public:
 private:
   bool ChangeState(int state, std::string& error) {
     if (m_api.element_set_state(m_playbin, state) != kStateChangeFailure &&
-        m_api.element_get_state(m_playbin, nullptr, nullptr, kClockTimeNone) != kStateChangeFailure)
+        m_api.element_get_state(m_playbin, nullptr, nullptr, kStateChangeWait) != kStateChangeFailure)
       return true;
     std::optional<bool> end = NextEnd(false, error);
     if (!end || *end) error = "The file cannot be played.";

@@ -84,6 +84,13 @@ std::vector<std::string> Words(const std::string& command) {
 
 bool Is(const std::string& word, const char* keyword) { return strcasecmp(word.c_str(), keyword) == 0; }
 
+// The alias an open command gives its device: the word after "alias".
+std::string AliasOf(const std::string& openCommand) {
+  const std::vector<std::string> words = Words(openCommand);
+  const auto found = std::find_if(words.begin(), words.end(), [](const std::string& word) { return Is(word, "alias"); });
+  return found != words.end() && found + 1 != words.end() ? *(found + 1) : "";
+}
+
 std::string ExtensionOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
@@ -440,9 +447,9 @@ void TMedia::Replay(TMediaKind kind) {
 void TMedia::Notified() {
   for (const TMciInterpreter::TNotification& notification : m_mci.TakeNotifications()) {
     if (notification.result == TNotifyResult::Superseded) continue;
-    // A device belongs to the movie when the movie's open command names its
-    // alias ("movie" by default), else to the sound.
-    const bool movie = m_settings.GetString(StrKey::AVIOpenCommand).find(notification.alias) != std::string::npos;
+    // A device belongs to the movie when the movie's open command gives it
+    // its alias ("movie" by default), else to the sound.
+    const bool movie = notification.alias == AliasOf(m_settings.GetString(StrKey::AVIOpenCommand));
     const TMediaKind kind = movie ? TMediaKind::Movie : TMediaKind::Sound;
     const TKindSettings& keys = SettingsOf(kind);
     if (!State(kind).playing || m_settings.Get(keys.synchronous)) continue;

@@ -144,6 +144,22 @@ TEST_F(Media, LoopingSoundRestartsFromItsStartUntilStopped) {
             (std::vector<std::string>{"open", "play", "rewind", "play", "rewind", "play"}));
 }
 
+// The sound's commands may name its device differently, even with a part of
+// the movie's commands; its end still reaches the sound, and only the sound.
+TEST_F(Media, EndReachesTheKindWhoseCommandsNamedTheDevice) {
+  m_settings.SetString(StrKey::WAVOpenCommand, "open \"%s\" type %s alias al");
+  m_settings.SetString(StrKey::WAVPlayCommand, "play al %s");
+  m_settings.SetString(StrKey::WAVCloseCommand, "close al");
+  WriteFile(m_dir / "m.avi", "RIFF");
+  m_media.PlaySound(m_dir / "s.wav");
+  m_media.PlayMovie(m_dir / "m.avi");
+  MciLines();
+  EndOfFile(); // the fake players share one end: the first polled, "al", takes it
+  EXPECT_FALSE(m_media.Playing(TMediaKind::Sound));
+  EXPECT_TRUE(m_media.Playing(TMediaKind::Movie));
+  EXPECT_EQ(MciLines(), std::vector<std::string>{"MCI: close al"});
+}
+
 TEST_F(Media, SynchronousPlayWaitsThenCloses) {
   m_settings.Set(IntKey::SoundSynchronous, 1);
   m_media.PlaySound(m_dir / "s.au");
