@@ -47,6 +47,16 @@ enum TCommandId : int {
   kCmInvert = 311,
   kCmResetView = 312,
   kCmReload = 313,
+  kCmSoundEnable = 401,
+  kCmSoundSynchronous = 402,
+  kCmLouder = 403,
+  kCmSofter = 404,
+  kCmSoundLoop = 405,
+  kCmReplaySound = 406,
+  kCmMovieEnable = 501,
+  kCmMovieSynchronous = 502,
+  kCmMovieLoop = 503,
+  kCmReplayMovie = 504,
   kCmRunSlideshow = 601,
   kCmGoTo = 602,
   kCmFileSpec = 603,
@@ -103,4 +113,7 @@ enum TCommandId : int {
   // Posted by the window itself: the finished page goes to the screen with
   // the transition effect.
   kCmShowPage = 1190,
+  // A sound or movie started with notification has ended: the window hands
+  // the media's queued notifications to playback.
+  kCmMediaNotify = 1201,
 };

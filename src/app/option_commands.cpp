@@ -19,6 +19,12 @@ constexpr TOptionCommand Number(int command, IntKey key, const char* prompt) {
 }
 
 constexpr TOptionCommand kOptionCommands[] = {
+    Toggle(401, IntKey::SoundEnable),
+    Toggle(402, IntKey::SoundSynchronous),
+    Toggle(405, IntKey::SoundLoop),
+    Toggle(501, IntKey::MovieEnable),
+    Toggle(502, IntKey::MovieSynchronous),
+    Toggle(503, IntKey::MovieLoop),
     Toggle(804, IntKey::RememberOptions),
     Toggle(807, IntKey::ThumbnailsRandom),
     Toggle(808, IntKey::ThumbnailsAnnotate),

@@ -192,6 +192,16 @@ constexpr TAccelerator kAccelerators[] = {
     {'7', 0, kCmRepeat1 + 6},
     {'8', 0, kCmRepeat1 + 7},
     {'9', 0, kCmRepeat9},
+    {kVkF1 + 1, kModifierControl, kCmSoundEnable},
+    {kVkF1 + 2, kModifierControl, kCmSoundSynchronous},
+    {kVkAdd, kModifierControl, kCmLouder},
+    {kVkSubtract, kModifierControl, kCmSofter},
+    {kVkMultiply, kModifierControl, kCmSoundLoop},
+    {kVkHome, kModifierControl, kCmReplaySound},
+    {kVkF1 + 1, kModifierAlt, kCmMovieEnable},
+    {kVkF1 + 2, kModifierAlt, kCmMovieSynchronous},
+    {kVkMultiply, kModifierAlt, kCmMovieLoop},
+    {kVkHome, kModifierAlt, kCmReplayMovie},
 };
 
 // The paced effects keep to the window's clock.
@@ -228,7 +238,16 @@ TZerbalinWin::TZerbalinWin(Host& host, TWindowSystem& system, StartMode mode, co
     : m_host(host), m_system(system), m_mode(mode), m_programName(programName), m_arguments(std::move(arguments)),
       m_settings(TProfileStart{mode, programName, SettingSwitches(m_arguments), HasInstallSwitch(m_arguments)}, host),
       m_list(m_settings), m_image(NewImageFor(m_settings)), m_ditherer(m_settings.Get(IntKey::DitherQuality)),
-      m_log(host, m_logText), m_show(host, m_settings, m_list, *this) {
+      m_log(host, m_logText), m_show(host, m_settings, m_list, *this),
+      m_mci(
+          [this](const std::string& type) {
+            std::string error;
+            std::unique_ptr<TMediaPlayer> player = m_system.NewMediaPlayer(type, error);
+            if (!player) m_log.Log("err: %s", error.c_str());
+            return player;
+          },
+          [this] { m_host.PostCommand(kCmMediaNotify); }),
+      m_media(m_settings, m_mci, MediaWindow()) {
   g_commentsText = &m_comments;
   SetCommentSink(&kCommentsSink);
   TLog::InstallAsSink(&m_log);
@@ -315,6 +334,11 @@ bool TZerbalinWin::Command(int id) {
   case kCmShowComments: ToggleTextWindow(TTextWindow::Comments); return true;
   case kCmShowLog: ToggleTextWindow(TTextWindow::Log); return true;
   case kCmEditComments: EditComments(); return true;
+  case kCmLouder:
+  case kCmSofter:
+  case kCmReplaySound:
+  case kCmReplayMovie:
+  case kCmMediaNotify: MediaCommand(id); return true;
   case kCmExit: m_system.Quit(); return true;
   case kCmSaveOptions:
     StoreWindowPlacements();
@@ -343,8 +367,10 @@ bool TZerbalinWin::CommandEnabled(int id) const {
   case kCmEditComments:
   case kCmShowThumbnails:
   case kCmCopyImageToClipboard:
-  case kCmCopyComments:
-  case kCmClose: return m_hasPicture;
+  case kCmCopyComments: return m_hasPicture;
+  case kCmClose: return m_hasPicture || SoundPlaying() || MoviePlaying();
+  case kCmReplaySound: return !CurrentFile(1).empty();
+  case kCmReplayMovie: return !CurrentFile(2).empty();
   case kCmPasteImage: return m_system.ClipboardHasImage();
   case kCmPasteComments: return m_hasPicture && m_system.ClipboardHasText();
   case kCmCopyImage + 1:
@@ -396,6 +422,12 @@ void TZerbalinWin::OptionCommand(const TOptionCommand& option) {
     break;
   case IntKey::AutoScale:
   case IntKey::AutoFit: Resized(); break;
+  case IntKey::SoundEnable:
+    if (!m_settings.Get(IntKey::SoundEnable)) StopSound();
+    break;
+  case IntKey::MovieEnable:
+    if (!m_settings.Get(IntKey::MovieEnable)) StopMovie();
+    break;
   default: break;
   }
 }
@@ -526,6 +558,7 @@ void TZerbalinWin::ApplyOptionChanges(const TProfile& before) {
   m_ditherer.SetQuality(m_settings.Get(IntKey::DitherQuality));
   HandSettingsToPackage(m_settings, kMainWindowHandle);
   ApplyWindowStyle();
+  if (before.Get(IntKey::SoundEnable) && !m_settings.Get(IntKey::SoundEnable)) StopSound();
   ShowAgain();
 }
 
@@ -1414,11 +1447,28 @@ bool TZerbalinWin::PrintPicture() {
   return false;
 }
 
-void TZerbalinWin::PlaySound(const std::string& name) {
-  m_log.Log("Sound %s is not played: no sound output", name.c_str());
+// Sound and movie ------------------------------------------------------------------
+
+TMediaWindow TZerbalinWin::MediaWindow() {
+  return {[this] { m_host.PumpOneMessage(); },
+          [this] {
+            if (!m_settings.Get(IntKey::ShowLog)) ToggleTextWindow(TTextWindow::Log);
+          },
+          [this] { Command(kCmAlwaysOnTop); }};
 }
-void TZerbalinWin::PlayMovie(const std::string& name) {
-  m_log.Log("Movie %s is not played: no movie output", name.c_str());
+
+void TZerbalinWin::MediaCommand(int id) {
+  switch (id) {
+  case kCmLouder: m_media.Louder(); break;
+  case kCmSofter: m_media.Softer(); break;
+  case kCmReplaySound:
+    if (m_settings.Get(IntKey::SoundEnable) && !CurrentFile(1).empty()) PlaySound(CurrentFile(1));
+    break;
+  case kCmReplayMovie:
+    if (m_settings.Get(IntKey::MovieEnable) && !CurrentFile(2).empty()) PlayMovie(CurrentFile(2));
+    break;
+  default: m_media.Notified(); break;
+  }
 }
 
 bool TZerbalinWin::AskPassword() {

@@ -26,6 +26,7 @@
 #include "platform/host.h"
 #include "settings/profile.h"
 #include "view/slide_list.h"
+#include "view/media.h"
 #include "view/slide_show.h"
 #include "view/thumbnails.h"
 
@@ -120,6 +121,10 @@ public:
   virtual bool EditText(const std::string& title, std::string& text) = 0;
   // The masked password prompt; false when cancelled.
   virtual bool AskPasswordText(std::string& typed) = 0;
+  // A player of the media service for a device type ("waveaudio",
+  // "avivideo", ...); movies show their picture in a window of their own.
+  // nullptr, with the reason in error, when there is none.
+  virtual std::unique_ptr<TMediaPlayer> NewMediaPlayer(const std::string& deviceType, std::string& error) = 0;
 };
 
 
@@ -196,6 +201,10 @@ public:
   const TZerbalinTxt& Text(TTextWindow which) const { return which == TTextWindow::Log ? m_logText : m_comments; }
   const TImage& Image() const { return *m_image; }
   std::string TextWindowTitle(TTextWindow which) const;
+  // Looks for the ends of sounds and movies that play; true while one
+  // plays. The window calls it often while playback goes on.
+  bool PollMedia() { return m_mci.Poll(); }
+  const TMedia& Media() const { return m_media; }
   // The main window's title after "Zerbalin -".
   std::string PictureTitle() const;
 
@@ -204,12 +213,12 @@ public:
   bool DialogOpen() const override { return m_dialogOpen; }
   bool PrintingOrDragging() const override { return false; }
   bool ThumbnailPageFull() const override { return m_thumbs.PageFull(); }
-  bool SoundPlaying() const override { return false; }
-  bool MoviePlaying() const override { return false; }
-  void PlaySound(const std::string& name) override;
-  void PlayMovie(const std::string& name) override;
-  void StopSound() override {}
-  void StopMovie() override {}
+  bool SoundPlaying() const override { return m_media.Playing(TMediaKind::Sound); }
+  bool MoviePlaying() const override { return m_media.Playing(TMediaKind::Movie); }
+  void PlaySound(const std::string& name) override { m_media.PlaySound(name); }
+  void PlayMovie(const std::string& name) override { m_media.PlayMovie(name); }
+  void StopSound() override { m_media.Stop(TMediaKind::Sound); }
+  void StopMovie() override { m_media.Stop(TMediaKind::Movie); }
   std::string LoadPicture(const std::string& name) override;
   TShown ShowPicture() override;
   void OpenLogWindow() override;
@@ -266,6 +275,8 @@ private:
   void ZoomGesture(int32_t x, int32_t y);
   void PanGesture(int32_t x, int32_t y);
   void EditComments();
+  void MediaCommand(int id);
+  TMediaWindow MediaWindow();
   void PlaceTextWindow(TTextWindow which);
   bool SaveTo(const std::string& path, int32_t fileType);
   bool SaveWith(const std::string& path, const std::function<int()>& write);
@@ -295,6 +306,8 @@ private:
   TZerbalinTxt m_logText{TZerbalinTxt::Mode::Ring};
   TLog m_log;
   TSlideShow m_show;
+  TMciInterpreter m_mci;
+  TMedia m_media;
   std::string m_zipPassword;
   // The values a batch keyword replaced, written at exit in their place.
   std::map<int, int32_t> m_beforeBatch;

@@ -30,6 +30,7 @@
 #include "qt/bitmaps.h"
 #include "qt/saver_dialog.h"
 #include "qt/settings_dialogs.h"
+#include "qt/media_players.h"
 #include "qt/menus.h"
 #include "qt/text_window.h"
 
@@ -183,6 +184,10 @@ TQtMainWindow::TQtMainWindow(StartMode mode, const std::string& programName, std
   // the loop four times a second so that the show's delays are kept.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] { RunIdle(); });
   connect(&m_timer, &QTimer::timeout, this, [this] { RunIdle(); });
+  m_mediaTimer.setInterval(100);
+  connect(&m_mediaTimer, &QTimer::timeout, this, [this] {
+    if (!m_window->PollMedia()) m_mediaTimer.stop();
+  });
   // What this program put there itself is no news.
   connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
     if (!m_changingClipboard && !QGuiApplication::clipboard()->ownsClipboard()) m_clipboardChanged = true;
@@ -657,6 +662,10 @@ bool TQtMainWindow::EditText(const std::string& title, std::string& text) {
 }
 
 bool TQtMainWindow::AskPasswordText(std::string& typed) { return !m_headless && AskPasswordDialog(this, typed); }
+
+std::unique_ptr<TMediaPlayer> TQtMainWindow::NewMediaPlayer(const std::string& deviceType, std::string& error) {
+  return NewQtMediaPlayer(this, m_headless, deviceType, [this] { m_mediaTimer.start(); }, error);
+}
 
 bool AskPasswordDialog(QWidget* parent, std::string& typed) {
   bool ok = false;

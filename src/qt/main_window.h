@@ -116,6 +116,7 @@ public:
   }
   bool EditText(const std::string& title, std::string& text) override;
   bool AskPasswordText(std::string& typed) override;
+  std::unique_ptr<TMediaPlayer> NewMediaPlayer(const std::string& deviceType, std::string& error) override;
 
 protected:
   bool event(QEvent* event) override;
@@ -141,6 +142,8 @@ private:
   bool m_headless;
   QElapsedTimer m_clock;
   QTimer m_timer;
+  // Looks for the ends of sounds and movies while they play.
+  QTimer m_mediaTimer;
   TCanvas* m_canvas;
   std::string m_title;
   TQtTextWindow* m_logWindow = nullptr;

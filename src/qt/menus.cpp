@@ -87,6 +87,22 @@ constexpr TMenuEntry kImageMenu[] = {
     {"Re&load", kCmReload, "Shift+Home"},
 };
 
+constexpr TMenuEntry kSoundMenu[] = {
+    {"Sound &enable", kCmSoundEnable, "Ctrl+F2"},
+    {"Sound &synchronous", kCmSoundSynchronous, "Ctrl+F3"},
+    {"&Louder", kCmLouder, "Ctrl+Num+"},
+    {"S&ofter", kCmSofter, "Ctrl+Num-"},
+    {"Sound l&oop", kCmSoundLoop, "Ctrl+Num*"},
+    {"&Replay sound", kCmReplaySound, "Ctrl+Home"},
+};
+
+constexpr TMenuEntry kMovieMenu[] = {
+    {"Movie &enable", kCmMovieEnable, "Alt+F2"},
+    {"Movie &synchronous", kCmMovieSynchronous, "Alt+F3"},
+    {"Movie l&oop", kCmMovieLoop, "Alt+Num*"},
+    {"&Replay movie", kCmReplayMovie, "Alt+Home"},
+};
+
 constexpr TMenuEntry kSlideShowMenu[] = {
     {"&Run slide show", kCmRunSlideshow, "R"},
     {"&Go to...", kCmGoTo, "G"},
@@ -288,6 +304,8 @@ void BuildMenuBar(QMenuBar* bar, const TZerbalinWin& window, const std::function
   bar->addMenu(builder->Menu(bar, "&File", kFileMenu));
   bar->addMenu(builder->Menu(bar, "&Edit", kEditMenu));
   bar->addMenu(builder->Menu(bar, "&Image", kImageMenu));
+  bar->addMenu(builder->Menu(bar, "So&und", kSoundMenu));
+  bar->addMenu(builder->Menu(bar, "&Movie", kMovieMenu));
   QMenu* show = builder->Menu(bar, "&Slide show", kSlideShowMenu);
   builder->AddEventMenus(show);
   bar->addMenu(show);

@@ -3,6 +3,7 @@
 #include "app/zerbalin_win.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -11,6 +12,8 @@
 #include "app/busy.h"
 #include "app/command_ids.h"
 #include "settings/ini_file.h"
+
+#include "platform/gst_player.h"
 #include "settings/profile.h"
 #include "support/fake_host.h"
 #include "support/peer.h"
@@ -94,6 +97,10 @@ public:
     return true;
   }
   bool AskPasswordText(std::string&) override { return false; }
+  // The program's own player, with sinks that discard sound and picture.
+  std::unique_ptr<TMediaPlayer> NewMediaPlayer(const std::string&, std::string& error) override {
+    return NewGstPlayer(0, error);
+  }
   std::string editedText;
 
   std::deque<std::string> saveNames;
@@ -115,6 +122,7 @@ protected:
     // runs them.
     setenv("GSETTINGS_BACKEND", "memory", 1);
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    setenv("ZERBALIN_MEDIA_SINK", "fake", 1);
     std::filesystem::create_directories(m_dir / "home");
     ASSERT_EQ(testsupport::Run("convert -size 64x48 gradient:red-blue " + m_dir / "a.gif"), 0);
     ASSERT_EQ(testsupport::Run("convert -size 30x20 xc:green " + m_dir / "b.gif"), 0);
@@ -757,4 +765,35 @@ TEST_F(ZerbalinWinTest, PaletteDisplaysShowOnlyTheirColours) {
     EXPECT_GT(colours.size(), c.depth == 24 ? 236u : 1u);
     if (c.depth == 1) EXPECT_EQ(colours, (std::set<uint32_t>{0xff000000u, 0xffffffffu}));
   }
+}
+
+// A sound and a movie in the show play through the real player to their end;
+// each end comes back as a posted message, closes the file and lets the show
+// go on to the next file, and the show ends the program after the last.
+TEST_F(ZerbalinWinTest, ShowPlaysSoundAndMovieToTheirEndAndMovesOn) {
+  ASSERT_TRUE(testsupport::MakeSoundAndMovie(m_dir / "1.wav", m_dir / "2.avi"));
+  std::filesystem::copy_file(m_dir / "a.gif", m_dir / "3.gif");
+  // The show goes through the list in the order of the names.
+  auto window = Start({"-RunSlideshow", "-DelayBetweenImages=0", "-SlideshowDoneEvent=10", m_dir / "1.wav",
+                       m_dir / "2.avi", m_dir / "3.gif"});
+  for (int i = 0; i < 20000 && !m_system.quit; ++i) {
+    if (const int command = m_host.TakeCommand()) {
+      window->Command(command);
+    } else if (!window->Idle()) {
+      window->PollMedia();
+      m_host.Advance(10);
+      usleep(1000);
+    }
+  }
+  EXPECT_TRUE(m_system.quit);
+  const std::string log = window->Text(TTextWindow::Log).GetText();
+  size_t at = 0;
+  for (const std::string line : {"MCI: open \"" + m_dir / "1.wav" + "\" type waveaudio alias sound",
+                                 std::string("MCI: play sound notify"), std::string("MCI: close sound"),
+                                 "MCI: open \"" + m_dir / "2.avi" + "\" type avivideo alias movie",
+                                 std::string("MCI: play movie notify"), std::string("MCI: close movie")}) {
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << log;
+  }
+  EXPECT_EQ(log.find("err: "), std::string::npos) << log;
 }

@@ -63,6 +63,13 @@ int RunWithFileSizeLimit(size_t maxFileBytes, const std::function<int()>& work) 
 
 bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }
 
+bool MakeSoundAndMovie(const std::string& wavPath, const std::string& aviPath) {
+  return Run("gst-launch-1.0 -q audiotestsrc num-buffers=20 ! wavenc ! filesink location='" + wavPath +
+             "' >/dev/null") == 0 &&
+         Run("gst-launch-1.0 -q videotestsrc num-buffers=10 ! avimux ! filesink location='" + aviPath +
+             "' >/dev/null") == 0;
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

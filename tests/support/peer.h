@@ -31,6 +31,9 @@ int Run(const std::string& command);
 // Runs a shell command and returns its standard output.
 std::string RunOutput(const std::string& command);
 bool HaveTool(const std::string& name);
+// Makes a short tone as a WAV file and a few frames of test picture as an AVI
+// file with GStreamer's tools; false when either could not be made.
+bool MakeSoundAndMovie(const std::string& wavPath, const std::string& aviPath);
 
 // Runs work in a child process whose files may not grow beyond maxFileBytes
 // (a write past it fails instead of raising a signal). Returns the value work
