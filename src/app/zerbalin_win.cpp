@@ -222,6 +222,10 @@ uint32_t PixelOf(const TProfile& settings, IntKey red, IntKey green, IntKey blue
          static_cast<uint32_t>(settings.Get(blue));
 }
 
+uint32_t BackgroundPixel(const TProfile& settings) {
+  return PixelOf(settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue);
+}
+
 void FillRect(const TSurface& surface, const TRect& rect, uint32_t pixel) {
   const int32_t left = std::clamp(rect.left, 0, surface.width);
   const int32_t right = std::clamp(rect.left + rect.width, left, surface.width);
@@ -647,13 +651,19 @@ void TZerbalinWin::CopyImageToClipboard() {
     ClipboardError("Unable to open clipboard.");
 }
 
-// The window as it is painted now.
+// The window as it shows: the page when there is one, else the picture
+// painted afresh.
 void TZerbalinWin::CopyWindowToClipboard() {
-  const TSize client = m_host.ClientSize();
-  const int32_t width = std::max(client.width, 1), height = std::max(client.height, 1);
-  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
-  Paint({pixels.data(), width, height, width * 4});
-  const std::unique_ptr<TDib> dib = BitmapFromPixels(pixels.data(), width, height, width * 4);
+  std::unique_ptr<TDib> dib;
+  if (!m_page.empty()) {
+    dib = BitmapFromPixels(PageSurface().pixels, m_pageSize.width, m_pageSize.height, m_pageSize.width * 4);
+  } else {
+    const TSize client = m_host.ClientSize();
+    const int32_t width = std::max(client.width, 1), height = std::max(client.height, 1);
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    PaintPicture({pixels.data(), width, height, width * 4});
+    dib = BitmapFromPixels(pixels.data(), width, height, width * 4);
+  }
   if (!dib)
     ClipboardError("There isn't enough free memory to do this.");
   else if (!m_system.PutClipboardImage(*dib))
@@ -965,7 +975,7 @@ std::string TZerbalinWin::LoadPicture(const std::string& name) {
 // cell.
 void TZerbalinWin::EraseWindow() {
   std::fill(m_page.begin(), m_page.end(),
-            PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue));
+            BackgroundPixel(m_settings));
   m_list.ClearPlacements();
   m_thumbs.FreshPosition();
   RepaintAll();
@@ -1094,7 +1104,7 @@ void TZerbalinWin::Paint(const TSurface& surface) {
 bool TZerbalinWin::CompletePage(TSize size) {
   if (m_pageSize.width != size.width || m_pageSize.height != size.height || m_page.empty()) {
     m_page.assign(static_cast<size_t>(size.width) * size.height,
-                  PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue));
+                  BackgroundPixel(m_settings));
     m_pageSize = size;
     m_pageComplete = false;
   }
@@ -1137,15 +1147,9 @@ void TZerbalinWin::ShowPage() {
 // the random layout on the earlier pictures), then the outline and the
 // caption.
 void TZerbalinWin::PaintPicture(const TSurface& surface) {
-  const uint32_t background =
-      PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue);
   const TSize client{surface.width, surface.height};
   const TRect cell = m_thumbs.CellRect(client);
   const TRect area = ImageArea();
-  if (!m_thumbs.Grid())
-    FillRect(surface, {0, 0, surface.width, surface.height}, background);
-  else if (!m_thumbs.RandomLayout())
-    FillRect(surface, area, background);
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   if (m_hasPicture && m_show.FormatName() != "???") m_image->OutputRect(left, top, right, bottom);
   // The picture's rows inside its area and the window.
@@ -1153,6 +1157,10 @@ void TZerbalinWin::PaintPicture(const TSurface& surface) {
   right = std::clamp(right, left, std::max(surface.width - area.left, left));
   top = std::clamp(top, std::max(-area.top, 0), std::max(surface.height - area.top, 0));
   bottom = std::clamp(bottom, top, std::max(surface.height - area.top, top));
+  if (!m_thumbs.RandomLayout()) {
+    const TRect around = m_thumbs.Grid() ? area : TRect{0, 0, surface.width, surface.height};
+    FillAround(surface, around, {area.left + left, area.top + top, right - left, bottom - top});
+  }
   const int32_t width = right - left;
   const int32_t bytes = m_image->BytesPerPixel();
   std::vector<uint8_t> row(static_cast<size_t>(std::max(width, 1)) * 3);
@@ -1176,13 +1184,27 @@ void TZerbalinWin::PaintPicture(const TSurface& surface) {
   DrawDecorations(surface, cell, area);
 }
 
+// The background of a region around the picture, each pixel once: the bands
+// above and below it, and beside it.
+void TZerbalinWin::FillAround(const TSurface& surface, const TRect& region, const TRect& picture) {
+  const uint32_t background = BackgroundPixel(m_settings);
+  const int32_t regionBottom = region.top + region.height;
+  const int32_t pictureBottom = std::clamp(picture.top + picture.height, region.top, regionBottom);
+  const int32_t pictureTop = std::clamp(picture.top, region.top, pictureBottom);
+  FillRect(surface, {region.left, region.top, region.width, pictureTop - region.top}, background);
+  FillRect(surface, {region.left, pictureBottom, region.width, regionBottom - pictureBottom}, background);
+  const int32_t height = pictureBottom - pictureTop;
+  FillRect(surface, {region.left, pictureTop, picture.left - region.left, height}, background);
+  const int32_t pictureRight = picture.left + picture.width;
+  FillRect(surface, {pictureRight, pictureTop, region.left + region.width - pictureRight, height}, background);
+}
+
 // A sheet's outline around the cell, and the caption band below the
 // picture: the picture's name centred on the cell.
 void TZerbalinWin::DrawDecorations(const TSurface& surface, const TRect& cell, const TRect& area) {
   const uint32_t foreground =
       PixelOf(m_settings, IntKey::ForegroundRed, IntKey::ForegroundGreen, IntKey::ForegroundBlue);
-  const uint32_t background =
-      PixelOf(m_settings, IntKey::BackgroundRed, IntKey::BackgroundGreen, IntKey::BackgroundBlue);
+  const uint32_t background = BackgroundPixel(m_settings);
   if (m_thumbs.Grid() && !m_thumbs.RandomLayout() && m_settings.Get(IntKey::ThumbnailsOutline)) {
     FillRect(surface, {cell.left, cell.top, cell.width + 1, 1}, foreground);
     FillRect(surface, {cell.left, cell.top + cell.height, cell.width + 1, 1}, foreground);

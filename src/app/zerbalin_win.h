@@ -247,6 +247,7 @@ private:
   void ShowAgain();
   void ApplyWindowStyle();
   void PaintPicture(const TSurface& surface);
+  void FillAround(const TSurface& surface, const TRect& region, const TRect& picture);
   TSurface PageSurface();
   bool CompletePage(TSize size);
   void RepaintAll();

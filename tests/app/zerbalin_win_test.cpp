@@ -643,6 +643,12 @@ TEST_F(ZerbalinWinTest, TransitionEffectsBringThePageToTheWindow) {
   window->Paint(surface);
   EXPECT_EQ(pixels[0], 0xff0000ffu) << "the page: the background";
   EXPECT_EQ(pixels[45 * 120 + 60] & 0xffffffu, 0x008000u) << "the page: the green picture";
+  // Copy window takes what the window shows: the page.
+  window->Command(kCmCopyWindow);
+  ASSERT_TRUE(m_system.clipboardImage);
+  const TDib& copied = *m_system.clipboardImage;
+  const uint8_t* middle = copied.bits.data() + static_cast<size_t>(copied.height - 1 - 45) * copied.Stride() + 60 * 3;
+  EXPECT_EQ(middle[1], 0x80) << "green, not an empty window";
   m_system.pageRects.clear();
   window->Command(kCmEffectDirect);
   std::fill(pixels.begin(), pixels.end(), 0);
@@ -763,7 +769,9 @@ TEST_F(ZerbalinWinTest, PaletteDisplaysShowOnlyTheirColours) {
     std::set<uint32_t> colours(pixels.begin(), pixels.end());
     EXPECT_LE(colours.size(), c.mostColours);
     EXPECT_GT(colours.size(), c.depth == 24 ? 236u : 1u);
-    if (c.depth == 1) EXPECT_EQ(colours, (std::set<uint32_t>{0xff000000u, 0xffffffffu}));
+    if (c.depth == 1) {
+      EXPECT_EQ(colours, (std::set<uint32_t>{0xff000000u, 0xffffffffu}));
+    }
   }
 }
 
@@ -788,7 +796,7 @@ TEST_F(ZerbalinWinTest, ShowPlaysSoundAndMovieToTheirEndAndMovesOn) {
   EXPECT_TRUE(m_system.quit);
   const std::string log = window->Text(TTextWindow::Log).GetText();
   size_t at = 0;
-  for (const std::string line : {"MCI: open \"" + m_dir / "1.wav" + "\" type waveaudio alias sound",
+  for (const std::string& line : {"MCI: open \"" + m_dir / "1.wav" + "\" type waveaudio alias sound",
                                  std::string("MCI: play sound notify"), std::string("MCI: close sound"),
                                  "MCI: open \"" + m_dir / "2.avi" + "\" type avivideo alias movie",
                                  std::string("MCI: play movie notify"), std::string("MCI: close movie")}) {

@@ -55,7 +55,9 @@ TEST_F(ClipboardBitmap, PaletteDisplaysGetTheDisplayPalette) {
   EXPECT_EQ(dib->bitCount, 8);
   EXPECT_EQ(dib->colourCount, kDisplayPaletteColours);
   for (size_t i = 0; i < dib->bits.size(); i += 7)
-    if (i % dib->Stride() < 60) EXPECT_LT(dib->bits[i], kDisplayPaletteColours);
+    if (i % dib->Stride() < 60) {
+      EXPECT_LT(dib->bits[i], kDisplayPaletteColours);
+    }
 }
 
 TEST(WindowBitmap, SurfacePixelsBecomeBottomUpRows) {
