@@ -1374,9 +1374,10 @@ TFileCommandContext TZerbalinWin::FileContext() {
 }
 
 // The current image, sound or movie of a command of three ids in that order.
+// Empty when the slot holds no file ("No File").
 std::string TZerbalinWin::CurrentFile(int kind) const {
   const std::string& name = kind == 0 ? m_show.ImageName() : kind == 1 ? m_show.SoundName() : m_show.MovieName();
-  return kind == 0 && !m_hasPicture ? std::string() : name;
+  return (kind == 0 && !m_hasPicture) || name == kNoFile ? std::string() : name;
 }
 
 void TZerbalinWin::CopyOrMove(int id) {

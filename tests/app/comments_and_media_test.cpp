@@ -1,8 +1,11 @@
 // The main window's comments keep the bytes the files hold through the
-// editor, the clipboard and a save.
+// editor, the clipboard and a save; sounds in the show end and open whatever
+// their names and settings, and Replay needs a sound to replay.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,22 @@ protected:
   int Key(int virtualKey, unsigned modifiers, const TZerbalinWin& window) const {
     return window.AcceleratorCommand(virtualKey, modifiers);
   }
+  // Runs the message loop with playback's polling, as the Qt window runs it,
+  // until done says so or the window quits; false when neither came.
+  bool RunWithMedia(TZerbalinWin& window, const std::function<bool()>& done) {
+    for (int i = 0; i < 20000; ++i) {
+      if (m_system.quit || done()) return true;
+      if (const int command = m_host.TakeCommand()) {
+        window.Command(command);
+      } else if (!window.Idle()) {
+        window.PollMedia();
+        m_host.Advance(10);
+        usleep(1000);
+      }
+    }
+    return false;
+  }
+  std::string Log(const TZerbalinWin& window) const { return window.Text(TTextWindow::Log).GetText(); }
 };
 
 // A comment shows as its encoding reads; Copy comments gives that text, and
@@ -104,6 +123,52 @@ TEST_F(CommentsAndMediaTest, EditedCommentsKeepTheirEncodingWhereTheyCan) {
     window->Command(Key('E', kModifierControl, *window));
     EXPECT_EQ(window->Text(TTextWindow::Comments).GetText(), c.bytes);
   }
+}
+
+// Synchronous sound chosen while an asynchronous sound plays: that sound's
+// end still closes it and the show goes on, the next sound played to its end
+// at once.
+TEST_F(CommentsAndMediaTest, SynchronousSoundChosenDuringAPlayLetsTheShowGoOn) {
+  ASSERT_TRUE(testsupport::MakeSoundAndMovie(m_dir / "1.wav", m_dir / "movie.avi"));
+  std::filesystem::copy_file(m_dir / "1.wav", m_dir / "2.wav");
+  auto window = Start({"-RunSlideshow", "-SlideshowDoneEvent=10", m_dir / "1.wav", m_dir / "2.wav"});
+  ASSERT_TRUE(RunWithMedia(*window, [&] { return window->SoundPlaying(); }));
+  window->Command(Key(kVkF1 + 2, kModifierControl, *window));
+  ASSERT_EQ(window->Settings().Get(IntKey::SoundSynchronous), 1);
+  EXPECT_TRUE(RunWithMedia(*window, [] { return false; })) << Log(*window);
+  EXPECT_TRUE(m_system.quit) << "the show ended";
+  EXPECT_NE(Log(*window).find("MCI: close sound"), std::string::npos) << Log(*window);
+  EXPECT_EQ(Log(*window).find("err: "), std::string::npos) << Log(*window);
+}
+
+// A double quote in a name is written twice in the open command, which the
+// interpreter reads back as the name.
+TEST_F(CommentsAndMediaTest, SoundWithADoubleQuoteInItsNameOpens) {
+  ASSERT_TRUE(testsupport::MakeSoundAndMovie(m_dir / "say \"cheese\".wav", m_dir / "movie.avi"));
+  auto window = Start({"-RunSlideshow", "-SlideshowDoneEvent=10", m_dir / "say \"cheese\".wav"});
+  EXPECT_TRUE(RunWithMedia(*window, [] { return false; }));
+  const std::string log = Log(*window);
+  EXPECT_NE(log.find("MCI: open \"" + m_dir / "say \"\"cheese\"\".wav\" type waveaudio alias sound"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("MCI: close sound"), std::string::npos) << log;
+  EXPECT_EQ(log.find("err: "), std::string::npos) << log;
+}
+
+// Replay sound and Replay movie need a sound and a movie: without one they
+// are disabled, and their keys do nothing.
+TEST_F(CommentsAndMediaTest, ReplayWithoutASoundIsDisabledAndDoesNothing) {
+  ASSERT_TRUE(testsupport::MakeSoundAndMovie(m_dir / "1.wav", m_dir / "movie.avi"));
+  auto window = Start({m_dir / "1.wav"});
+  ASSERT_TRUE(RunWithMedia(*window, [&] { return Log(*window).find("MCI: close sound") != std::string::npos; }));
+  EXPECT_TRUE(window->CommandEnabled(kCmReplaySound)) << "a sound to replay";
+  window->Command(kCmClose);
+  Run(*window, 10);
+  for (const int command : {kCmReplaySound, kCmReplayMovie}) EXPECT_FALSE(window->CommandEnabled(command)) << command;
+  const std::string before = Log(*window);
+  window->Command(Key(kVkHome, kModifierControl, *window));
+  window->Command(Key(kVkHome, kModifierAlt, *window));
+  Run(*window, 10);
+  EXPECT_EQ(Log(*window), before);
 }
 
 } // namespace
