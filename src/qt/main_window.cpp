@@ -17,8 +17,10 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QRubberBand>
 #include <QScreen>
+#include <QTextDocument>
 #include <QThread>
 #include <QUrl>
 
@@ -657,16 +659,23 @@ void TQtMainWindow::DiscardPendingInput() {
   QCoreApplication::removePostedEvents(this, QEvent::MouseButtonPress);
 }
 
-// The editor shows lines ended by "\n"; an OK without a change gives the
-// text back untouched.
+// The editor shows lines ended by "\n". What it holds is read as it is (its
+// plain text would turn no-break spaces into spaces), with its paragraph and
+// line separators back as "\n"; an OK without a change gives the text back
+// untouched.
 bool TQtMainWindow::EditText(const std::string& title, std::string& text) {
   if (m_headless) return false;
   QString lines = ToQString(text);
   lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  bool ok = false;
-  const QString edited = QInputDialog::getMultiLineText(this, ToQString(title), QString(), lines, &ok);
-  if (ok && edited != lines) text = edited.toStdString();
-  return ok;
+  QInputDialog dialog(this);
+  dialog.setWindowTitle(ToQString(title));
+  dialog.setOption(QInputDialog::UsePlainTextEditForTextInput);
+  dialog.setTextValue(lines);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  QString edited = dialog.findChild<QPlainTextEdit*>()->document()->toRawText();
+  edited.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
+  if (edited != lines) text = edited.toStdString();
+  return true;
 }
 
 bool TQtMainWindow::AskPasswordText(std::string& typed) { return !m_headless && AskPasswordDialog(this, typed); }

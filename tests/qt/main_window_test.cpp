@@ -297,10 +297,11 @@ TEST_F(MainWindowTest, CommentsShowAsTextAndTheEditorKeepsWhatWasNotChanged) {
   answer(nullptr);
   EXPECT_TRUE(window.EditText("Edit Comments", text));
   EXPECT_EQ(text, given);
-  const QString typed = QStringLiteral("cr\u00e8me\nbr\u00fbl\u00e9e");
+  // A no-break space stays one.
+  const QString typed = QStringLiteral("cr\u00e8me\nbr\u00fbl\u00e9e\u00a0!");
   answer(&typed);
   EXPECT_TRUE(window.EditText("Edit Comments", text));
-  EXPECT_EQ(text, "cr\u00e8me\nbr\u00fbl\u00e9e");
+  EXPECT_EQ(text, "cr\u00e8me\nbr\u00fbl\u00e9e\u00a0!");
   window.close();
 }
 
