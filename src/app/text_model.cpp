@@ -26,13 +26,16 @@ bool TZerbalinTxt::Advance() {
 void TZerbalinTxt::AddChar(int c) {
   if (c < -128 || c > 255) return;
   c &= 0xff;
+  const bool lineBreak = c == '\r' || (c == '\n' && m_previous != '\r');
   int length = m_length[m_current];
-  if (length > kColumns - 1 && Advance()) length = 0;
+  // A full line moves on when the next character comes; a line break there
+  // ends the full line itself, so that a line of 132 characters followed by
+  // CR LF (as GetText gives it) stays one line and adds no empty one.
+  if (length > kColumns - 1 && !lineBreak && Advance()) length = 0;
 
-  bool lineBreak = c == '\r' || (c == '\n' && m_previous != '\r') || (c == ' ' && length > kWrapColumn);
   if (c == 0) {
     Clear();
-  } else if (lineBreak) {
+  } else if (lineBreak || (c == ' ' && length > kWrapColumn)) {
     Advance();
   } else if (c == '\t') {
     int stop = std::min((length / kTabWidth + 1) * kTabWidth, kColumns);

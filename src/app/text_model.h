@@ -19,10 +19,11 @@ public:
   Mode GetMode() const { return m_mode; }
 
   // The codecs' writer, one character at a time: 0 clears everything;
-  // carriage return, or a line feed not after one, breaks the line; tabs
-  // expand to multiples of 8; a space past column 99 breaks the line; other
-  // control characters are dropped. Characters are bytes (0..255; negative
-  // values are taken as signed bytes).
+  // carriage return, or a line feed not after one, breaks the line (a full
+  // line, too, is broken once); tabs expand to multiples of 8; a space past
+  // column 99 breaks the line; other control characters are dropped.
+  // Characters are bytes (0..255; negative values are taken as signed
+  // bytes).
   void AddChar(int c);
   // The log's writer: the text (up to 131 characters) becomes the current
   // line and the line after it is cleared.

@@ -14,6 +14,7 @@
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "app/comment_text.h"
 #include "app/encoded_files.h"
 #include "app/file_commands.h"
 #include "app/package_settings.h"
@@ -627,7 +628,7 @@ void TZerbalinWin::ClipboardCommand(int id) {
     break;
   case kCmPasteImage: PasteImage(); break;
   case kCmCopyComments:
-    if (!m_system.PutClipboardText(m_comments.GetText())) ClipboardError("Unable to open clipboard.");
+    if (!m_system.PutClipboardText(CommentToUtf8(m_comments.GetText()))) ClipboardError("Unable to open clipboard.");
     break;
   case kCmPasteComments: PasteComments(); break;
   default: CopyWindowToClipboard(); break;
@@ -706,11 +707,10 @@ std::string TZerbalinWin::PastedPictureName() {
   return CurrentDirectory() + "/" + name;
 }
 
-// Paste comments replaces the comments with the clipboard's text.
+// Paste comments replaces the comments with the clipboard's text, in the
+// encoding the picture's comments were read in, as Edit comments writes it.
 void TZerbalinWin::PasteComments() {
-  const std::string text = m_system.ClipboardText();
-  m_comments.AddChar(0);
-  for (const char c : text) m_comments.AddChar(static_cast<unsigned char>(c));
+  ReplaceComments(CommentFromUtf8(m_system.ClipboardText(), CommentEncoding(m_comments.GetText())));
   if (m_settings.Get(IntKey::ShowComments))
     m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
 }
@@ -938,18 +938,25 @@ void TZerbalinWin::ToggleTextWindow(TTextWindow which) {
 }
 
 // The comments of the current picture, edited as one text; the writers store
-// what the comments window then holds.
+// what the comments window then holds. The text goes back in the encoding it
+// was read in, so an OK without a change keeps the comments' bytes.
 void TZerbalinWin::EditComments() {
   if (!m_hasPicture) return;
-  std::string text = m_comments.GetText();
+  const std::string comments = m_comments.GetText();
+  std::string text = CommentToUtf8(comments);
   m_dialogOpen = true;
   const bool edited = m_system.EditText("Edit Comments", text);
   m_dialogOpen = false;
   if (!edited) return;
-  text.resize(std::min(text.size(), kMaxEditedComments));
-  m_comments.AddChar(0);
-  for (const char c : text) m_comments.AddChar(static_cast<unsigned char>(c));
+  std::string bytes = CommentFromUtf8(text, CommentEncoding(comments));
+  bytes.resize(std::min(bytes.size(), kMaxEditedComments));
+  ReplaceComments(bytes);
   m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
+}
+
+void TZerbalinWin::ReplaceComments(const std::string& bytes) {
+  m_comments.AddChar(0);
+  for (const char c : bytes) m_comments.AddChar(static_cast<unsigned char>(c));
 }
 
 void TZerbalinWin::OpenLogWindow() {
@@ -1367,9 +1374,10 @@ TFileCommandContext TZerbalinWin::FileContext() {
 }
 
 // The current image, sound or movie of a command of three ids in that order.
+// Empty when the slot holds no file ("No File").
 std::string TZerbalinWin::CurrentFile(int kind) const {
   const std::string& name = kind == 0 ? m_show.ImageName() : kind == 1 ? m_show.SoundName() : m_show.MovieName();
-  return kind == 0 && !m_hasPicture ? std::string() : name;
+  return (kind == 0 && !m_hasPicture) || name == kNoFile ? std::string() : name;
 }
 
 void TZerbalinWin::CopyOrMove(int id) {

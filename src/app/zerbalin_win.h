@@ -104,7 +104,8 @@ public:
   // Copies a rectangle of the page to the window and shows it at once.
   virtual void ShowPageRect(const TSurface& page, const TRect& rect) = 0;
   // The system clipboard. The Put calls answer false when it could not be
-  // used; ClipboardImage gives nullptr when it holds no picture.
+  // used; ClipboardImage gives nullptr when it holds no picture. Text is
+  // UTF-8 both ways.
   virtual bool ClipboardHasImage() = 0;
   virtual bool ClipboardHasText() = 0;
   virtual std::unique_ptr<TDib> ClipboardImage() = 0;
@@ -117,7 +118,8 @@ public:
   virtual void SetWindowStyle(bool fillWindow, bool alwaysOnTop) = 0;
   virtual void DiscardPendingInput() = 0;
   virtual void ShowPointer() = 0;
-  // The multi-line text editor of Edit comments; false when cancelled.
+  // The multi-line text editor of Edit comments, on UTF-8 text; false when
+  // cancelled. Text the user did not change comes back as it went in.
   virtual bool EditText(const std::string& title, std::string& text) = 0;
   // The masked password prompt; false when cancelled.
   virtual bool AskPasswordText(std::string& typed) = 0;
@@ -276,6 +278,8 @@ private:
   void ZoomGesture(int32_t x, int32_t y);
   void PanGesture(int32_t x, int32_t y);
   void EditComments();
+  // The comments become these bytes, as the codecs would give them.
+  void ReplaceComments(const std::string& bytes);
   void MediaCommand(int id);
   TMediaWindow MediaWindow();
   void PlaceTextWindow(TTextWindow which);

@@ -17,13 +17,16 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QRubberBand>
 #include <QScreen>
+#include <QTextDocument>
 #include <QThread>
 #include <QUrl>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
+#include "app/comment_text.h"
 #include "platform/machine.h"
 #include "app/shell_commands.h"
 #include "platform/headless_host.h"
@@ -335,7 +338,7 @@ bool TQtMainWindow::ClipboardHasText() {
 
 std::unique_ptr<TDib> TQtMainWindow::ClipboardImage() { return BitmapFromImage(QGuiApplication::clipboard()->image()); }
 
-std::string TQtMainWindow::ClipboardText() { return QGuiApplication::clipboard()->text().toLocal8Bit().toStdString(); }
+std::string TQtMainWindow::ClipboardText() { return QGuiApplication::clipboard()->text().toStdString(); }
 
 bool TQtMainWindow::PutClipboardImage(const TDib& dib) {
   const QImage image = ImageFromBitmap(dib);
@@ -344,7 +347,7 @@ bool TQtMainWindow::PutClipboardImage(const TDib& dib) {
 }
 
 bool TQtMainWindow::PutClipboardText(const std::string& text) {
-  const QString unicode = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  const QString unicode = ToQString(text);
   ChangeClipboard([&](QClipboard* clipboard) { clipboard->setText(unicode); });
   return true;
 }
@@ -615,7 +618,12 @@ TPlacement TQtMainWindow::HideTextWindow(TTextWindow which) {
 }
 
 void TQtMainWindow::RefreshTextWindow(TTextWindow which, const std::string& title) {
-  if (TQtTextWindow* window = TextWindow(which)) window->SetText(m_window->Text(which).GetText(), title);
+  TQtTextWindow* window = TextWindow(which);
+  if (!window) return;
+  // The log's lines are the program's own text; comments are read in their
+  // encoding.
+  const std::string text = m_window->Text(which).GetText();
+  window->SetText(which == TTextWindow::Comments ? CommentToUtf8(text) : text, title);
 }
 
 TPlacement TQtMainWindow::MainWindowPlacement() {
@@ -651,14 +659,23 @@ void TQtMainWindow::DiscardPendingInput() {
   QCoreApplication::removePostedEvents(this, QEvent::MouseButtonPress);
 }
 
+// The editor shows lines ended by "\n". What it holds is read as it is (its
+// plain text would turn no-break spaces into spaces), with its paragraph and
+// line separators back as "\n"; an OK without a change gives the text back
+// untouched.
 bool TQtMainWindow::EditText(const std::string& title, std::string& text) {
   if (m_headless) return false;
-  QString lines = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  QString lines = ToQString(text);
   lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  bool ok = false;
-  const QString edited = QInputDialog::getMultiLineText(this, ToQString(title), QString(), lines, &ok);
-  if (ok) text = edited.toLocal8Bit().toStdString();
-  return ok;
+  QInputDialog dialog(this);
+  dialog.setWindowTitle(ToQString(title));
+  dialog.setOption(QInputDialog::UsePlainTextEditForTextInput);
+  dialog.setTextValue(lines);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  QString edited = dialog.findChild<QPlainTextEdit*>()->document()->toRawText();
+  edited.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
+  if (edited != lines) text = edited.toStdString();
+  return true;
 }
 
 bool TQtMainWindow::AskPasswordText(std::string& typed) { return !m_headless && AskPasswordDialog(this, typed); }

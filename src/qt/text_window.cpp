@@ -12,10 +12,10 @@ TQtTextWindow::TQtTextWindow(int toggleCommand, bool scrollToEnd, std::function<
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 }
 
-// The texts end their lines with "\r\n"; the last one is dropped so that no
-// empty line trails.
+// The texts (UTF-8) end their lines with "\r\n"; the last one is dropped so
+// that no empty line trails.
 void TQtTextWindow::SetText(const std::string& text, const std::string& title) {
-  QString lines = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  QString lines = QString::fromStdString(text);
   lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   if (lines.endsWith(QLatin1Char('\n'))) lines.chop(1);
   setPlainText(lines);

@@ -60,6 +60,22 @@ bool NamesType(const TExtensionType (&table)[N], const std::string& type) {
 // The device types a player exists for: every type of the tables.
 bool KnownDeviceType(const std::string& type) { return NamesType(kSystemTypes, type) || NamesType(kFallbackTypes, type); }
 
+// The word in double quotes that starts at `at`, up to the next lone '"'
+// (or the end); "" inside stands for one '"' (see MciQuoted). `at` moves past
+// the word.
+std::string QuotedWord(const std::string& command, size_t& at) {
+  std::string word;
+  for (++at; at < command.size(); ++at) {
+    if (command[at] == '"' && (at + 1 == command.size() || command[at + 1] != '"')) {
+      ++at;
+      break;
+    }
+    word += command[at];
+    if (command[at] == '"') ++at;
+  }
+  return word;
+}
+
 // Splits a command into words; a word in double quotes may hold spaces.
 std::vector<std::string> Words(const std::string& command) {
   std::vector<std::string> words;
@@ -68,10 +84,7 @@ std::vector<std::string> Words(const std::string& command) {
     if (std::isspace(static_cast<unsigned char>(command[at]))) {
       ++at;
     } else if (command[at] == '"') {
-      const size_t close = command.find('"', at + 1);
-      const size_t end = close == std::string::npos ? command.size() : close;
-      words.push_back(command.substr(at + 1, end - at - 1));
-      at = end + 1;
+      words.push_back(QuotedWord(command, at));
     } else {
       size_t end = at;
       while (end < command.size() && !std::isspace(static_cast<unsigned char>(command[end]))) ++end;
@@ -119,16 +132,14 @@ std::string CopyToTemporary(TPkgStream* stream, const std::string& extension) {
 }
 
 struct TKindSettings {
-  IntKey enable, synchronous, loop;
+  IntKey loop;
   StrKey open, setup, seek, play, close;
 };
 
-constexpr TKindSettings kSoundSettings{IntKey::SoundEnable,       IntKey::SoundSynchronous,   IntKey::SoundLoop,
-                                       StrKey::WAVOpenCommand,    StrKey::WAVSetupCommand,    StrKey::WAVSeekCommand,
-                                       StrKey::WAVPlayCommand,    StrKey::WAVCloseCommand};
-constexpr TKindSettings kMovieSettings{IntKey::MovieEnable,       IntKey::MovieSynchronous,   IntKey::MovieLoop,
-                                       StrKey::AVIOpenCommand,    StrKey::AVISetupCommand,    StrKey::AVISeekCommand,
-                                       StrKey::AVIPlayCommand,    StrKey::AVICloseCommand};
+constexpr TKindSettings kSoundSettings{IntKey::SoundLoop,      StrKey::WAVOpenCommand, StrKey::WAVSetupCommand,
+                                       StrKey::WAVSeekCommand, StrKey::WAVPlayCommand, StrKey::WAVCloseCommand};
+constexpr TKindSettings kMovieSettings{IntKey::MovieLoop,      StrKey::AVIOpenCommand, StrKey::AVISetupCommand,
+                                       StrKey::AVISeekCommand, StrKey::AVIPlayCommand, StrKey::AVICloseCommand};
 
 const TKindSettings& SettingsOf(TMediaKind kind) { return kind == TMediaKind::Movie ? kMovieSettings : kSoundSettings; }
 
@@ -149,6 +160,12 @@ std::string FillTemplate(const std::string& format, std::initializer_list<std::s
     }
   }
   return text;
+}
+
+std::string MciQuoted(const std::string& name) {
+  std::string quoted;
+  for (const char c : name) quoted += c == '"' ? std::string(2, '"') : std::string(1, c);
+  return quoted;
 }
 
 std::string MediaDeviceType(const std::string& extension) {
@@ -367,7 +384,8 @@ void TMedia::PlayFile(const std::string& path, bool synchronous, TMediaKind kind
   }
   const std::string file = state.temporary.empty() ? path : state.temporary;
   const std::string& openFormat = m_settings.GetString(keys.open);
-  if (!openFormat.empty() && !SendCommand(FillTemplate(openFormat, {file, MediaDeviceType(ExtensionOf(path))}))) {
+  if (!openFormat.empty() &&
+      !SendCommand(FillTemplate(openFormat, {MciQuoted(file), MediaDeviceType(ExtensionOf(path))}))) {
     if (m_window.showLog) m_window.showLog();
     LogMessage("%s", kMciHint);
     RemoveTemporary(state);
@@ -419,7 +437,7 @@ void TMedia::PlayScript(const std::string& path) {
 void TMedia::PlayWaveToEnd(const std::string& path) {
   const std::string alias = "zerbalin_wave";
   std::string error;
-  bool played = m_mci.Send(FillTemplate("open \"%s\" type waveaudio alias %s", {path, alias}), error);
+  bool played = m_mci.Send(FillTemplate("open \"%s\" type waveaudio alias %s", {MciQuoted(path), alias}), error);
   if (played) {
     played = m_mci.Send("play " + alias + " wait", error);
     m_mci.Send("close " + alias, error);
@@ -452,7 +470,9 @@ void TMedia::Notified() {
     const bool movie = notification.alias == AliasOf(m_settings.GetString(StrKey::AVIOpenCommand));
     const TMediaKind kind = movie ? TMediaKind::Movie : TMediaKind::Sound;
     const TKindSettings& keys = SettingsOf(kind);
-    if (!State(kind).playing || m_settings.Get(keys.synchronous)) continue;
+    // Only asynchronous plays leave their kind playing; a play that began so
+    // ends here even when synchronous play was chosen meanwhile.
+    if (!State(kind).playing) continue;
     if (m_settings.Get(keys.loop) && notification.result == TNotifyResult::Successful)
       Replay(kind);
     else

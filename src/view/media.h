@@ -38,6 +38,10 @@ using TPlayerFactory = std::function<std::unique_ptr<TMediaPlayer>(const std::st
 // when none is left), "%%" gives "%", everything else is copied.
 std::string FillTemplate(const std::string& format, std::initializer_list<std::string> arguments);
 
+// A file name as it goes between the double quotes of a command string:
+// each '"' doubled, which the interpreter reads back as one.
+std::string MciQuoted(const std::string& name);
+
 // The device type of a file extension (without dot, any case): the system's
 // table of extensions the media service plays, else the built-in fallback,
 // else "unknown_mci_driver".
@@ -45,7 +49,7 @@ std::string MediaDeviceType(const std::string& extension);
 
 // The media-control command language over players. Devices are known by
 // their aliases; understood commands:
-//   open "<file>" type <device type> alias <alias> [wait]
+//   open "<file>" type <device type> alias <alias> [wait]   ("" in quotes is one ")
 //   seek <alias> to start [wait]
 //   play <alias> [wait | notify]
 //   close <alias> | close all

@@ -33,11 +33,41 @@ TEST(TextModel, CommentBreaksAndWraps) {
       {"a space after column 99 breaks", std::string(99, 'x') + " y " + std::string(40, 'z'),
        std::string(99, 'x') + " y\r\n" + std::string(40, 'z') + "\r\n"},
       {"character 0 clears", std::string("old\r\nlines\0new", 14), "new\r\n"},
+      {"a full line and CR LF: one break", std::string(132, 'x') + "\r\ny", std::string(132, 'x') + "\r\ny\r\n"},
+      {"a full line and LF: one break", std::string(132, 'x') + "\ny", std::string(132, 'x') + "\r\ny\r\n"},
+      {"a full line and CR: one break", std::string(132, 'x') + "\ry", std::string(132, 'x') + "\r\ny\r\n"},
+      {"a full line and LF CR: two breaks", std::string(132, 'x') + "\n\ry",
+       std::string(132, 'x') + "\r\n\r\ny\r\n"},
+      {"a full line and a space: the space starts the next line", std::string(132, 'x') + " y",
+       std::string(132, 'x') + "\r\n y\r\n"},
   };
   for (const Case& c : cases) {
     TZerbalinTxt text(TZerbalinTxt::Mode::Fixed);
     for (char ch : c.input) text.AddChar(static_cast<unsigned char>(ch));
     EXPECT_EQ(text.GetText(), c.expected) << c.what;
+  }
+}
+
+// Edit comments feeds the text it was given back in: whatever the lines
+// were, an OK without a change leaves them as they are.
+TEST(TextModel, ItsOwnTextFedBackGivesTheSameLines) {
+  std::string hundredFifty;
+  for (int i = 0; i < 150; ++i) hundredFifty += "line" + std::to_string(i) + "\r\n";
+  const std::string cases[] = {
+      std::string(132, 'x') + "\r\ny",
+      std::string(132, 'x') + "\r\n" + std::string(132, 'y') + "\r\n\r\nz",
+      std::string(300, 'x'),
+      std::string(99, 'x') + " y " + std::string(40, 'z'),
+      "a\n\rb\r\n\r\nc",
+      hundredFifty,
+  };
+  for (const std::string& input : cases) {
+    TZerbalinTxt text(TZerbalinTxt::Mode::Fixed);
+    Feed(text, input);
+    const std::string lines = text.GetText();
+    text.AddChar(0);
+    Feed(text, lines);
+    EXPECT_EQ(text.GetText(), lines) << input.substr(0, 40);
   }
 }
 

@@ -11,12 +11,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <filesystem>
 
 #include "app/busy.h"
@@ -260,6 +262,46 @@ TEST_F(MainWindowTest, LogWindowShowsTheLogLines) {
   log->close();
   ProcessUntil([&] { return !log->isVisible(); });
   EXPECT_FALSE(log->isVisible());
+  window.close();
+}
+
+// A Latin-1 comment shows as the text it is in the comments window; the
+// comment editor gives back exactly what it was given when OK is pressed
+// without a change, and the typed text after a change.
+TEST_F(MainWindowTest, CommentsShowAsTextAndTheEditorKeepsWhatWasNotChanged) {
+  const std::string name = m_dir / "commented.jpg";
+  ASSERT_EQ(testsupport::Run("convert -size 8x8 xc:red ppm:- | cjpeg | wrjpgcom -comment \"$(printf 'caf\\351 \\251 "
+                             "2001')\" >" + name),
+            0);
+  const char* argv[] = {"zerbalin", name.c_str(), "-ShowComments"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(3, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("JPEG")); });
+  QPlainTextEdit* comments = nullptr;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (widget->windowTitle().startsWith(QStringLiteral("Zerbalin - Comments")))
+      comments = qobject_cast<QPlainTextEdit*>(widget);
+  ASSERT_NE(comments, nullptr);
+  EXPECT_EQ(comments->toPlainText().toStdString(), "caf\u00e9 \u00a9 2001");
+
+  auto answer = [](const QString* typed) {
+    QTimer::singleShot(50, [typed] {
+      auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      if (typed) dialog->setTextValue(*typed);
+      dialog->accept();
+    });
+  };
+  std::string text = "caf\u00e9\r\n\r\n\u00a9 2001\r\n";
+  const std::string given = text;
+  answer(nullptr);
+  EXPECT_TRUE(window.EditText("Edit Comments", text));
+  EXPECT_EQ(text, given);
+  // A no-break space stays one.
+  const QString typed = QStringLiteral("cr\u00e8me\nbr\u00fbl\u00e9e\u00a0!");
+  answer(&typed);
+  EXPECT_TRUE(window.EditText("Edit Comments", text));
+  EXPECT_EQ(text, "cr\u00e8me\nbr\u00fbl\u00e9e\u00a0!");
   window.close();
 }
 

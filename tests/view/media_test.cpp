@@ -125,6 +125,32 @@ TEST_F(Media, AsynchronousSoundPlaysUntilItsNotificationClosesIt) {
   EXPECT_EQ(MciLines(), std::vector<std::string>{"MCI: close sound"});
 }
 
+// The end of a play that began asynchronously closes it even when
+// synchronous play was chosen while it played.
+TEST_F(Media, AsynchronousPlayEndsWhenSynchronousWasChosenMeanwhile) {
+  m_media.PlaySound(m_dir / "s.wav");
+  m_settings.Set(IntKey::SoundSynchronous, 1);
+  MciLines();
+  EndOfFile();
+  EXPECT_FALSE(m_media.Playing(TMediaKind::Sound));
+  EXPECT_EQ(MciLines(), std::vector<std::string>{"MCI: close sound"});
+}
+
+// A name goes into a command with each '"' written twice; the interpreter
+// reads it back as the name, spaces and quotes and all.
+TEST_F(Media, QuotedNamesReachThePlayerAsTheyAre) {
+  for (const std::string name : {"plain.wav", "a b.wav", "say \"cheese\".wav", "\"lead.wav", "end\"", "two\"\"in.wav"}) {
+    std::string error;
+    EXPECT_TRUE(m_mci.Send(FillTemplate("open \"%s\" type waveaudio alias q", {MciQuoted(name)}), error)) << error;
+    EXPECT_EQ(m_journal.openedPaths.back(), name);
+    EXPECT_TRUE(m_mci.Send("close q", error)) << name;
+  }
+  const std::string path = m_dir / "say \"cheese\".wav";
+  WriteFile(path, "RIFF");
+  m_media.PlaySound(path);
+  EXPECT_EQ(m_journal.openedPaths.back(), path);
+}
+
 TEST_F(Media, LoopingSoundRestartsFromItsStartUntilStopped) {
   m_settings.Set(IntKey::SoundLoop, 1);
   m_media.PlaySound(m_dir / "s.wav");
