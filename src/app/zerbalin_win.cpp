@@ -49,12 +49,6 @@ constexpr const char* kSaveExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg
 // says a window is there to receive the answers of host-name lookups.
 constexpr int32_t kMainWindowHandle = 1;
 
-// The settings a batch keyword forces, so that a batch run goes through every
-// file at once and ends the program.
-constexpr IntKey kBatchKeys[] = {IntKey::RunSlideshow,       IntKey::RandomOrder,        IntKey::SoundEnable,
-                                 IntKey::MovieEnable,        IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds,
-                                 IntKey::DelayBetweenMovies, IntKey::ImageDisplayEvent,  IntKey::SlideshowDoneEvent};
-
 // The comments window receives what the readers find; one main window exists.
 TZerbalinTxt* g_commentsText = nullptr;
 
@@ -271,6 +265,10 @@ TZerbalinWin::~TZerbalinWin() {
 }
 
 void TZerbalinWin::Start() {
+  // The saver's show is the saver's: it stops only because the saver ends,
+  // which its settings file must not keep, or the next start would show one
+  // still picture.
+  if (m_mode == StartMode::Saver) m_settings.Force(IntKey::RunSlideshow, m_settings.Get(IntKey::RunSlideshow));
   BusyAttach(&m_host);
   SetProgressHook(&BusyProgressHook());
   HandSettingsToPackage(m_settings, kMainWindowHandle);
@@ -720,11 +718,12 @@ void TZerbalinWin::ClipboardChanged() {
   if (action == 0 || BusyIsActive() || !m_system.ClipboardHasImage()) return;
   if (!PasteImage()) return;
   m_system.EmptyClipboard();
-  // A save action takes the proposed name without asking, as in a show.
-  const int32_t running = m_settings.Get(IntKey::RunSlideshow);
-  m_settings.Set(IntKey::RunSlideshow, 1);
+  // A save action takes the proposed name without asking, as in a show: the
+  // show is forced on for the action, then given back as it was.
+  const TProfile::TKeyState running = m_settings.StateOf(IntKey::RunSlideshow);
+  m_settings.Force(IntKey::RunSlideshow, 1);
   m_show.CarryOut(action);
-  m_settings.Set(IntKey::RunSlideshow, running);
+  m_settings.Restore(running);
 }
 
 void TZerbalinWin::ApplyWindowStyle() {
@@ -862,26 +861,20 @@ void TZerbalinWin::ApplyKeyword(const TArgument& argument) {
   case kKeywordDirectory:
     if (!value.empty() && ::chdir(value.c_str()) != 0) m_log.Log("Cannot change to directory %s", value.c_str());
     return;
-  case kKeywordPrint: ForceForBatch(kActionPrint); return;
-  case kKeywordWallpaper: ForceForBatch(kActionWallpaper); return;
+  case kKeywordPrint: m_show.SetUpBatch(kActionPrint, kActionExit); return;
+  case kKeywordWallpaper: m_show.SetUpBatch(kActionWallpaper, kActionExit); return;
   case kKeywordInstall: return;
-  default: ForceForBatch(kActionSaveGif + static_cast<int32_t>(argument.keyword - kKeywordConvertToGif)); return;
+  default:
+    m_show.SetUpBatch(kActionSaveGif + static_cast<int32_t>(argument.keyword - kKeywordConvertToGif), kActionExit);
+    return;
   }
-}
-
-// A batch keyword sets the show's settings for one pass through the list;
-// the values they replace are what the settings file keeps.
-void TZerbalinWin::ForceForBatch(int32_t action) {
-  for (IntKey key : kBatchKeys) m_beforeBatch.try_emplace(static_cast<int>(key), m_settings.Get(key));
-  m_show.SetUpBatch(action, kActionExit);
 }
 
 void TZerbalinWin::ApplySettingSwitch(const TSwitch& option) {
   switch (m_settings.ApplySwitch(option)) {
-  case TSwitchResult::Applied:
-    // A setting the user gives after a batch keyword is the user's own.
-    m_beforeBatch.erase(TProfile::IntIndexOf(option.name.c_str()));
-    return;
+  // A setting the user gives after a batch keyword is the user's own, and
+  // no longer forced.
+  case TSwitchResult::Applied: return;
   case TSwitchResult::NoSuchSetting:
     m_log.Log("Ignored switch -%s: there is no such setting", option.name.c_str());
     return;
@@ -988,8 +981,9 @@ void TZerbalinWin::ToggleThumbnails() {
     m_settings.RestoreSavedValues();
     m_settings.Set(IntKey::ThumbnailsEnable, 0);
   } else {
+    // The sheet is a mode: the settings file keeps the single pictures.
     m_settings.SaveValues();
-    m_settings.Set(IntKey::ThumbnailsEnable, 1);
+    m_settings.Force(IntKey::ThumbnailsEnable, 1);
   }
   EraseWindow();
   if (m_hasPicture) {
@@ -1000,26 +994,27 @@ void TZerbalinWin::ToggleThumbnails() {
 
 // Show thumbnails: the first press fills a sheet from the current file as
 // fast as pictures load; later presses stop a running sheet, fill the next
-// one, or leave the sheets after the last file.
+// one, or leave the sheets after the last file. What it sets belongs to the
+// sheet, not to the user: forced, never written.
 void TZerbalinWin::ShowThumbnails() {
   if (!m_thumbs.Grid()) {
     m_list.MakeCurrentHead();
     if (!m_settings.Get(IntKey::ThumbnailsEnable) || !m_settings.HasSavedValues()) ToggleThumbnails();
-    m_settings.Set(IntKey::RandomOrder, 0);
+    m_settings.Force(IntKey::RandomOrder, 0);
     m_thumbs.MoveToPoint(0, 0, m_host.ClientSize());
     for (IntKey delay : {IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies})
-      m_settings.Set(delay, 0);
+      m_settings.Force(delay, 0);
     for (IntKey event : {IntKey::ScreenDoneEvent, IntKey::SlideshowDoneEvent})
-      if (m_settings.Get(event) == kActionNone) m_settings.Set(event, kActionStop);
-    if (!m_show.Running()) m_show.Command(kCmRunSlideshow);
+      if (m_settings.Get(event) == kActionNone) m_settings.Force(event, kActionStop);
+    m_show.RunForMode(true);
     return;
   }
   if (m_show.Running()) {
-    m_show.Command(kCmRunSlideshow);
+    m_show.RunForMode(false);
   } else if (m_list.IsEmpty() || m_list.IsLast()) {
     ToggleThumbnails();
   } else {
-    m_show.Command(kCmRunSlideshow);
+    m_show.RunForMode(true);
     m_show.Command(kCmNext);
   }
 }
@@ -1517,14 +1512,12 @@ bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, s
 
 void TZerbalinWin::WriteSettingsOnExit() {
   StoreWindowPlacements();
-  if (m_settings.Get(IntKey::RememberOptions)) {
-    // What a batch keyword forced is not the user's choice: the next start
-    // with one file must show it, not convert its folder and exit.
-    for (const auto& [index, value] : m_beforeBatch) m_settings.Set(static_cast<IntKey>(index), value);
+  // What a mode forced (a batch run, a conversion, a sheet) is not written:
+  // the next start with one file must show it, not convert its folder.
+  if (m_settings.Get(IntKey::RememberOptions))
     m_settings.WriteAll();
-  } else {
+  else
     m_settings.WriteOnExit();
-  }
   if (!m_settings.Get(IntKey::AutoResume)) return;
   m_settings.WriteString("Directory", CurrentDirectory().c_str());
   for (StrKey key : {StrKey::CopyImageTo, StrKey::CopySoundTo, StrKey::CopyMovieTo, StrKey::MoveImageTo,

@@ -8,7 +8,6 @@
 // tests without a display.
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -235,7 +234,6 @@ private:
   void Startup();
   void ApplyKeyword(const TArgument& argument);
   void ApplySettingSwitch(const TSwitch& option);
-  void ForceForBatch(int32_t action);
   void AddFileArgument(std::string name, bool onlyArgument);
   void RestoreDirectory();
   void ToggleTextWindow(TTextWindow which);
@@ -310,8 +308,6 @@ private:
   TMciInterpreter m_mci;
   TMedia m_media;
   std::string m_zipPassword;
-  // The values a batch keyword replaced, written at exit in their place.
-  std::map<int, int32_t> m_beforeBatch;
   struct TDrag {
     bool active = false;
     TMouseButton button = TMouseButton::Left;

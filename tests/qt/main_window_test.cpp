@@ -202,6 +202,28 @@ TEST_F(MainWindowTest, OptionsDialogKeepsTypedValuesInRange) {
   EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 100);
 }
 
+// OK stores only what the user edited: a show that ended while the dialog
+// was open stays ended, and a value a conversion forced stays forced (the
+// settings file keeps the user's).
+TEST_F(MainWindowTest, OptionsDialogChangesOnlyWhatWasEdited) {
+  TProfile settings;
+  settings.Set(IntKey::RunSlideshow, 1);
+  settings.Force(IntKey::DelayBetweenImages, 0);
+  TOptionsDialog dialog(settings);
+  auto* names = dialog.findChild<QListWidget*>();
+  auto* value = dialog.findChild<QLineEdit*>();
+  ASSERT_TRUE(names && value);
+  settings.Set(IntKey::RunSlideshow, 0); // the show ends meanwhile
+  names->setCurrentRow(TProfile::IntIndexOf("JPEGOutputQuality"));
+  value->setText(QStringLiteral("90"));
+  names->setCurrentRow(TProfile::IntIndexOf("DelayBetweenImages"));
+  dialog.Store();
+  EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 90);
+  EXPECT_EQ(settings.Get(IntKey::RunSlideshow), 0) << "not started again";
+  EXPECT_TRUE(settings.IsForced(IntKey::DelayBetweenImages));
+  EXPECT_EQ(settings.Chosen(IntKey::DelayBetweenImages), 5);
+}
+
 // The menus carry every command: an item runs it, and opening a menu shows
 // the core's check marks and enabling.
 TEST_F(MainWindowTest, MenuItemsRunCommandsAndShowTheirState) {
