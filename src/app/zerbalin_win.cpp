@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <span>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
@@ -68,6 +69,25 @@ std::string WithExtension(const std::string& name, const char* extension) {
 bool FileExists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
+}
+
+// How many numbers a made-up name tries before it gives up.
+constexpr uint32_t kMadeUpNameTries = 9999;
+
+// Names the program makes up ("thumb001", the time for a pasted picture)
+// take the next free number: the first n from first on for which no object
+// is named stem(n) with any of the extensions, looked up through the package
+// layer, so inside archives too. nullopt when kMadeUpNameTries of them are
+// all taken.
+std::optional<uint32_t> NextFreeNumber(uint32_t first, const std::function<std::string(uint32_t)>& stem,
+                                       std::span<const char* const> extensions) {
+  for (uint32_t n = first; n - first < kMadeUpNameTries; ++n) {
+    const std::string name = stem(n);
+    if (std::none_of(extensions.begin(), extensions.end(),
+                     [&](const char* extension) { return PackageObjectExists(name + extension); }))
+      return n;
+  }
+  return std::nullopt;
 }
 
 std::string CurrentDirectory() {
@@ -668,22 +688,32 @@ void TZerbalinWin::CopyWindowToClipboard() {
     ClipboardError("Unable to open clipboard.");
 }
 
-// The clipboard's picture becomes the current one, named after the time
-// and added to the file list; false when the clipboard held none.
+// The clipboard's picture becomes the current one, named after the time,
+// written under that name and added to the file list; false when the
+// clipboard held none or no free name was left.
 bool TZerbalinWin::PasteImage() {
   std::unique_ptr<TDib> dib = m_system.ClipboardImage();
   if (!dib) {
     ClipboardError("There isn't enough free memory to do this.");
     return false;
   }
+  const std::string name = PastedPictureName();
+  if (name.empty()) {
+    m_log.Log("Not pasted: no free name for the picture in %s", CurrentDirectory().c_str());
+    return false;
+  }
   m_comments.AddChar(0);
   m_image->AdoptBitmap(std::move(dib));
   PrepareLoadedPicture(*m_image, m_settings.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
   m_hasPicture = true;
-  const std::string name = PastedPictureName();
   m_list.Add(name, m_settings.Get(IntKey::OpenIndex), false, false, true);
   m_list.SelectByName(name);
   m_show.PictureTakenIn(name);
+  // Written as it came (no view, tone or output size of the settings), so
+  // that its entry is a file like any other: it is there when the show comes
+  // back to it, and a picture the clipboard event took, emptying the
+  // clipboard, outlives the program.
+  SaveWith(name, [&] { return WriteBmp(name.c_str(), *m_image, TProfile(), nullptr); });
   PrepareDitherer();
   ShowPicture();
   // The comments window is shown exactly when there are comments: a pasted
@@ -693,15 +723,24 @@ bool TZerbalinWin::PasteImage() {
   return true;
 }
 
-// "%8.8lx.bmp" of the time in seconds, or the next value after the last
-// one given, so that two pastes within a second never share a name; in the
-// current folder, where a save action puts its copy.
+// "%8.8lx.bmp" of the time in seconds, or of a later value: after the last
+// one given, so that two pastes within a second never share a name, and
+// past every value whose name is taken with any extension a save of the
+// picture may give it. In the current folder, where a save action puts its
+// copy. Empty when no free name was found.
 std::string TZerbalinWin::PastedPictureName() {
+  const std::string folder = CurrentDirectory() + "/";
+  const auto stem = [&folder](uint32_t n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%8.8lx", static_cast<unsigned long>(n));
+    return folder + name;
+  };
   const uint32_t seconds = static_cast<uint32_t>(std::time(nullptr));
-  m_lastPastedName = std::max(seconds, m_lastPastedName + 1);
-  char name[32];
-  std::snprintf(name, sizeof name, "%8.8lx.%s", static_cast<unsigned long>(m_lastPastedName), "bmp");
-  return CurrentDirectory() + "/" + name;
+  const std::optional<uint32_t> free =
+      NextFreeNumber(std::max(seconds, m_lastPastedName + 1), stem, std::span(kSaveExtensions));
+  if (!free) return {};
+  m_lastPastedName = *free;
+  return stem(*free) + ".bmp";
 }
 
 // Paste comments replaces the comments with the clipboard's text.
@@ -1286,18 +1325,19 @@ bool TZerbalinWin::OnSheet(const std::function<bool()>& operation) {
 
 // The name Save As proposes: the picture's own with the type's extension,
 // or for a sheet "thumb001" ... in the picture's folder, the first that is
-// free.
+// free, past "thumb999" too; none when even those are all taken.
 std::string TZerbalinWin::ProposedSaveName(int32_t typeIndex) const {
   const char* extension = kSaveExtensions[typeIndex - 1];
   if (!m_onSheet) return WithExtension(m_show.ImageName(), extension);
   const std::string& current = m_show.ImageName();
   const std::string folder = current.substr(0, current.find_last_of('/') + 1);
-  for (int n = 1; n <= 998; ++n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "thumb%3.3d", n);
-    if (!FileExists(folder + name + extension)) return folder + name + extension;
-  }
-  return folder + "thumb999" + extension;
+  const auto stem = [&folder](uint32_t n) {
+    char name[24];
+    std::snprintf(name, sizeof name, "thumb%3.3u", n);
+    return folder + name;
+  };
+  const std::optional<uint32_t> free = NextFreeNumber(1, stem, std::span(&extension, 1));
+  return free ? stem(*free) + extension : std::string();
 }
 
 bool TZerbalinWin::SavePictureAs() {
@@ -1309,8 +1349,9 @@ bool TZerbalinWin::SavePictureAs() {
     const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);
     m_dialogOpen = false;
     if (!chosen || path.empty()) return false;
-    if (FileExists(path) && m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?",
-                                              "File Exists", TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
+    if (PackageObjectExists(path) &&
+        m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
+                          TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
       return false;
     m_settings.Set(IntKey::SaveAsIndex, typeIndex);
   }

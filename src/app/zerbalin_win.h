@@ -328,7 +328,7 @@ private:
   // The colours of a palette display the rows are dithered to; empty when
   // rows go out as they are.
   std::vector<uint32_t> m_screenColours;
-  // The time-made name given to the last pasted picture.
+  // The number of the time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
   bool m_dialogOpen = false;
   bool m_actionFailed = false;

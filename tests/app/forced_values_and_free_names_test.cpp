@@ -173,4 +173,98 @@ TEST_F(ProgramWritesTest, SaverEndingKeepsItsShowInItsSettingsFile) {
   saver->Close();
 }
 
+// The names of pasted pictures come from the time; the clipboard event's
+// save action then writes the same name as GIF. Files already there under
+// the coming names are left alone: the next free value is taken.
+TEST_F(ProgramWritesTest, PastedPicturesTakeTheNextFreeName) {
+  const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+  std::set<std::string> taken;
+  for (uint32_t n = now; n < now + 6; ++n) {
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "%8.8lx", static_cast<unsigned long>(n));
+    // Every other value by the picture's name, the rest by its copy's.
+    const std::string name = std::string(stem) + ((n - now) % 2 ? ".bmp" : ".gif");
+    testsupport::WriteFileBytes(m_dir / name, std::string("kept ") + name);
+    taken.insert(name);
+  }
+  // Without files and with AutoResume the program would go to the folder it
+  // was in last.
+  auto window = Start({"-ClipboardEvent=3", "-AutoResume=0"});
+  Run(*window, 5);
+  CopyPicture(4, 4, 200);
+  window->ClipboardChanged();
+  Run(*window, 5);
+  const std::string pasted = window->List().CurrentName(false);
+  const std::string stem = std::filesystem::path(pasted).stem().string();
+  EXPECT_EQ(taken.count(stem + ".bmp") + taken.count(stem + ".gif"), 0u) << pasted;
+  for (const std::string& name : taken) {
+    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(m_dir / name);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "kept " + name);
+  }
+  EXPECT_EQ(testsupport::PeerDecode(m_dir / (stem + ".gif")).width, 4);
+  EXPECT_EQ(testsupport::PeerDecode(m_dir / (stem + ".bmp")).width, 4);
+}
+
+// A pasted picture is written under its name, so the show finds it again
+// after moving on and back.
+TEST_F(ProgramWritesTest, PastedPictureIsThereAfterMovingOnAndBack) {
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif"});
+  Run(*window, 20);
+  CopyPicture(6, 5, 90);
+  window->Command(window->AcceleratorCommand('V', kModifierControl));
+  const std::string pasted = window->List().CurrentName(false);
+  window->Command(kCmNext);
+  Run(*window, 10);
+  ASSERT_NE(window->List().CurrentName(false), pasted);
+  window->Command(kCmPrevious);
+  Run(*window, 10);
+  EXPECT_EQ(window->List().CurrentName(false), pasted);
+  EXPECT_NE(m_host.Title().find(" BMP File: [" + pasted + "] (6x5x24-bits"), std::string::npos) << m_host.Title();
+  const testsupport::TRgbPicture written = testsupport::PeerDecode(pasted);
+  EXPECT_EQ(written.width, 6);
+  EXPECT_EQ(written.rgb, std::vector<uint8_t>(6 * 5 * 3, 90));
+}
+
+// Saving a sheet proposes "thumb001" and on: with 001 to 999 taken the next
+// number, never a name that is there. Inside an archive the members count;
+// a running show saves under the proposal without asking, and the members
+// that were there stay as they were.
+TEST_F(ProgramWritesTest, SheetNamesSkipWhatExistsInFoldersAndArchives) {
+  m_host.clientSize = {200, 100};
+  for (int n = 1; n <= 999; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "thumb%3.3d.bmp", n);
+    testsupport::WriteFileBytes(m_dir / name, std::string("old"));
+  }
+  {
+    auto window =
+        Start({m_dir / "a.gif", m_dir / "b.gif", "-ThumbnailsAcross=2", "-ThumbnailsDown=1", "-SaveAsIndex=2"});
+    Run(*window, 20);
+    window->Command(kCmShowThumbnails);
+    Run(*window, 50);
+    window->Command(kCmSaveAs);
+    ASSERT_FALSE(m_system.proposals.empty());
+    EXPECT_EQ(m_system.proposals.back(), m_dir / "thumb1000.bmp");
+    window->Close();
+  }
+
+  testsupport::WriteFileBytes(m_dir / "thumb001.gif", std::string("member one"));
+  testsupport::WriteFileBytes(m_dir / "thumb002.gif", std::string("member two"));
+  const std::string members = "a.gif b.gif thumb001.gif thumb002.gif";
+  ASSERT_EQ(testsupport::Run("cd " + m_dir.Path().string() + " && zip -q pics.zip " + members), 0);
+  auto window = Start({m_dir / "pics.zip/a.gif", m_dir / "pics.zip/b.gif", "-ThumbnailsAcross=2",
+                       "-ThumbnailsDown=1", "-SaveAsIndex=1"});
+  Run(*window, 20);
+  window->Command(kCmShowThumbnails);
+  Run(*window, 50);
+  window->Command(kCmRunSlideshow);
+  window->Command(kCmSaveAs);
+  window->Command(kCmRunSlideshow);
+  const std::string zip = m_dir / "pics.zip";
+  EXPECT_EQ(testsupport::RunOutput("unzip -p " + zip + " thumb001.gif"), "member one");
+  EXPECT_EQ(testsupport::RunOutput("unzip -p " + zip + " thumb002.gif"), "member two");
+  ASSERT_EQ(testsupport::Run("unzip -p " + zip + " thumb003.gif > " + m_dir / "sheet.gif"), 0);
+  EXPECT_EQ(testsupport::PeerDecode(m_dir / "sheet.gif").width, 200) << "the sheet, under the next free name";
+}
+
 } // namespace

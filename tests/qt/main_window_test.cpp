@@ -162,6 +162,9 @@ TEST_F(MainWindowTest, LeftClickZoomsIn) {
 // Copy image puts the picture on the system clipboard as Qt sees it, and a
 // picture another program puts there is pasted as the current one.
 TEST_F(MainWindowTest, ClipboardTakesAndGivesPictures) {
+  // The pasted picture is written to the current folder.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir.Path());
   const std::string name = m_dir / "halves.bmp";
   const char* argv[] = {"zerbalin", name.c_str()};
   TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(2, argv), false);
@@ -182,6 +185,7 @@ TEST_F(MainWindowTest, ClipboardTakesAndGivesPictures) {
   ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("30x10")); });
   EXPECT_TRUE(window.windowTitle().contains(QStringLiteral(".bmp]"))) << window.windowTitle().toStdString();
   window.close();
+  std::filesystem::current_path(before);
 }
 
 // Configure options edits a copy of every number setting, each typed value
