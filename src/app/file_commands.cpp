@@ -55,12 +55,6 @@ bool SameObject(const std::string& source, const std::string& target) {
   return same;
 }
 
-bool Exists(const std::string& name) {
-  TPkgStream* stream = PkgOpen(name.c_str(), "rb");
-  PkgClose(stream, kPkgKeep);
-  return stream != nullptr;
-}
-
 bool ConfirmReplace(Host& host, const std::string& target) {
   return host.MessageBox(target + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
                          TBoxButtons::YesNo, TBoxIcon::Question) == TBoxAnswer::Yes;
@@ -144,6 +138,12 @@ bool DeleteLogged(TFileCommandContext& context, const std::string& path) {
 
 } // namespace
 
+bool PackageObjectExists(const std::string& name) {
+  TPkgStream* stream = PkgOpen(name.c_str(), "rb");
+  PkgClose(stream, kPkgKeep);
+  return stream != nullptr;
+}
+
 TCopyResult CopyThroughPackage(TFileCommandContext& context, const std::string& source, const std::string& target,
                                bool move, bool confirm) {
   TBusyScope busy;
@@ -157,7 +157,7 @@ TCopyResult CopyThroughPackage(TFileCommandContext& context, const std::string& 
     LogCopyError(context, source, target);
     return TCopyResult::Failed;
   }
-  if (confirm && Exists(target) && !ConfirmReplace(context.host, target)) {
+  if (confirm && PackageObjectExists(target) && !ConfirmReplace(context.host, target)) {
     PkgClose(in, kPkgKeep);
     return TCopyResult::Refused;
   }

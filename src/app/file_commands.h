@@ -22,6 +22,10 @@ struct TFileCommandContext {
   std::function<void()> showLog;
 };
 
+// Whether a name opens as an object through the package layer: a file, or a
+// member inside an archive or another container.
+bool PackageObjectExists(const std::string& name);
+
 enum class TCopyResult {
   Copied,  // the target holds the source's bytes (or was the source itself)
   Refused, // the user declined, nothing was written and nothing logged

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <span>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
@@ -50,12 +51,6 @@ constexpr const char* kSaveExtensions[] = {".gif", ".bmp", ".pcx", ".tga", ".jpg
 // says a window is there to receive the answers of host-name lookups.
 constexpr int32_t kMainWindowHandle = 1;
 
-// The settings a batch keyword forces, so that a batch run goes through every
-// file at once and ends the program.
-constexpr IntKey kBatchKeys[] = {IntKey::RunSlideshow,       IntKey::RandomOrder,        IntKey::SoundEnable,
-                                 IntKey::MovieEnable,        IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds,
-                                 IntKey::DelayBetweenMovies, IntKey::ImageDisplayEvent,  IntKey::SlideshowDoneEvent};
-
 // The comments window receives what the readers find; one main window exists.
 TZerbalinTxt* g_commentsText = nullptr;
 
@@ -75,6 +70,25 @@ std::string WithExtension(const std::string& name, const char* extension) {
 bool FileExists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
+}
+
+// How many numbers a made-up name tries before it gives up.
+constexpr uint32_t kMadeUpNameTries = 9999;
+
+// Names the program makes up ("thumb001", the time for a pasted picture)
+// take the next free number: the first n from first on for which no object
+// is named stem(n) with any of the extensions, looked up through the package
+// layer, so inside archives too. nullopt when kMadeUpNameTries of them are
+// all taken.
+std::optional<uint32_t> NextFreeNumber(uint32_t first, const std::function<std::string(uint32_t)>& stem,
+                                       std::span<const char* const> extensions) {
+  for (uint32_t n = first; n - first < kMadeUpNameTries; ++n) {
+    const std::string name = stem(n);
+    if (std::none_of(extensions.begin(), extensions.end(),
+                     [&](const char* extension) { return PackageObjectExists(name + extension); }))
+      return n;
+  }
+  return std::nullopt;
 }
 
 std::string CurrentDirectory() {
@@ -272,6 +286,10 @@ TZerbalinWin::~TZerbalinWin() {
 }
 
 void TZerbalinWin::Start() {
+  // The saver's show is the saver's: it stops only because the saver ends,
+  // which its settings file must not keep, or the next start would show one
+  // still picture.
+  if (m_mode == StartMode::Saver) m_settings.Force(IntKey::RunSlideshow, m_settings.Get(IntKey::RunSlideshow));
   BusyAttach(&m_host);
   SetProgressHook(&BusyProgressHook());
   HandSettingsToPackage(m_settings, kMainWindowHandle);
@@ -671,22 +689,32 @@ void TZerbalinWin::CopyWindowToClipboard() {
     ClipboardError("Unable to open clipboard.");
 }
 
-// The clipboard's picture becomes the current one, named after the time
-// and added to the file list; false when the clipboard held none.
+// The clipboard's picture becomes the current one, named after the time,
+// written under that name and added to the file list; false when the
+// clipboard held none or no free name was left.
 bool TZerbalinWin::PasteImage() {
   std::unique_ptr<TDib> dib = m_system.ClipboardImage();
   if (!dib) {
     ClipboardError("There isn't enough free memory to do this.");
     return false;
   }
+  const std::string name = PastedPictureName();
+  if (name.empty()) {
+    m_log.Log("Not pasted: no free name for the picture in %s", CurrentDirectory().c_str());
+    return false;
+  }
   m_comments.AddChar(0);
   m_image->AdoptBitmap(std::move(dib));
   PrepareLoadedPicture(*m_image, m_settings.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
   m_hasPicture = true;
-  const std::string name = PastedPictureName();
   m_list.Add(name, m_settings.Get(IntKey::OpenIndex), false, false, true);
   m_list.SelectByName(name);
   m_show.PictureTakenIn(name);
+  // Written as it came (no view, tone or output size of the settings), so
+  // that its entry is a file like any other: it is there when the show comes
+  // back to it, and a picture the clipboard event took, emptying the
+  // clipboard, outlives the program.
+  SaveWith(name, [&] { return WriteBmp(name.c_str(), *m_image, TProfile(), nullptr); });
   PrepareDitherer();
   ShowPicture();
   // The comments window is shown exactly when there are comments: a pasted
@@ -696,15 +724,24 @@ bool TZerbalinWin::PasteImage() {
   return true;
 }
 
-// "%8.8lx.bmp" of the time in seconds, or the next value after the last
-// one given, so that two pastes within a second never share a name; in the
-// current folder, where a save action puts its copy.
+// "%8.8lx.bmp" of the time in seconds, or of a later value: after the last
+// one given, so that two pastes within a second never share a name, and
+// past every value whose name is taken with any extension a save of the
+// picture may give it. In the current folder, where a save action puts its
+// copy. Empty when no free name was found.
 std::string TZerbalinWin::PastedPictureName() {
+  const std::string folder = CurrentDirectory() + "/";
+  const auto stem = [&folder](uint32_t n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%8.8lx", static_cast<unsigned long>(n));
+    return folder + name;
+  };
   const uint32_t seconds = static_cast<uint32_t>(std::time(nullptr));
-  m_lastPastedName = std::max(seconds, m_lastPastedName + 1);
-  char name[32];
-  std::snprintf(name, sizeof name, "%8.8lx.%s", static_cast<unsigned long>(m_lastPastedName), "bmp");
-  return CurrentDirectory() + "/" + name;
+  const std::optional<uint32_t> free =
+      NextFreeNumber(std::max(seconds, m_lastPastedName + 1), stem, std::span(kSaveExtensions));
+  if (!free) return {};
+  m_lastPastedName = *free;
+  return stem(*free) + ".bmp";
 }
 
 // Paste comments replaces the comments with the clipboard's text, in the
@@ -720,11 +757,12 @@ void TZerbalinWin::ClipboardChanged() {
   if (action == 0 || BusyIsActive() || !m_system.ClipboardHasImage()) return;
   if (!PasteImage()) return;
   m_system.EmptyClipboard();
-  // A save action takes the proposed name without asking, as in a show.
-  const int32_t running = m_settings.Get(IntKey::RunSlideshow);
-  m_settings.Set(IntKey::RunSlideshow, 1);
+  // A save action takes the proposed name without asking, as in a show: the
+  // show is forced on for the action, then given back as it was.
+  const TProfile::TKeyState running = m_settings.StateOf(IntKey::RunSlideshow);
+  m_settings.Force(IntKey::RunSlideshow, 1);
   m_show.CarryOut(action);
-  m_settings.Set(IntKey::RunSlideshow, running);
+  m_settings.Restore(running);
 }
 
 void TZerbalinWin::ApplyWindowStyle() {
@@ -862,26 +900,20 @@ void TZerbalinWin::ApplyKeyword(const TArgument& argument) {
   case kKeywordDirectory:
     if (!value.empty() && ::chdir(value.c_str()) != 0) m_log.Log("Cannot change to directory %s", value.c_str());
     return;
-  case kKeywordPrint: ForceForBatch(kActionPrint); return;
-  case kKeywordWallpaper: ForceForBatch(kActionWallpaper); return;
+  case kKeywordPrint: m_show.SetUpBatch(kActionPrint, kActionExit); return;
+  case kKeywordWallpaper: m_show.SetUpBatch(kActionWallpaper, kActionExit); return;
   case kKeywordInstall: return;
-  default: ForceForBatch(kActionSaveGif + static_cast<int32_t>(argument.keyword - kKeywordConvertToGif)); return;
+  default:
+    m_show.SetUpBatch(kActionSaveGif + static_cast<int32_t>(argument.keyword - kKeywordConvertToGif), kActionExit);
+    return;
   }
-}
-
-// A batch keyword sets the show's settings for one pass through the list;
-// the values they replace are what the settings file keeps.
-void TZerbalinWin::ForceForBatch(int32_t action) {
-  for (IntKey key : kBatchKeys) m_beforeBatch.try_emplace(static_cast<int>(key), m_settings.Get(key));
-  m_show.SetUpBatch(action, kActionExit);
 }
 
 void TZerbalinWin::ApplySettingSwitch(const TSwitch& option) {
   switch (m_settings.ApplySwitch(option)) {
-  case TSwitchResult::Applied:
-    // A setting the user gives after a batch keyword is the user's own.
-    m_beforeBatch.erase(TProfile::IntIndexOf(option.name.c_str()));
-    return;
+  // A setting the user gives after a batch keyword is the user's own, and
+  // no longer forced.
+  case TSwitchResult::Applied: return;
   case TSwitchResult::NoSuchSetting:
     m_log.Log("Ignored switch -%s: there is no such setting", option.name.c_str());
     return;
@@ -995,8 +1027,9 @@ void TZerbalinWin::ToggleThumbnails() {
     m_settings.RestoreSavedValues();
     m_settings.Set(IntKey::ThumbnailsEnable, 0);
   } else {
+    // The sheet is a mode: the settings file keeps the single pictures.
     m_settings.SaveValues();
-    m_settings.Set(IntKey::ThumbnailsEnable, 1);
+    m_settings.Force(IntKey::ThumbnailsEnable, 1);
   }
   EraseWindow();
   if (m_hasPicture) {
@@ -1007,26 +1040,27 @@ void TZerbalinWin::ToggleThumbnails() {
 
 // Show thumbnails: the first press fills a sheet from the current file as
 // fast as pictures load; later presses stop a running sheet, fill the next
-// one, or leave the sheets after the last file.
+// one, or leave the sheets after the last file. What it sets belongs to the
+// sheet, not to the user: forced, never written.
 void TZerbalinWin::ShowThumbnails() {
   if (!m_thumbs.Grid()) {
     m_list.MakeCurrentHead();
     if (!m_settings.Get(IntKey::ThumbnailsEnable) || !m_settings.HasSavedValues()) ToggleThumbnails();
-    m_settings.Set(IntKey::RandomOrder, 0);
+    m_settings.Force(IntKey::RandomOrder, 0);
     m_thumbs.MoveToPoint(0, 0, m_host.ClientSize());
     for (IntKey delay : {IntKey::DelayBetweenImages, IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies})
-      m_settings.Set(delay, 0);
+      m_settings.Force(delay, 0);
     for (IntKey event : {IntKey::ScreenDoneEvent, IntKey::SlideshowDoneEvent})
-      if (m_settings.Get(event) == kActionNone) m_settings.Set(event, kActionStop);
-    if (!m_show.Running()) m_show.Command(kCmRunSlideshow);
+      if (m_settings.Get(event) == kActionNone) m_settings.Force(event, kActionStop);
+    m_show.RunForMode(true);
     return;
   }
   if (m_show.Running()) {
-    m_show.Command(kCmRunSlideshow);
+    m_show.RunForMode(false);
   } else if (m_list.IsEmpty() || m_list.IsLast()) {
     ToggleThumbnails();
   } else {
-    m_show.Command(kCmRunSlideshow);
+    m_show.RunForMode(true);
     m_show.Command(kCmNext);
   }
 }
@@ -1298,18 +1332,19 @@ bool TZerbalinWin::OnSheet(const std::function<bool()>& operation) {
 
 // The name Save As proposes: the picture's own with the type's extension,
 // or for a sheet "thumb001" ... in the picture's folder, the first that is
-// free.
+// free, past "thumb999" too; none when even those are all taken.
 std::string TZerbalinWin::ProposedSaveName(int32_t typeIndex) const {
   const char* extension = kSaveExtensions[typeIndex - 1];
   if (!m_onSheet) return WithExtension(m_show.ImageName(), extension);
   const std::string& current = m_show.ImageName();
   const std::string folder = current.substr(0, current.find_last_of('/') + 1);
-  for (int n = 1; n <= 998; ++n) {
-    char name[16];
-    std::snprintf(name, sizeof name, "thumb%3.3d", n);
-    if (!FileExists(folder + name + extension)) return folder + name + extension;
-  }
-  return folder + "thumb999" + extension;
+  const auto stem = [&folder](uint32_t n) {
+    char name[24];
+    std::snprintf(name, sizeof name, "thumb%3.3u", n);
+    return folder + name;
+  };
+  const std::optional<uint32_t> free = NextFreeNumber(1, stem, std::span(&extension, 1));
+  return free ? stem(*free) + extension : std::string();
 }
 
 bool TZerbalinWin::SavePictureAs() {
@@ -1321,8 +1356,9 @@ bool TZerbalinWin::SavePictureAs() {
     const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);
     m_dialogOpen = false;
     if (!chosen || path.empty()) return false;
-    if (FileExists(path) && m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?",
-                                              "File Exists", TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
+    if (PackageObjectExists(path) &&
+        m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
+                          TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
       return false;
     m_settings.Set(IntKey::SaveAsIndex, typeIndex);
   }
@@ -1525,14 +1561,12 @@ bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, s
 
 void TZerbalinWin::WriteSettingsOnExit() {
   StoreWindowPlacements();
-  if (m_settings.Get(IntKey::RememberOptions)) {
-    // What a batch keyword forced is not the user's choice: the next start
-    // with one file must show it, not convert its folder and exit.
-    for (const auto& [index, value] : m_beforeBatch) m_settings.Set(static_cast<IntKey>(index), value);
+  // What a mode forced (a batch run, a conversion, a sheet) is not written:
+  // the next start with one file must show it, not convert its folder.
+  if (m_settings.Get(IntKey::RememberOptions))
     m_settings.WriteAll();
-  } else {
+  else
     m_settings.WriteOnExit();
-  }
   if (!m_settings.Get(IntKey::AutoResume)) return;
   m_settings.WriteString("Directory", CurrentDirectory().c_str());
   for (StrKey key : {StrKey::CopyImageTo, StrKey::CopySoundTo, StrKey::CopyMovieTo, StrKey::MoveImageTo,

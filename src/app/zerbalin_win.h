@@ -8,7 +8,6 @@
 // tests without a display.
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -237,7 +236,6 @@ private:
   void Startup();
   void ApplyKeyword(const TArgument& argument);
   void ApplySettingSwitch(const TSwitch& option);
-  void ForceForBatch(int32_t action);
   void AddFileArgument(std::string name, bool onlyArgument);
   void RestoreDirectory();
   void ToggleTextWindow(TTextWindow which);
@@ -314,8 +312,6 @@ private:
   TMciInterpreter m_mci;
   TMedia m_media;
   std::string m_zipPassword;
-  // The values a batch keyword replaced, written at exit in their place.
-  std::map<int, int32_t> m_beforeBatch;
   struct TDrag {
     bool active = false;
     TMouseButton button = TMouseButton::Left;
@@ -336,7 +332,7 @@ private:
   // The colours of a palette display the rows are dithered to; empty when
   // rows go out as they are.
   std::vector<uint32_t> m_screenColours;
-  // The time-made name given to the last pasted picture.
+  // The number of the time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
   bool m_dialogOpen = false;
   bool m_actionFailed = false;

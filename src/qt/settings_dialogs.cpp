@@ -43,8 +43,9 @@ TOptionsDialog::TOptionsDialog(TProfile& settings, QWidget* parent)
     : QDialog(parent), m_settings(settings), m_names(new QListWidget), m_value(new QLineEdit), m_facts(new QLabel),
       m_help(new QPlainTextEdit) {
   setWindowTitle(tr("Configure Options"));
+  m_opened.reserve(TProfile::Count());
   for (int i = 0; i < TProfile::Count(); ++i) {
-    m_values.push_back(settings.Get(KeyAt(i)));
+    m_opened.push_back(settings.Get(KeyAt(i)));
     m_names->addItem(QString::fromUtf8(TProfile::Name(i)));
   }
   m_help->setReadOnly(true);
@@ -61,6 +62,7 @@ TOptionsDialog::TOptionsDialog(TProfile& settings, QWidget* parent)
   layout->addLayout(columns);
   layout->addWidget(OkCancel(this));
   connect(m_names, &QListWidget::currentRowChanged, this, [this](int row) { ShowSetting(row); });
+  m_values = m_opened;
   m_names->setCurrentRow(0);
   resize(640, 420);
 }
@@ -86,9 +88,13 @@ void TOptionsDialog::ShowSetting(int index) {
   m_help->setPlainText(QString::fromUtf8(TProfile::Help(index)));
 }
 
+// Only what the user edited: the settings may have moved on while the
+// dialog was open (a show that ended), and a value a mode forced stays
+// forced unless the user gave it one.
 void TOptionsDialog::Store() {
   TakeTypedValue();
-  for (int i = 0; i < TProfile::Count(); ++i) m_settings.Set(KeyAt(i), m_values[i]);
+  for (int i = 0; i < TProfile::Count(); ++i)
+    if (m_values[i] != m_opened[i]) m_settings.Set(KeyAt(i), m_values[i]);
 }
 
 TDpiDialog::TDpiDialog(TProfile& settings, QWidget* parent) : QDialog(parent), m_settings(settings) {

@@ -20,7 +20,7 @@ class TProfile;
 class TOptionsDialog : public QDialog {
 public:
   TOptionsDialog(TProfile& settings, QWidget* parent = nullptr);
-  // Copies the edited values into the settings (after OK).
+  // Copies the values the user changed into the settings (after OK).
   void Store();
 
 private:
@@ -28,8 +28,10 @@ private:
   void TakeTypedValue();
 
   TProfile& m_settings;
-  // The values being edited; the settings change only on OK.
+  // The values being edited, and as they were when the dialog opened; the
+  // settings change only on OK.
   std::vector<int32_t> m_values;
+  std::vector<int32_t> m_opened;
   int m_shown = -1;
   QListWidget* m_names;
   QLineEdit* m_value;

@@ -124,13 +124,38 @@ void TProfile::TakeSnapshot() {
   std::copy(std::begin(m_strings), std::end(m_strings), m_defaultStrings);
 }
 
-void TProfile::Set(IntKey key, int32_t value) { m_values[static_cast<int>(key)] = Clamp(IntSetting(key), value); }
+void TProfile::Set(IntKey key, int32_t value) {
+  m_values[static_cast<int>(key)] = Clamp(IntSetting(key), value);
+  m_forced.keys.reset(static_cast<int>(key));
+}
+
+void TProfile::Force(IntKey key, int32_t value) {
+  const int index = static_cast<int>(key);
+  if (!m_forced.keys[index]) {
+    m_forced.chosen[index] = m_values[index];
+    m_forced.keys.set(index);
+  }
+  m_values[index] = Clamp(IntSetting(key), value);
+}
+
+TProfile::TKeyState TProfile::StateOf(IntKey key) const {
+  const int index = static_cast<int>(key);
+  return {key, m_values[index], m_forced.keys[index], m_forced.chosen[index]};
+}
+
+void TProfile::Restore(const TKeyState& state) {
+  const int index = static_cast<int>(state.key);
+  m_values[index] = state.value;
+  m_forced.keys[index] = state.forced;
+  m_forced.chosen[index] = state.chosen;
+}
 
 void TProfile::SetString(StrKey key, const std::string& value) { m_strings[static_cast<int>(key)] = value; }
 
 bool TProfile::SetByName(const char* name, const char* value) {
   if (const int index = FindSetting(kIntSettings, name); index >= 0) {
     m_values[index] = Clamp(kIntSettings[index], IntFromText(value));
+    m_forced.keys.reset(index);
     return true;
   }
   if (const int index = FindSetting(kStrSettings, name); index >= 0) {
@@ -203,7 +228,7 @@ bool TProfile::WriteAll() {
   file.AddSection(kProfileSection);
   for (int i = 0; i < kIntSettingCount; ++i) {
     m_values[i] = Clamp(kIntSettings[i], m_values[i]);
-    WriteIntSetting(file, i, m_values[i], m_defaultValues[i]);
+    WriteIntSetting(file, i, Clamp(kIntSettings[i], ChosenAt(i)), m_defaultValues[i]);
   }
   for (int i = 0; i < kStrSettingCount; ++i) WriteStrSetting(file, i, m_strings[i], m_defaultStrings[i]);
   return file.Save();
@@ -213,10 +238,10 @@ bool TProfile::WriteOnExit() {
   if (m_fileName.empty()) return false;
   TIniFile file(m_fileName);
   for (IntKey key : {IntKey::AutoResume, IntKey::StartupPassword, IntKey::SlideshowPassword})
-    file.Set(kProfileSection, IntSetting(key).name, std::to_string(Get(key)));
+    file.Set(kProfileSection, IntSetting(key).name, std::to_string(Chosen(key)));
   for (int i = static_cast<int>(IntKey::GIFEnab); i <= static_cast<int>(IntKey::ZIPEnab); ++i) {
     m_values[i] = Clamp(kIntSettings[i], m_values[i]);
-    WriteIntSetting(file, i, m_values[i], m_defaultValues[i]);
+    WriteIntSetting(file, i, Clamp(kIntSettings[i], ChosenAt(i)), m_defaultValues[i]);
   }
   for (int i = 0; i < kStrSettingCount; ++i)
     if (IsExtensionKey(i)) WriteStrSetting(file, i, m_strings[i], m_defaultStrings[i]);
@@ -225,6 +250,7 @@ bool TProfile::WriteOnExit() {
 
 void TProfile::ResetToDefaults() {
   std::copy(std::begin(m_defaultValues), std::end(m_defaultValues), m_values);
+  m_forced.keys.reset();
   std::copy(std::begin(m_defaultStrings), std::end(m_defaultStrings), m_strings);
 }
 
@@ -262,12 +288,14 @@ int32_t TProfile::Default(int index) { return Row(index).viewerDefault; }
 
 void TProfile::SaveValues() {
   std::copy(std::begin(m_values), std::end(m_values), m_savedValues);
+  m_savedForced = m_forced;
   m_hasSavedValues = true;
 }
 
 void TProfile::RestoreSavedValues() {
   if (!m_hasSavedValues) return;
   std::copy(std::begin(m_savedValues), std::end(m_savedValues), m_values);
+  m_forced = m_savedForced;
   m_hasSavedValues = false;
 }
 

@@ -2,6 +2,7 @@
 // TProfile: every option of the program, 243 integer and 119 string settings
 // with their defaults, ranges and help texts, kept in one section of an ini
 // file. Readers and writers take it as their options record.
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -67,8 +68,29 @@ public:
   TProfile(const TProfileStart& start, const Host& host);
 
   int32_t Get(IntKey key) const { return m_values[static_cast<int>(key)]; }
-  // Stores the value clamped to the setting's range.
+  // Stores the value clamped to the setting's range: the user's choice, or a
+  // step of the program that the settings file is to keep. A value forced
+  // before (Force) gives way to it.
   void Set(IntKey key, int32_t value);
+  // A value a mode of the program imposes for a while (a batch run, a
+  // conversion, a thumbnail sheet, the clipboard event's action, the saver's
+  // show): it holds for the rest of the session, but the settings file keeps
+  // the value the setting had when it was first forced, until Set gives the
+  // setting a value of its own.
+  void Force(IntKey key, int32_t value);
+  bool IsForced(IntKey key) const { return m_forced.keys[static_cast<int>(key)]; }
+  // The value the settings file gets: the user's, beneath any forced one.
+  int32_t Chosen(IntKey key) const { return ChosenAt(static_cast<int>(key)); }
+  // One setting as it stands, forced or not, to be given back after it was
+  // forced for a single action.
+  struct TKeyState {
+    IntKey key;
+    int32_t value;
+    bool forced;
+    int32_t chosen;
+  };
+  TKeyState StateOf(IntKey key) const;
+  void Restore(const TKeyState& state);
   // Address of a value, for records that keep references to settings.
   const int32_t* Ref(IntKey key) const { return &m_values[static_cast<int>(key)]; }
   const std::string& GetString(StrKey key) const { return m_strings[static_cast<int>(key)]; }
@@ -86,14 +108,15 @@ public:
   // viewer) the command-line switches. Keys matching no setting are left
   // alone; settings absent from the file keep their values.
   void Read();
-  // Writes every setting that differs from its default and removes the key
-  // of every other. False when the file could not be written (the settings
+  // Writes every setting whose chosen value (Chosen) differs from its
+  // default and removes the key of every other. False when the file could not be written (the settings
   // then stay unsaved; nothing is reported).
   bool WriteAll();
   // What is written at exit when RememberOptions is off: the resume and
   // password switches, the file-type associations and the extension lists.
   bool WriteOnExit();
-  // Every value and string back to the defaults in force at start.
+  // Every value and string back to the defaults in force at start; nothing
+  // stays forced.
   void ResetToDefaults();
 
   // Direct access to keys of the settings section outside the tables
@@ -119,7 +142,8 @@ public:
   int32_t SnapshotValue(IntKey key) const { return m_defaultValues[static_cast<int>(key)]; }
 
   // The copy of all integers held while thumbnail mode is on: SaveValues
-  // takes it, RestoreSavedValues puts every integer back and drops it.
+  // takes it, RestoreSavedValues puts every integer back, forced or not as
+  // it was, and drops it.
   bool HasSavedValues() const { return m_hasSavedValues; }
   void SaveValues();
   void RestoreSavedValues();
@@ -131,15 +155,25 @@ private:
   void SetDefaults(StartMode mode);
   void AdjustToMachine(const Host& host);
   void TakeSnapshot();
+  int32_t ChosenAt(int index) const { return m_forced.keys[index] ? m_forced.chosen[index] : m_values[index]; }
 
-  int32_t m_values[static_cast<int>(IntKey::Count)];
+  static constexpr int kIntCount = static_cast<int>(IntKey::Count);
+  // The settings a mode forced, each with the value the user had chosen.
+  struct TForced {
+    std::bitset<kIntCount> keys;
+    int32_t chosen[kIntCount] = {};
+  };
+
+  int32_t m_values[kIntCount];
   std::string m_strings[static_cast<int>(StrKey::Count)];
   std::string m_fileName;
   StartMode m_mode = StartMode::Viewer;
   std::vector<TSwitch> m_switches;
   int32_t m_defaultValues[static_cast<int>(IntKey::Count)];
   std::string m_defaultStrings[static_cast<int>(StrKey::Count)];
-  int32_t m_savedValues[static_cast<int>(IntKey::Count)];
+  TForced m_forced;
+  int32_t m_savedValues[kIntCount];
+  TForced m_savedForced;
   bool m_hasSavedValues = false;
 };
 

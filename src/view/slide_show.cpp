@@ -250,6 +250,18 @@ void TSlideShow::AdviseOnArt() {
 
 void TSlideShow::StartOrStop(bool run) {
   m_settings.Set(IntKey::RunSlideshow, run ? 1 : 0);
+  RunningChanged(run);
+}
+
+void TSlideShow::RunForMode(bool run) {
+  const bool change = run != Running();
+  m_settings.Force(IntKey::RunSlideshow, run ? 1 : 0);
+  if (change) RunningChanged(run);
+}
+
+// A show that starts makes its first move at once; while it runs the
+// desktop keeps the screen on.
+void TSlideShow::RunningChanged(bool run) {
   if (run) m_displayTime = m_soundTime = m_movieTime = 0;
   m_window.KeepAwake(run);
 }
@@ -260,7 +272,12 @@ void TSlideShow::CarryOut(int32_t action) {
   case kActionIgnore: return;
   case kActionStop:
   case kActionExit:
-    if (Running()) {
+    // A show that a mode runs stops as part of that mode: what the stop
+    // changes is no choice of the user's either.
+    if (Running() && m_settings.IsForced(IntKey::RunSlideshow)) {
+      RunForMode(false);
+      m_settings.Force(IntKey::ImageDisplayEvent, kActionNone);
+    } else if (Running()) {
       StartOrStop(false);
       m_settings.Set(IntKey::ImageDisplayEvent, kActionNone);
     }
@@ -364,13 +381,15 @@ void TSlideShow::Open(int id) {
   m_host.PostCommand(kCmReload);
 }
 
+// The batch's values hold for the session, but they are the run's, not the
+// user's: the settings file keeps what the user had.
 void TSlideShow::SetUpBatch(int32_t displayAction, int32_t doneAction) {
-  if (!Running()) StartOrStop(true);
+  RunForMode(true);
   for (IntKey key : {IntKey::RandomOrder, IntKey::SoundEnable, IntKey::MovieEnable, IntKey::DelayBetweenImages,
                      IntKey::DelayBetweenSounds, IntKey::DelayBetweenMovies})
-    m_settings.Set(key, 0);
-  m_settings.Set(IntKey::ImageDisplayEvent, displayAction);
-  m_settings.Set(IntKey::SlideshowDoneEvent, doneAction);
+    m_settings.Force(key, 0);
+  m_settings.Force(IntKey::ImageDisplayEvent, displayAction);
+  m_settings.Force(IntKey::SlideshowDoneEvent, doneAction);
   m_metUnreadFile = false;
 }
 

@@ -122,8 +122,13 @@ public:
 
   // Sets up a batch run that carries out displayAction (print, wallpaper or
   // a save as) on every picture and then doneAction (stop for the Convert
-  // commands, exit for the command line); starts the show.
+  // commands, exit for the command line); starts the show. The values are
+  // forced (TProfile::Force): the settings file keeps the user's.
   void SetUpBatch(int32_t displayAction, int32_t doneAction);
+  // Starts or stops the show for a mode of the program (a batch run, a
+  // thumbnail sheet): the settings file keeps whether the user had it
+  // running.
+  void RunForMode(bool run);
 
   bool Running() const;
   // The format name of the current picture ("???" when none could be read).
@@ -140,6 +145,7 @@ private:
   void LoadAndShow();
   void AdviseOnArt();
   void StartOrStop(bool run);
+  void RunningChanged(bool run);
   void PictureAction(int32_t action);
   void AskDelay(int id);
   void Open(int id);

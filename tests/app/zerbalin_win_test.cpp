@@ -435,6 +435,9 @@ TEST_F(ZerbalinWinTest, EncodeDecodeUnzipAndZipInfoWorkOnChosenFiles) {
 // pasted one becomes the current picture under a made-up name, and
 // comments go both ways.
 TEST_F(ZerbalinWinTest, ClipboardCarriesPicturesAndComments) {
+  // Pasted pictures are written to the current folder.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir.Path());
   auto window = Start({m_dir / "a.gif"});
   Run(*window, 20);
   EXPECT_FALSE(window->CommandEnabled(kCmPasteImage));
@@ -459,6 +462,7 @@ TEST_F(ZerbalinWinTest, ClipboardCarriesPicturesAndComments) {
   m_system.EmptyClipboard();
   window->Command(window->AcceleratorCommand('O', kModifierControl));
   EXPECT_EQ(m_system.clipboardText, "from another program\r\n");
+  std::filesystem::current_path(before);
 }
 
 // With ClipboardEvent set to save as GIF, a picture another program puts on

@@ -164,6 +164,9 @@ TEST_F(MainWindowTest, LeftClickZoomsIn) {
 // Copy image puts the picture on the system clipboard as Qt sees it, and a
 // picture another program puts there is pasted as the current one.
 TEST_F(MainWindowTest, ClipboardTakesAndGivesPictures) {
+  // The pasted picture is written to the current folder.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir.Path());
   const std::string name = m_dir / "halves.bmp";
   const char* argv[] = {"zerbalin", name.c_str()};
   TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(2, argv), false);
@@ -184,6 +187,7 @@ TEST_F(MainWindowTest, ClipboardTakesAndGivesPictures) {
   ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("30x10")); });
   EXPECT_TRUE(window.windowTitle().contains(QStringLiteral(".bmp]"))) << window.windowTitle().toStdString();
   window.close();
+  std::filesystem::current_path(before);
 }
 
 // Configure options edits a copy of every number setting, each typed value
@@ -202,6 +206,28 @@ TEST_F(MainWindowTest, OptionsDialogKeepsTypedValuesInRange) {
   EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 75) << "not before OK";
   dialog.Store();
   EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 100);
+}
+
+// OK stores only what the user edited: a show that ended while the dialog
+// was open stays ended, and a value a conversion forced stays forced (the
+// settings file keeps the user's).
+TEST_F(MainWindowTest, OptionsDialogChangesOnlyWhatWasEdited) {
+  TProfile settings;
+  settings.Set(IntKey::RunSlideshow, 1);
+  settings.Force(IntKey::DelayBetweenImages, 0);
+  TOptionsDialog dialog(settings);
+  auto* names = dialog.findChild<QListWidget*>();
+  auto* value = dialog.findChild<QLineEdit*>();
+  ASSERT_TRUE(names && value);
+  settings.Set(IntKey::RunSlideshow, 0); // the show ends meanwhile
+  names->setCurrentRow(TProfile::IntIndexOf("JPEGOutputQuality"));
+  value->setText(QStringLiteral("90"));
+  names->setCurrentRow(TProfile::IntIndexOf("DelayBetweenImages"));
+  dialog.Store();
+  EXPECT_EQ(settings.Get(IntKey::JPEGOutputQuality), 90);
+  EXPECT_EQ(settings.Get(IntKey::RunSlideshow), 0) << "not started again";
+  EXPECT_TRUE(settings.IsForced(IntKey::DelayBetweenImages));
+  EXPECT_EQ(settings.Chosen(IntKey::DelayBetweenImages), 5);
 }
 
 // The menus carry every command: an item runs it, and opening a menu shows

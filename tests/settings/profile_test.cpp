@@ -346,6 +346,44 @@ TEST_F(ProfileFile, ResetSavedValuesAndDirectKeys) {
   EXPECT_EQ(profile.ReadString("Directory", "gone"), "gone");
 }
 
+// A value a mode forces holds in the session while the file keeps the
+// user's; a later value of the user's own is written; a sheet's copy of the
+// settings gives back which were forced.
+TEST_F(ProfileFile, ForcedValuesHoldButTheFileKeepsTheChosenOnes) {
+  TProfile profile = Open();
+  profile.Set(IntKey::DelayBetweenImages, 7);
+  profile.Force(IntKey::DelayBetweenImages, 0);
+  profile.Force(IntKey::DelayBetweenImages, 1);
+  profile.Force(IntKey::RunSlideshow, 1);
+  profile.Force(IntKey::ImageDisplayEvent, 7);
+  EXPECT_EQ(profile.Get(IntKey::DelayBetweenImages), 1);
+  EXPECT_EQ(profile.Chosen(IntKey::DelayBetweenImages), 7) << "the value before the first force";
+  EXPECT_TRUE(profile.WriteAll());
+  EXPECT_EQ(ReadText(Path()), "[Zerbalin]\nDelayBetweenImages=7\n");
+
+  profile.SaveValues();
+  profile.Set(IntKey::ImageDisplayEvent, 4);
+  profile.SetByName("RunSlideshow", "0");
+  EXPECT_FALSE(profile.IsForced(IntKey::ImageDisplayEvent));
+  EXPECT_FALSE(profile.IsForced(IntKey::RunSlideshow));
+  EXPECT_TRUE(profile.WriteAll());
+  EXPECT_EQ(ReadText(Path()), "[Zerbalin]\nDelayBetweenImages=7\nImageDisplayEvent=4\n");
+  profile.RestoreSavedValues();
+  EXPECT_EQ(profile.Get(IntKey::ImageDisplayEvent), 7);
+  EXPECT_TRUE(profile.IsForced(IntKey::ImageDisplayEvent));
+  EXPECT_EQ(profile.Chosen(IntKey::ImageDisplayEvent), 0);
+
+  const TProfile::TKeyState running = profile.StateOf(IntKey::RunSlideshow);
+  profile.Set(IntKey::RunSlideshow, 0);
+  profile.Restore(running);
+  EXPECT_TRUE(profile.IsForced(IntKey::RunSlideshow));
+  EXPECT_EQ(profile.Get(IntKey::RunSlideshow), 1);
+
+  profile.ResetToDefaults();
+  EXPECT_FALSE(profile.IsForced(IntKey::DelayBetweenImages));
+  EXPECT_EQ(profile.Chosen(IntKey::DelayBetweenImages), 5);
+}
+
 TEST(ProfileDefaults, FileSpecIsThePicturesFolderAndBelow) {
   setenv("XDG_PICTURES_DIR", "/data/photos/", 1);
   EXPECT_EQ(TProfile().GetString(StrKey::FileSpec), "/data/photos/...");
