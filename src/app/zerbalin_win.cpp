@@ -942,10 +942,7 @@ void TZerbalinWin::ToggleTextWindow(TTextWindow which) {
 void TZerbalinWin::EditComments() {
   if (!m_hasPicture) return;
   std::string text = m_comments.GetText();
-  m_dialogOpen = true;
-  const bool edited = m_system.EditText("Edit Comments", text);
-  m_dialogOpen = false;
-  if (!edited) return;
+  if (!m_system.EditText("Edit Comments", text)) return;
   text.resize(std::min(text.size(), kMaxEditedComments));
   m_comments.AddChar(0);
   for (const char c : text) m_comments.AddChar(static_cast<unsigned char>(c));
@@ -1310,10 +1307,7 @@ bool TZerbalinWin::SavePictureAs() {
   int32_t typeIndex = std::clamp(m_settings.Get(IntKey::SaveAsIndex), 1, 6);
   std::string path = ProposedSaveName(typeIndex);
   if (!m_show.Running()) {
-    m_dialogOpen = true;
-    const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);
-    m_dialogOpen = false;
-    if (!chosen || path.empty()) return false;
+    if (!m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path) || path.empty()) return false;
     if (FileExists(path) && m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?",
                                               "File Exists", TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
       return false;
@@ -1507,10 +1501,7 @@ std::string TZerbalinWin::OpenFilters() const {
 }
 
 bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, std::vector<std::string>& names) {
-  m_dialogOpen = true;
-  const bool chosen = m_system.ChooseFiles(caption, OpenFilters(), typeIndex, names);
-  m_dialogOpen = false;
-  return chosen && !names.empty();
+  return m_system.ChooseFiles(caption, OpenFilters(), typeIndex, names) && !names.empty();
 }
 
 // Exit -------------------------------------------------------------------------

@@ -210,7 +210,7 @@ public:
 
   // TShowWindow
   bool PaintNextPortion() override;
-  bool DialogOpen() const override { return m_dialogOpen; }
+  bool DialogOpen() const override { return m_host.ModalDialogOpen(); }
   bool PrintingOrDragging() const override { return false; }
   bool ThumbnailPageFull() const override { return m_thumbs.PageFull(); }
   bool SoundPlaying() const override { return m_media.Playing(TMediaKind::Sound); }
@@ -334,7 +334,6 @@ private:
   std::vector<uint32_t> m_screenColours;
   // The time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
-  bool m_dialogOpen = false;
   bool m_actionFailed = false;
   bool m_closed = false;
   bool m_echoLog = false;

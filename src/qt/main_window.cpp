@@ -548,6 +548,10 @@ bool TQtMainWindow::Prompt(const std::string& caption, const std::string& text, 
   return ok;
 }
 
+// Every dialog of the program is modal, whether the core asked for it or the
+// window opened it itself (About), and whether Qt draws it or the desktop.
+bool TQtMainWindow::ModalDialogOpen() const { return QApplication::activeModalWidget() != nullptr; }
+
 // Window system ----------------------------------------------------------------
 
 // Runs a file dialog with the filters of "label|patterns|" pairs, starting

@@ -17,6 +17,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QThread>
+#include <QTimer>
 #include <filesystem>
 
 #include "app/busy.h"
@@ -52,6 +54,15 @@ protected:
   // Runs the event loop until done says so or a second has passed.
   static void ProcessUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 200 && !done(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  // The same for work that takes its time: until done, or a minute.
+  static void WaitUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 60000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(1);
+    }
   }
 
   TTempDir m_dir;
@@ -241,6 +252,37 @@ TEST_F(MainWindowTest, HandOverWhileBusyIsKeptUntilTheWindowIsFree) {
   BusyEnd();
   ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("halves.bmp")); });
   EXPECT_TRUE(window.windowTitle().contains(QStringLiteral("BMP File")));
+  window.close();
+}
+
+// A modal dialog pauses the show, whichever it is: while the Go to prompt or
+// the options dialog stays open past the delay, the picture stays.
+TEST_F(MainWindowTest, ModalDialogsPauseTheShow) {
+  // No desktop is asked to keep the screen awake for the show.
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+  std::filesystem::copy_file(m_dir / "halves.bmp", m_dir / "other.bmp");
+  const std::string first = m_dir / "halves.bmp", second = m_dir / "other.bmp";
+  const char* argv[] = {"zerbalin", first.c_str(), second.c_str(), "-RunSlideshow=1", "-DelayBetweenImages=1"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(5, argv), false);
+  window.Begin();
+  for (const int command : {kCmGoTo, kCmConfigureOptions}) {
+    // Right after the show has moved on, a whole delay is still to come.
+    const QString before = window.windowTitle();
+    WaitUntil([&] { return window.windowTitle() != before && window.windowTitle().contains(QStringLiteral("BMP")); });
+    const QString shown = window.windowTitle();
+    QString during;
+    bool modal = false;
+    QTimer::singleShot(2000, &window, [&] {
+      during = window.windowTitle();
+      QWidget* dialog = QApplication::activeModalWidget();
+      modal = dialog != nullptr;
+      if (dialog) dialog->close();
+    });
+    window.PostCommand(command);
+    WaitUntil([&] { return !during.isEmpty(); });
+    EXPECT_TRUE(modal) << command;
+    EXPECT_EQ(during.toStdString(), shown.toStdString()) << command;
+  }
   window.close();
 }
 
