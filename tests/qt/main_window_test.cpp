@@ -255,6 +255,37 @@ TEST_F(MainWindowTest, HandOverWhileBusyIsKeptUntilTheWindowIsFree) {
   window.close();
 }
 
+// A conversion while the window is resized over and over writes the file a
+// quiet conversion writes: the resizes wait until the picture is written.
+TEST_F(MainWindowTest, ResizingDuringAConversionChangesNothingSaved) {
+  const std::string name = m_dir / "big.jpg";
+  ASSERT_EQ(testsupport::Run("convert -size 1600x1200 plasma:fractal -seed 11 " + name), 0);
+  const auto convert = [&](bool restless) {
+    const char* argv[] = {"zerbalin", "-ConvertToTIF", name.c_str()};
+    TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(3, argv), false);
+    QTimer resizer;
+    int resizes = 0;
+    QObject::connect(&resizer, &QTimer::timeout, [&] {
+      ++resizes;
+      window.resize(300 + resizes % 2 * 200, 200 + resizes % 97);
+    });
+    if (restless) resizer.start(1);
+    window.Begin();
+    // The batch closes the window when it is done.
+    WaitUntil([&] { return !window.isVisible(); });
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.ExitStatus(), 0);
+    if (restless) {
+      EXPECT_GT(resizes, 10);
+    }
+  };
+  convert(false);
+  const std::vector<uint8_t> quiet = testsupport::ReadFileBytes(m_dir / "big.tif");
+  std::filesystem::remove(m_dir / "big.tif");
+  convert(true);
+  EXPECT_EQ(testsupport::ReadFileBytes(m_dir / "big.tif"), quiet);
+}
+
 // A modal dialog pauses the show, whichever it is: while the Go to prompt or
 // the options dialog stays open past the delay, the picture stays.
 TEST_F(MainWindowTest, ModalDialogsPauseTheShow) {
