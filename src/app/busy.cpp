@@ -11,6 +11,7 @@ struct TBusyState {
   Host* host = nullptr;
   bool active = false;
   bool cancel = false;
+  bool stoppable = true;
   int lastPercent = 0;
   // The title as it was at the first report. A flag beside it, because an
   // empty title must be restored too.
@@ -38,21 +39,27 @@ void ShowPercentInTitle(int percent) {
   }
 }
 
+// A stop asked for before a part that cannot be stopped began waits for the
+// end of that part too.
+bool StopAsked() { return g_busy.cancel && g_busy.stoppable; }
+
 int PumpMessages() {
-  while (!g_busy.cancel && g_busy.host) {
+  while (!StopAsked() && g_busy.host) {
     switch (g_busy.host->PumpOneMessage()) {
     case TPumpResult::Empty:
       return 0;
     case TPumpResult::Quit:
       // The host has posted the quit again, so the program ends once the
-      // operation has wound down.
+      // operation has wound down. One that cannot be stopped goes on; the
+      // quit waits in the queue, not taken again by this report.
+      if (!g_busy.stoppable) return 0;
       g_busy.cancel = true;
       break;
     case TPumpResult::Dispatched:
       break;
     }
   }
-  return g_busy.cancel ? 1 : 0;
+  return StopAsked() ? 1 : 0;
 }
 
 void HookBegin() {
@@ -95,10 +102,12 @@ int BusyProgress(int percent) {
 }
 
 void BusyCancel() {
-  if (g_busy.active) g_busy.cancel = true;
+  if (g_busy.active && g_busy.stoppable) g_busy.cancel = true;
 }
 
 bool BusyIsActive() { return g_busy.active; }
+
+bool BusyIsStoppable() { return g_busy.stoppable; }
 
 void BusyEnd() {
   if (!g_busy.active) return;
@@ -129,3 +138,7 @@ TBusyAbortScope::~TBusyAbortScope() {
   PkgSetPtr("AbortProc", m_previousProc);
   PkgSetPtr("AbortData", m_previousData);
 }
+
+TBusyUnstoppableScope::TBusyUnstoppableScope() : m_wasStoppable(g_busy.stoppable) { g_busy.stoppable = false; }
+
+TBusyUnstoppableScope::~TBusyUnstoppableScope() { g_busy.stoppable = m_wasStoppable; }

@@ -20,8 +20,13 @@ void BusyBegin();
 // when the task is to stop now. Messages dispatched here may run commands,
 // which find the service busy (BusyCheck) and ask it to stop.
 int BusyProgress(int percent);
+// Asks the running operation to stop, unless it is one that cannot be
+// stopped (TBusyUnstoppableScope).
 void BusyCancel();
 bool BusyIsActive();
+// False while an operation runs that nothing stops: input and commands that
+// would stop an operation wait for its end instead.
+bool BusyIsStoppable();
 // Restores the title a percentage replaced and leaves the busy state.
 void BusyEnd();
 
@@ -75,4 +80,20 @@ public:
 private:
   bool m_began;
   TBusyAbortScope m_abort;
+};
+
+// A busy operation for the life of a scope that nothing stops: a picture
+// being written is finished, never left half written behind the user's back.
+// Stop requests are ignored meanwhile, and a quit taken by the pump stays in
+// the queue until the scope has ended.
+class TBusyUnstoppableScope {
+public:
+  TBusyUnstoppableScope();
+  ~TBusyUnstoppableScope();
+  TBusyUnstoppableScope(const TBusyUnstoppableScope&) = delete;
+  TBusyUnstoppableScope& operator=(const TBusyUnstoppableScope&) = delete;
+
+private:
+  TBusyScope m_busy;
+  bool m_wasStoppable;
 };

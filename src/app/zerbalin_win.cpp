@@ -309,6 +309,12 @@ bool TZerbalinWin::Command(int id) {
     ShowPage();
     return true;
   }
+  // A picture being written is never stopped: a command meanwhile waits for
+  // the end of the writing and runs then.
+  if (BusyIsActive() && !BusyIsStoppable()) {
+    m_heldCommands.push_back(id);
+    return true;
+  }
   if (BusyCheck()) return true;
   switch (id) {
   case kCmStartup: Startup(); return true;
@@ -336,9 +342,14 @@ bool TZerbalinWin::Command(int id) {
   case kCmCopyComments:
   case kCmPasteComments:
   case kCmCopyWindow: ClipboardCommand(id); return true;
-  case kCmSaveAs:
-    OnSheet([this] { return SavePictureAs(); });
+  case kCmSaveAs: {
+    // A sheet is saved as one picture, under a name of its own.
+    const bool sheet = SheetShown();
+    std::string path;
+    if (ChooseSaveTarget(sheet, path))
+      OnSheet([&] { return SaveTo(path, m_settings.Get(IntKey::SaveAsIndex)); });
     return true;
+  }
   case kCmSaveWallpaper: SaveWallpaper(); return true;
   case kCmCopyImage:
   case kCmCopyImage + 1:
@@ -976,10 +987,7 @@ void TZerbalinWin::EditComments() {
   if (!m_hasPicture) return;
   const std::string comments = m_comments.GetText();
   std::string text = CommentToUtf8(comments);
-  m_dialogOpen = true;
-  const bool edited = m_system.EditText("Edit Comments", text);
-  m_dialogOpen = false;
-  if (!edited) return;
+  if (!m_system.EditText("Edit Comments", text)) return;
   std::string bytes = CommentFromUtf8(text, CommentEncoding(comments));
   bytes.resize(std::min(bytes.size(), kMaxEditedComments));
   ReplaceComments(bytes);
@@ -999,8 +1007,11 @@ void TZerbalinWin::OpenLogWindow() {
 
 std::string TZerbalinWin::LoadPicture(const std::string& name) {
   TReadOutcome outcome;
+  // Until the picture is there the window shows the one before.
+  SuspendRendering();
   const std::string format = ReadPicture(name.c_str(), *m_image, m_settings, &outcome);
   PrepareLoadedPicture(*m_image, m_settings.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
+  ResumeRendering();
   if (m_settings.Get(IntKey::AutoCrop)) CropUniformBorders(*m_image);
   PrepareDitherer();
   m_hasPicture = true;
@@ -1113,18 +1124,44 @@ TShowWindow::TShown TZerbalinWin::ShowPicture() {
 }
 
 void TZerbalinWin::Resized() {
+  if (RenderingSuspended()) {
+    m_resizeHeld = true;
+    return;
+  }
   if (!m_hasPicture) {
     RepaintAll();
     return;
   }
+  ResetView();
+  ShowPicture();
+}
+
+// A new window size starts the view afresh: the whole picture, fitted or
+// scaled as the settings say.
+void TZerbalinWin::ResetView() {
   const TRect area = ImageArea();
   ZoomStep(*m_image, ZoomDirection::Reset, area.width, area.height, m_settings.Get(IntKey::AutoScale),
            m_settings.Get(IntKey::AutoFit));
-  ShowPicture();
+}
+
+// A reader or writer works on the picture: its rows and its output geometry
+// are theirs until ResumeRendering, so nothing paints the picture or lays it
+// out meanwhile.
+void TZerbalinWin::SuspendRendering() { ++m_renderingHolds; }
+
+// The last end of a suspension resets the view when the window changed size
+// meanwhile, as the resize would have then; the caller shows the picture
+// again, which paints the window afresh.
+void TZerbalinWin::ResumeRendering() {
+  if (--m_renderingHolds > 0 || !m_resizeHeld) return;
+  m_resizeHeld = false;
+  if (m_hasPicture) ResetView();
 }
 
 
 void TZerbalinWin::Paint(const TSurface& surface) {
+  // The window keeps what it shows until the picture is there again.
+  if (RenderingSuspended()) return;
   // A sheet keeps its earlier pictures in the page.
   if (m_settings.Get(IntKey::Effect) == kEffectDirect && !m_thumbs.Grid()) {
     m_page.clear();
@@ -1172,9 +1209,10 @@ TSurface TZerbalinWin::PageSurface() {
   return {reinterpret_cast<uint8_t*>(m_page.data()), m_pageSize.width, m_pageSize.height, m_pageSize.width * 4};
 }
 
-// The finished page goes to the window with the effect.
+// The finished page goes to the window with the effect; while rendering is
+// suspended it waits, and the end of the suspension paints it afresh.
 void TZerbalinWin::ShowPage() {
-  if (m_page.empty() || !m_pageComplete || m_pageShown) return;
+  if (m_page.empty() || !m_pageComplete || m_pageShown || RenderingSuspended()) return;
   TWindowClock clock(m_host);
   const TSurface page = PageSurface();
   RunTransition(m_settings.Get(IntKey::Effect), m_pageSize, m_thumbs.CellRect(m_pageSize),
@@ -1306,25 +1344,27 @@ void TZerbalinWin::UpdateTitle() { m_host.SetTitle(PictureTitle()); }
 
 // Saving -----------------------------------------------------------------------
 
-// Save As: the current picture under its name with the extension of the save
-// type, asked for in the save dialog unless the show runs.
+// A thumbnail sheet is on the window, its page there to be captured.
+bool TZerbalinWin::SheetShown() const { return m_thumbs.Grid() && !m_page.empty(); }
+
 // A sheet is saved, copied and printed as one picture: the page becomes a
 // picture of its own, shown without tone, and the real one comes back
-// after the operation.
+// after the operation. Nothing renders meanwhile, which would paint the
+// sheet into a cell or lay it out as one.
 bool TZerbalinWin::OnSheet(const std::function<bool()>& operation) {
-  if (!m_thumbs.Grid() || m_page.empty() || m_onSheet) return operation();
+  if (!SheetShown()) return operation();
   std::unique_ptr<TDib> dib = BitmapFromPixels(reinterpret_cast<const uint8_t*>(m_page.data()), m_pageSize.width,
                                                m_pageSize.height, m_pageSize.width * 4);
   if (!dib) return operation();
   std::unique_ptr<TImage> sheet = NewImageFor(m_settings);
   sheet->AdoptBitmap(std::move(dib));
   PrepareLoadedPicture(*sheet, TPaletteSort::Keep);
+  SuspendRendering();
   std::swap(m_image, sheet);
   m_ditherer.SetSourcePalette(nullptr, TDitherTarget::Display, TColourMode::Colour, TToneSettings{});
-  m_onSheet = true;
   const bool done = operation();
-  m_onSheet = false;
   std::swap(m_image, sheet);
+  ResumeRendering();
   PrepareDitherer();
   ShowPicture();
   return done;
@@ -1333,9 +1373,9 @@ bool TZerbalinWin::OnSheet(const std::function<bool()>& operation) {
 // The name Save As proposes: the picture's own with the type's extension,
 // or for a sheet "thumb001" ... in the picture's folder, the first that is
 // free, past "thumb999" too; none when even those are all taken.
-std::string TZerbalinWin::ProposedSaveName(int32_t typeIndex) const {
+std::string TZerbalinWin::ProposedSaveName(int32_t typeIndex, bool sheet) const {
   const char* extension = kSaveExtensions[typeIndex - 1];
-  if (!m_onSheet) return WithExtension(m_show.ImageName(), extension);
+  if (!sheet) return WithExtension(m_show.ImageName(), extension);
   const std::string& current = m_show.ImageName();
   const std::string folder = current.substr(0, current.find_last_of('/') + 1);
   const auto stem = [&folder](uint32_t n) {
@@ -1347,22 +1387,29 @@ std::string TZerbalinWin::ProposedSaveName(int32_t typeIndex) const {
   return free ? stem(*free) + extension : std::string();
 }
 
+// Save As: the current picture under its name with the extension of the save
+// type, asked for in the save dialog unless the show runs.
 bool TZerbalinWin::SavePictureAs() {
+  std::string path;
+  return ChooseSaveTarget(false, path) && SaveTo(path, m_settings.Get(IntKey::SaveAsIndex));
+}
+
+// The file Save As writes, for the picture or a sheet: the proposal as it is
+// while the show runs, else what the save dialog gives and the user agrees
+// to replace; SaveAsIndex keeps the type chosen. False when there is nothing
+// to save or the user cancelled.
+bool TZerbalinWin::ChooseSaveTarget(bool sheet, std::string& path) {
   if (!m_hasPicture || m_show.ImageName() == kNoFile) return false;
   int32_t typeIndex = std::clamp(m_settings.Get(IntKey::SaveAsIndex), 1, 6);
-  std::string path = ProposedSaveName(typeIndex);
-  if (!m_show.Running()) {
-    m_dialogOpen = true;
-    const bool chosen = m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path);
-    m_dialogOpen = false;
-    if (!chosen || path.empty()) return false;
-    if (PackageObjectExists(path) &&
-        m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
-                          TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
-      return false;
-    m_settings.Set(IntKey::SaveAsIndex, typeIndex);
-  }
-  return SaveTo(path, m_settings.Get(IntKey::SaveAsIndex));
+  path = ProposedSaveName(typeIndex, sheet);
+  if (m_show.Running()) return true;
+  if (!m_system.ChooseSaveName("Save As", kSaveFilters, typeIndex, path) || path.empty()) return false;
+  if (PackageObjectExists(path) &&
+      m_host.MessageBox(path + "\nThis file already exists.\n\nReplace existing file?", "File Exists",
+                        TBoxButtons::YesNo, TBoxIcon::Question) != TBoxAnswer::Yes)
+    return false;
+  m_settings.Set(IntKey::SaveAsIndex, typeIndex);
+  return true;
 }
 
 bool TZerbalinWin::SaveTo(const std::string& path, int32_t fileType) {
@@ -1370,23 +1417,32 @@ bool TZerbalinWin::SaveTo(const std::string& path, int32_t fileType) {
 }
 
 // Runs a writer with the title saying so, then lays the view out again (the
-// writers set their own output geometry) and logs the outcome.
+// writers set their own output geometry) and logs the outcome. The writer
+// owns the picture's layout and the window's ditherer until it is done: the
+// window is not painted or laid out meanwhile, and nothing stops it, so the
+// file is always what was asked for. Commands that came meanwhile run
+// after it.
 bool TZerbalinWin::SaveWith(const std::string& path, const std::function<int()>& write) {
   const std::string title = m_host.Title();
   m_host.SetTitle(" Saving: [" + path + "]");
-  const int result = write();
+  int result = kSaveFailed;
+  {
+    TBusyUnstoppableScope busy;
+    SuspendRendering();
+    result = write();
+    ResumeRendering();
+  }
   m_host.SetTitle(title);
   ShowPicture();
+  for (const int id : m_heldCommands) m_host.PostCommand(id);
+  m_heldCommands.clear();
   const char* name = m_show.ImageName().c_str();
   if (result == kSaveWritten) {
     m_log.Log("Saved %s as %s", name, path.c_str());
     return true;
   }
-  // A save the user stopped is no error; the old file, or none, is left.
-  if (result != kSaveStopped) {
-    m_actionFailed = true;
-    m_log.Log("Error occurred while saving %s as %s", name, path.c_str());
-  }
+  m_actionFailed = true;
+  m_log.Log("Error occurred while saving %s as %s", name, path.c_str());
   return false;
 }
 
@@ -1551,10 +1607,7 @@ std::string TZerbalinWin::OpenFilters() const {
 }
 
 bool TZerbalinWin::ChooseFiles(const std::string& caption, int32_t& typeIndex, std::vector<std::string>& names) {
-  m_dialogOpen = true;
-  const bool chosen = m_system.ChooseFiles(caption, OpenFilters(), typeIndex, names);
-  m_dialogOpen = false;
-  return chosen && !names.empty();
+  return m_system.ChooseFiles(caption, OpenFilters(), typeIndex, names) && !names.empty();
 }
 
 // Exit -------------------------------------------------------------------------

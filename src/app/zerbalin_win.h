@@ -163,8 +163,12 @@ public:
   bool MouseDown(TMouseButton button, int32_t x, int32_t y, unsigned modifiers);
   void MouseUp(TMouseButton button, int32_t x, int32_t y, unsigned modifiers);
   void MouseDoubleClick(TMouseButton button, unsigned modifiers);
-  // The client area changed size.
+  // The client area changed size. While the picture is read or written the
+  // new size waits for the end of that work.
   void Resized();
+  // While the picture is read or written the window is not painted: it
+  // keeps what it shows, and the end of the work paints it afresh.
+  bool RenderingSuspended() const { return m_renderingHolds > 0; }
   // A running show that a button or a movement stops hides the pointer.
   bool PointerHidden() const {
     return m_show.Running() &&
@@ -211,7 +215,7 @@ public:
 
   // TShowWindow
   bool PaintNextPortion() override;
-  bool DialogOpen() const override { return m_dialogOpen; }
+  bool DialogOpen() const override { return m_host.ModalDialogOpen(); }
   bool PrintingOrDragging() const override { return false; }
   bool ThumbnailPageFull() const override { return m_thumbs.PageFull(); }
   bool SoundPlaying() const override { return m_media.Playing(TMediaKind::Sound); }
@@ -261,8 +265,10 @@ private:
   void ShowPage();
   void CloseFiles();
   void ClipboardCommand(int id);
+  bool SheetShown() const;
   bool OnSheet(const std::function<bool()>& operation);
-  std::string ProposedSaveName(int32_t typeIndex) const;
+  std::string ProposedSaveName(int32_t typeIndex, bool sheet) const;
+  bool ChooseSaveTarget(bool sheet, std::string& path);
   void ShellCommand(int id);
   void TestSaver();
   void OpenHelp();
@@ -283,6 +289,9 @@ private:
   void PlaceTextWindow(TTextWindow which);
   bool SaveTo(const std::string& path, int32_t fileType);
   bool SaveWith(const std::string& path, const std::function<int()>& write);
+  void SuspendRendering();
+  void ResumeRendering();
+  void ResetView();
   TFileCommandContext FileContext();
   std::string CurrentFile(int kind) const;
   void CopyOrMove(int id);
@@ -319,8 +328,12 @@ private:
     int32_t y = 0;
   } m_drag;
   bool m_hasPicture = false;
-  // An operation runs on the thumbnail sheet as one picture.
-  bool m_onSheet = false;
+  // The picture is read or written (a count, as a sheet's save suspends
+  // rendering around the writer's own suspension); a resize came meanwhile.
+  int m_renderingHolds = 0;
+  bool m_resizeHeld = false;
+  // Commands that came while a picture was written, to run after it.
+  std::vector<int> m_heldCommands;
   // The page the picture is painted into when a transition effect shows it:
   // blue, green, red, unused pixels of the client's size.
   std::vector<uint32_t> m_page;
@@ -334,7 +347,6 @@ private:
   std::vector<uint32_t> m_screenColours;
   // The number of the time-made name given to the last pasted picture.
   uint32_t m_lastPastedName = 0;
-  bool m_dialogOpen = false;
   bool m_actionFailed = false;
   bool m_closed = false;
   bool m_echoLog = false;

@@ -27,6 +27,7 @@ public:
   TBoxAnswer MessageBox(const std::string& text, const std::string& caption, TBoxButtons buttons,
                         TBoxIcon icon) override;
   bool Prompt(const std::string&, const std::string&, std::string&) override { return false; }
+  bool ModalDialogOpen() const override { return false; }
 
   // The oldest queued command, or 0 when none is queued.
   int TakeCommand();

@@ -84,4 +84,7 @@ public:
   // A single-line prompt; value holds the proposal and receives the answer.
   // False when the user cancelled.
   virtual bool Prompt(const std::string& caption, const std::string& text, std::string& value) = 0;
+  // A modal window is open: a message box, a prompt or any other dialog,
+  // however it was opened. The slide show waits meanwhile.
+  virtual bool ModalDialogOpen() const = 0;
 };

@@ -125,7 +125,10 @@ TCanvas::TCanvas(QWidget* parent) : QWidget(parent) {
 
 void TCanvas::paintEvent(QPaintEvent*) {
   if (m_unseen) return;
-  if (m_surface.size() != size()) {
+  // While the picture is read or written the window shows what it showed,
+  // on the background where it has grown; it is painted afresh afterwards.
+  const bool held = m_window && m_window->RenderingSuspended();
+  if (!held && m_surface.size() != size()) {
     m_surface = QImage(size(), QImage::Format_RGB32);
     // Until a transition effect has brought the picture, the window shows
     // its background.
@@ -136,13 +139,13 @@ void TCanvas::paintEvent(QPaintEvent*) {
     }
     m_dirty = true;
   }
-  if (m_dirty && m_window && !m_surface.isNull()) {
+  if (!held && m_dirty && m_window && !m_surface.isNull()) {
     m_window->Paint(
         {m_surface.bits(), m_surface.width(), m_surface.height(), static_cast<int32_t>(m_surface.bytesPerLine())});
     m_dirty = false;
   }
   QPainter painter(this);
-  if (!m_scroll.isNull()) {
+  if (!m_scroll.isNull() || m_surface.size() != size()) {
     const TProfile& settings = m_window->Settings();
     painter.fillRect(rect(), QColor(settings.Get(IntKey::BackgroundRed), settings.Get(IntKey::BackgroundGreen),
                                     settings.Get(IntKey::BackgroundBlue)));
@@ -481,7 +484,9 @@ TLocalTime TQtMainWindow::LocalTime() const {
 }
 
 TPumpResult TQtMainWindow::PumpOneMessage() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // Keys, clicks and the close box that come while a picture is written
+  // wait in the queue until it is done, as its commands do.
+  QCoreApplication::processEvents(BusyIsStoppable() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
   return TPumpResult::Empty;
 }
 
@@ -550,6 +555,10 @@ bool TQtMainWindow::Prompt(const std::string& caption, const std::string& text, 
   if (ok) value = answer.toStdString();
   return ok;
 }
+
+// Every dialog of the program is modal, whether the core asked for it or the
+// window opened it itself (About), and whether Qt draws it or the desktop.
+bool TQtMainWindow::ModalDialogOpen() const { return QApplication::activeModalWidget() != nullptr; }
 
 // Window system ----------------------------------------------------------------
 

@@ -81,6 +81,7 @@ public:
   TBoxAnswer MessageBox(const std::string& text, const std::string& caption, TBoxButtons buttons,
                         TBoxIcon icon) override;
   bool Prompt(const std::string& caption, const std::string& text, std::string& value) override;
+  bool ModalDialogOpen() const override;
 
   // TWindowSystem
   bool ChooseFiles(const std::string& caption, const std::string& filters, int32_t& typeIndex,

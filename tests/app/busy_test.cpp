@@ -91,6 +91,33 @@ TEST_F(Busy, QuitDuringAnOperationStopsIt) {
   EXPECT_EQ(BusyProgress(-1), 0);
 }
 
+// Nothing stops a part that must not be cut short: neither a command's busy
+// check, nor a quit (which waits in the queue), nor a stop asked for before
+// the part began; that stop reaches the operation after the part.
+TEST_F(Busy, AnUnstoppablePartRunsToItsEnd) {
+  BusyBegin();
+  BusyCancel();
+  {
+    TBusyUnstoppableScope writing;
+    EXPECT_FALSE(BusyIsStoppable());
+    host.QueueMessage([] { EXPECT_TRUE(BusyCheck()); });
+    host.QueueQuit();
+    host.QueueMessage([] {});
+    EXPECT_EQ(BusyProgress(10), 0);
+    EXPECT_TRUE(host.quitPosted);
+    EXPECT_EQ(host.messages.size(), 1u) << "the pump ends at the quit";
+    EXPECT_EQ(BusyProgress(20), 0);
+  }
+  EXPECT_TRUE(BusyIsStoppable());
+  EXPECT_EQ(BusyProgress(30), 1);
+  BusyEnd();
+  {
+    TBusyUnstoppableScope writing;
+    EXPECT_TRUE(BusyIsActive()) << "begun by the scope";
+  }
+  EXPECT_FALSE(BusyIsActive());
+}
+
 TEST_F(Busy, CodecsReachTheServiceThroughTheProgressHook) {
   SetProgressHook(&BusyProgressHook());
   ProgressBegin();

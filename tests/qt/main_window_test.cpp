@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <filesystem>
 
@@ -54,6 +55,15 @@ protected:
   // Runs the event loop until done says so or a second has passed.
   static void ProcessUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 200 && !done(); ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  // The same for work that takes its time: until done, or a minute.
+  static void WaitUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 60000) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+      QThread::msleep(1);
+    }
   }
 
   TTempDir m_dir;
@@ -269,6 +279,68 @@ TEST_F(MainWindowTest, HandOverWhileBusyIsKeptUntilTheWindowIsFree) {
   BusyEnd();
   ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("halves.bmp")); });
   EXPECT_TRUE(window.windowTitle().contains(QStringLiteral("BMP File")));
+  window.close();
+}
+
+// A conversion while the window is resized over and over writes the file a
+// quiet conversion writes: the resizes wait until the picture is written.
+TEST_F(MainWindowTest, ResizingDuringAConversionChangesNothingSaved) {
+  const std::string name = m_dir / "big.jpg";
+  ASSERT_EQ(testsupport::Run("convert -size 1600x1200 plasma:fractal -seed 11 " + name), 0);
+  const auto convert = [&](bool restless) {
+    const char* argv[] = {"zerbalin", "-ConvertToTIF", name.c_str()};
+    TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(3, argv), false);
+    QTimer resizer;
+    int resizes = 0;
+    QObject::connect(&resizer, &QTimer::timeout, [&] {
+      ++resizes;
+      window.resize(300 + resizes % 2 * 200, 200 + resizes % 97);
+    });
+    if (restless) resizer.start(1);
+    window.Begin();
+    // The batch closes the window when it is done.
+    WaitUntil([&] { return !window.isVisible(); });
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.ExitStatus(), 0);
+    if (restless) {
+      EXPECT_GT(resizes, 10);
+    }
+  };
+  convert(false);
+  const std::vector<uint8_t> quiet = testsupport::ReadFileBytes(m_dir / "big.tif");
+  std::filesystem::remove(m_dir / "big.tif");
+  convert(true);
+  EXPECT_EQ(testsupport::ReadFileBytes(m_dir / "big.tif"), quiet);
+}
+
+// A modal dialog pauses the show, whichever it is: while the Go to prompt or
+// the options dialog stays open past the delay, the picture stays.
+TEST_F(MainWindowTest, ModalDialogsPauseTheShow) {
+  // No desktop is asked to keep the screen awake for the show.
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+  std::filesystem::copy_file(m_dir / "halves.bmp", m_dir / "other.bmp");
+  const std::string first = m_dir / "halves.bmp", second = m_dir / "other.bmp";
+  const char* argv[] = {"zerbalin", first.c_str(), second.c_str(), "-RunSlideshow=1", "-DelayBetweenImages=1"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(5, argv), false);
+  window.Begin();
+  for (const int command : {kCmGoTo, kCmConfigureOptions}) {
+    // Right after the show has moved on, a whole delay is still to come.
+    const QString before = window.windowTitle();
+    WaitUntil([&] { return window.windowTitle() != before && window.windowTitle().contains(QStringLiteral("BMP")); });
+    const QString shown = window.windowTitle();
+    QString during;
+    bool modal = false;
+    QTimer::singleShot(2000, &window, [&] {
+      during = window.windowTitle();
+      QWidget* dialog = QApplication::activeModalWidget();
+      modal = dialog != nullptr;
+      if (dialog) dialog->close();
+    });
+    window.PostCommand(command);
+    WaitUntil([&] { return !during.isEmpty(); });
+    EXPECT_TRUE(modal) << command;
+    EXPECT_EQ(during.toStdString(), shown.toStdString()) << command;
+  }
   window.close();
 }
 

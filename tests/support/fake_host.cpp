@@ -25,6 +25,7 @@ void FakeHost::SetTitle(const std::string& text) {
 TBoxAnswer FakeHost::MessageBox(const std::string& text, const std::string& caption, TBoxButtons buttons,
                                 TBoxIcon icon) {
   boxes.push_back({text, caption, buttons, icon});
+  WaitForAnswer();
   if (!boxAnswers.empty()) {
     TBoxAnswer answer = boxAnswers.front();
     boxAnswers.pop_front();
@@ -34,10 +35,17 @@ TBoxAnswer FakeHost::MessageBox(const std::string& text, const std::string& capt
 }
 
 bool FakeHost::Prompt(const std::string&, const std::string&, std::string& value) {
+  WaitForAnswer();
   if (promptAnswers.empty()) return false;
   value = promptAnswers.front();
   promptAnswers.pop_front();
   return true;
+}
+
+void FakeHost::WaitForAnswer() {
+  ++openDialogs;
+  if (whileDialogOpen) whileDialogOpen();
+  --openDialogs;
 }
 
 void FakeHost::Advance(uint32_t milliseconds) {

@@ -32,6 +32,7 @@ public:
   TBoxAnswer MessageBox(const std::string& text, const std::string& caption, TBoxButtons buttons,
                         TBoxIcon icon) override;
   bool Prompt(const std::string& caption, const std::string& text, std::string& value) override;
+  bool ModalDialogOpen() const override { return openDialogs > 0; }
 
   // Moves the clock (and the local time's seconds with it).
   void Advance(uint32_t milliseconds);
@@ -69,6 +70,13 @@ public:
   std::vector<TBox> boxes;
   std::deque<TBoxAnswer> boxAnswers;     // scripted; Ok (or No) when empty
   std::deque<std::string> promptAnswers; // scripted; cancelled when empty
+  // Message boxes and prompts are modal: open while they wait for their
+  // answer, during which whileDialogOpen runs (the user taking time).
+  int openDialogs = 0;
+  std::function<void()> whileDialogOpen;
+
+private:
+  void WaitForAnswer();
 };
 
 } // namespace testsupport
