@@ -66,6 +66,14 @@ bool HasInstallSwitch(const std::vector<TArgument>& arguments) {
   return false;
 }
 
+bool HasBatchKeyword(const std::vector<TArgument>& arguments) {
+  for (const TArgument& argument : arguments)
+    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint &&
+        argument.keyword <= kKeywordConvertToTif)
+      return true;
+  return false;
+}
+
 std::vector<TSwitch> SettingSwitches(const std::vector<TArgument>& arguments) {
   std::vector<TSwitch> switches;
   for (const TArgument& argument : arguments)

@@ -56,6 +56,9 @@ StartMode StartModeOf(int argc, const char* const* argv);
 
 // True when a switch selects Install.
 bool HasInstallSwitch(const std::vector<TArgument>& arguments);
+// True when a switch asks for a batch run: print, wallpaper or a conversion
+// of every file, then exit.
+bool HasBatchKeyword(const std::vector<TArgument>& arguments);
 // The switches that name settings, for the settings load.
 std::vector<TSwitch> SettingSwitches(const std::vector<TArgument>& arguments);
 int CountFileArguments(const std::vector<TArgument>& arguments);

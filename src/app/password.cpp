@@ -85,8 +85,9 @@ TSetPasswordResult SetPassword(const std::string& controlIni, std::string_view o
   if (Normalised(newText) != Normalised(retyped)) return TSetPasswordResult::kNotIdentical;
   const std::string value = newText.empty() ? std::string() : Hash(Normalised(newText));
   if (!newText.empty() && value.empty()) return TSetPasswordResult::kNotSaved;
-  return IniWriteString(controlIni, kSection, kKey, value.c_str()) ? TSetPasswordResult::kDone
-                                                                    : TSetPasswordResult::kNotSaved;
+  // The hash is for the user's eyes only.
+  return IniWriteString(controlIni, kSection, kKey, value.c_str(), TIniAccess::OwnerOnly) ? TSetPasswordResult::kDone
+                                                                                         : TSetPasswordResult::kNotSaved;
 }
 
 std::string LegacyPasswordForm(std::string_view typed) {

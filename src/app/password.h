@@ -4,7 +4,8 @@
 // "control.ini" of the configuration folder, section "ScreenSaver", key
 // "Password", as a salted hash made by crypt(3) (yescrypt). An empty or
 // missing value means no password is set. A password of more than one
-// character does not depend on the case of its ASCII letters.
+// character does not depend on the case of its ASCII letters. Setting the
+// password leaves the file readable and writable by its owner only (0600).
 //
 // Older configurations hold the password in a reversible transformed form;
 // such a value is still accepted, and is replaced by a hash the next time

@@ -3,15 +3,18 @@
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <span>
+#include <thread>
 
 #include "app/busy.h"
 #include "app/command_ids.h"
@@ -625,8 +628,16 @@ void TZerbalinWin::TestSaver() {
   const std::string saverName = ScreenSaverFile(".scr");
   char* const argv[] = {const_cast<char*>(saverName.c_str()), nullptr};
   pid_t child = 0;
-  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
     m_log.Log("Could not start the screen saver %s", program.c_str());
+    return;
+  }
+  // A thread that does nothing else waits for the saver's end, so that the
+  // ended saver does not stay behind as a zombie while the viewer runs.
+  std::thread([child] {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
 }
 
 // The help page lives beside the program, in its help folder.
@@ -810,13 +821,7 @@ void TZerbalinWin::ViewCommand(int id) {
 
 bool TZerbalinWin::Idle() { return m_show.Idle(); }
 
-bool TZerbalinWin::IsBatchRun() const {
-  for (const TArgument& argument : m_arguments)
-    if (argument.kind == TArgument::kSwitch && argument.keyword >= kKeywordPrint &&
-        argument.keyword <= kKeywordConvertToTif)
-      return true;
-  return false;
-}
+bool TZerbalinWin::IsBatchRun() const { return HasBatchKeyword(m_arguments); }
 
 int TZerbalinWin::AcceleratorCommand(int virtualKey, unsigned modifiers) const {
   for (const TAccelerator& accelerator : kAccelerators)

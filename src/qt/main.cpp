@@ -15,19 +15,35 @@
 #include "qt/main_window.h"
 #include "qt/saver_dialog.h"
 #include "qt/single_instance.h"
+#include "qt/termination_signals.h"
 #include "settings/profile.h"
 
 namespace {
 
 constexpr const char* kVersion = "Zerbalin 6.0";
 
+// No X or Wayland display is named, and no Qt platform was chosen instead.
+bool NoDisplay() {
+  return !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM");
+}
+
 // Without a display the program runs on Qt's offscreen platform, so batch
 // conversions work on a server; no dialog can be answered there.
-bool SelectPlatform() {
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+bool SelectPlatform(bool noDisplay) {
+  if (noDisplay) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   return platform && std::strncmp(platform, "offscreen", 9) == 0;
+}
+
+// Without a display only a batch run has work to do: a viewer or a saver
+// would run unseen and never end.
+int RefuseWithoutDisplay(const std::string& programName) {
+  std::fprintf(stderr,
+               "%s: no display to show pictures on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+               "Start it in a desktop session, or give a batch keyword to work without a window,\n"
+               "for example: %s -ConvertToJPG *.gif   (%s --help lists them all)\n",
+               programName.c_str(), programName.c_str(), programName.c_str());
+  return 2;
 }
 
 // The running viewer has its own current directory: a relative name is
@@ -70,7 +86,8 @@ int main(int argc, char** argv) {
   }
   const StartMode mode = StartModeOf(argc, argv);
   std::vector<TArgument> arguments = ParseArguments(argc, argv);
-  const bool headless = SelectPlatform();
+  const bool noDisplay = NoDisplay();
+  const bool headless = SelectPlatform(noDisplay);
   if (headless) qInstallMessageHandler(QuietQtMessages);
   // Qt reads none of the arguments: "-style" or "-display" are the user's
   // settings switches here, not Qt's options.
@@ -85,7 +102,7 @@ int main(int argc, char** argv) {
     // The saver's settings dialog; OK writes every setting.
     if (headless) {
       std::fprintf(stderr, "%s: the screen-saver settings need a display\n", programName.c_str());
-      return 0;
+      return 2;
     }
     TSaverDialog dialog(settings);
     if (dialog.exec() == QDialog::Accepted) {
@@ -100,9 +117,11 @@ int main(int argc, char** argv) {
   if (mode == StartMode::Viewer && arguments.size() == 1 && arguments[0].kind == TArgument::kFile &&
       settings.Get(IntKey::EnableDragDrop) && HandOverToRunningInstance(socketName, AbsoluteName(arguments[0].file)))
     return 0;
+  if (noDisplay && !(mode == StartMode::Viewer && HasBatchKeyword(arguments))) return RefuseWithoutDisplay(programName);
   if (settings.Get(IntKey::StartupPassword) && !headless && !StartupPasswordGiven()) return 0;
 
   TQtMainWindow window(mode, programName, arguments, headless);
+  TTerminationSignals termination([&window] { window.close(); });
   // A batch run takes no files from other starts: it ends when its own list
   // is done.
   std::unique_ptr<TInstanceServer> server;

@@ -396,7 +396,10 @@ void TQtMainWindow::closeEvent(QCloseEvent* event) {
   m_timer.stop();
   m_window->Close();
   event->accept();
-  QApplication::quit();
+  // The program ends with its main window, whatever other windows are open:
+  // quit() would first ask each of them to close, and the log and comments
+  // windows, whose close box only hides them, would keep it running unseen.
+  QCoreApplication::exit(0);
 }
 
 void TQtMainWindow::keyPressEvent(QKeyEvent* event) {

@@ -218,7 +218,7 @@ void TIniFile::AddSection(std::string_view section) {
   m_changed = true;
 }
 
-bool TIniFile::Save() {
+bool TIniFile::Save(TIniAccess access) {
   if (!m_readable) return false;
   if (!m_changed) return true;
 
@@ -240,6 +240,7 @@ bool TIniFile::Save() {
     if (!S_ISREG(info.st_mode) || ReadOnly(info)) return false;
     mode = info.st_mode & 07777;
   }
+  if (access == TIniAccess::OwnerOnly) mode = S_IRUSR | S_IWUSR;
   if (!MakeFolders(folder) || stat(folder.c_str(), &info) != 0 || ReadOnly(info)) return false;
 
   std::string text;
@@ -271,14 +272,15 @@ std::string IniReadString(const std::string& path, std::string_view section, std
   return value ? *value : std::string(defaultValue);
 }
 
-bool IniWriteString(const std::string& path, std::string_view section, std::string_view key, const char* value) {
+bool IniWriteString(const std::string& path, std::string_view section, std::string_view key, const char* value,
+                    TIniAccess access) {
   TIniFile file(path);
   if (value) {
     if (!file.Set(section, key, value)) return false;
   } else {
     file.Remove(section, key);
   }
-  return file.Save();
+  return file.Save(access);
 }
 
 std::vector<std::string> IniKeys(const std::string& path, std::string_view section) {

@@ -22,6 +22,11 @@
 // could not read.
 inline constexpr size_t kMaxIniFileBytes = 1u << 20;
 
+// Who may read a file the module writes. Shared: a new file gets the mode
+// the umask allows, an existing one keeps its own. OwnerOnly: the file is
+// made or rewritten with mode 0600, whatever it had (the password's file).
+enum class TIniAccess { Shared, OwnerOnly };
+
 class TIniFile {
 public:
   // Reads the file. A missing file is an empty one; an unreadable or
@@ -49,10 +54,11 @@ public:
   // Adds an empty section when the file has none of that name.
   void AddSection(std::string_view section);
 
-  // Writes the file when something changed. Creates the folder when it is
-  // missing. Returns false, leaving the file as it was, when the file cannot
-  // be written (read-only file or folder, full disk, unreadable original).
-  bool Save();
+  // Writes the file when something changed, with the mode access gives.
+  // Creates the folder when it is missing. Returns false, leaving the file
+  // as it was, when the file cannot be written (read-only file or folder,
+  // full disk, unreadable original).
+  bool Save(TIniAccess access = TIniAccess::Shared);
 
 private:
   struct TLine {
@@ -84,5 +90,6 @@ private:
 std::string IniReadString(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view defaultValue);
 // A null value removes the key. Returns false when the file was not written.
-bool IniWriteString(const std::string& path, std::string_view section, std::string_view key, const char* value);
+bool IniWriteString(const std::string& path, std::string_view section, std::string_view key, const char* value,
+                    TIniAccess access = TIniAccess::Shared);
 std::vector<std::string> IniKeys(const std::string& path, std::string_view section);

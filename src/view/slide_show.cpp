@@ -177,14 +177,14 @@ bool TSlideShow::Idle() {
   int32_t delay = 0;
   uint32_t* start = ChosenDelayStart(delay);
   if (!start || (now - *start) / 1000 < static_cast<uint32_t>(std::max(delay, 0))) return false;
-  if (m_imageShown || m_soundStarted || m_movieStarted) {
+  if (m_imageShown || m_soundStarted || m_movieStarted || m_mediaPassed) {
     // The delay after a display has passed: the events, once; the move
     // comes at the next idle call.
     const bool last = m_list.IsLast();
     const bool grid = m_settings.Get(IntKey::ThumbnailsEnable) && !m_settings.Get(IntKey::ThumbnailsRandom) &&
                       (m_settings.Get(IntKey::ThumbnailsAcross) >= 2 || m_settings.Get(IntKey::ThumbnailsDown) >= 2);
     const bool imageShown = m_imageShown;
-    m_imageShown = m_soundStarted = m_movieStarted = false;
+    m_imageShown = m_soundStarted = m_movieStarted = m_mediaPassed = false;
     if (imageShown) CarryOut(m_settings.Get(IntKey::ImageDisplayEvent));
     if (imageShown && grid && (last || m_window.ThumbnailPageFull())) CarryOut(m_settings.Get(IntKey::ScreenDoneEvent));
     if (last) CarryOut(m_settings.Get(IntKey::SlideshowDoneEvent));
@@ -225,6 +225,10 @@ void TSlideShow::LoadAndShow() {
     m_imageShown = true;
   }
   if (sound || movie) m_host.SetTitle(title);
+  // A sound or movie whose kind is switched off plays nothing, yet its entry
+  // was reached: after the last one the show is done (a batch run that ends
+  // with a sound ends there instead of starting over).
+  m_mediaPassed = (sound && !m_settings.Get(IntKey::SoundEnable)) || (movie && !m_settings.Get(IntKey::MovieEnable));
   if (sound) {
     m_soundName = name;
     if (m_settings.Get(IntKey::SoundEnable)) {

@@ -166,6 +166,8 @@ private:
   bool m_imageShown = false;
   bool m_soundStarted = false;
   bool m_movieStarted = false;
+  // A sound or movie entry was reached while its kind is switched off.
+  bool m_mediaPassed = false;
   bool m_metUnreadFile = false;
   std::string m_imageName;
   std::string m_soundName;

@@ -3,6 +3,8 @@
 // transformed form older configurations hold until it is next set.
 #include "app/password.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "settings/ini_file.h"
@@ -58,6 +60,25 @@ TEST_F(Password, TheOldTransformedFormIsAcceptedUntilTheNextChange) {
   EXPECT_EQ(Stored().rfind("$y$", 0), 0u) << "replaced by a hash";
   EXPECT_TRUE(PasswordMatches(m_file, "Rose"));
   EXPECT_FALSE(PasswordMatches(m_file, "tulip"));
+}
+
+// The hash is the owner's alone, in a new control.ini and in one another
+// program made readable by everyone; the file's other entries stay.
+TEST_F(Password, ControlIniIsReadableByItsOwnerOnly) {
+  const auto mode = [this] {
+    struct stat info;
+    return stat(m_file.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  };
+  const mode_t previousMask = umask(022);
+  ASSERT_EQ(SetPassword(m_file, "", "first", "first"), TSetPasswordResult::kDone);
+  EXPECT_EQ(mode(), 0600u);
+  testsupport::WriteFileBytes(m_file, "[Other]\nkept=1\n[ScreenSaver]\nPassword=" + Stored() + "\n");
+  chmod(m_file.c_str(), 0644);
+  ASSERT_EQ(SetPassword(m_file, "first", "second", "second"), TSetPasswordResult::kDone);
+  EXPECT_EQ(mode(), 0600u);
+  EXPECT_EQ(IniReadString(m_file, "Other", "kept", ""), "1");
+  EXPECT_TRUE(PasswordMatches(m_file, "second"));
+  umask(previousMask);
 }
 
 TEST(LegacyPasswordForm, KeepsLengthIgnoresCaseAndLeavesOneCharacterAsTyped) {

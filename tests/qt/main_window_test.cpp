@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -401,6 +402,28 @@ TEST_F(MainWindowTest, CommentsShowAsTextAndTheEditorKeepsWhatWasNotChanged) {
   EXPECT_TRUE(window.EditText("Edit Comments", text));
   EXPECT_EQ(text, "cr\u00e8me\nbr\u00fbl\u00e9e\u00a0!");
   window.close();
+}
+
+// Closing the main window ends the program's loop while the log and
+// comments windows are open, though their close box only hides them.
+TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramWhateverElseIsOpen) {
+  const std::string name = m_dir / "halves.bmp";
+  const char* argv[] = {"zerbalin", name.c_str(), "-ShowLog=1", "-ShowComments=1"};
+  TQtMainWindow window(StartMode::Viewer, "zerbalin", ParseArguments(4, argv), false);
+  window.Begin();
+  ProcessUntil([&] { return window.windowTitle().contains(QStringLiteral("BMP File")); });
+  int textWindows = 0;
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    textWindows += widget->isVisible() && (widget->windowTitle() == QStringLiteral("Zerbalin - Log") ||
+                                           widget->windowTitle().startsWith(QStringLiteral("Zerbalin - Comments")));
+  ASSERT_EQ(textWindows, 2);
+  QTimer::singleShot(0, &window, [&window] { window.close(); });
+  // A loop the close does not end is ended here, with another status.
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  watchdog.start(10000);
+  EXPECT_EQ(QCoreApplication::exec(), 0);
 }
 
 // The hand-over record: what a second start sends, and what the viewer

@@ -132,6 +132,34 @@ TEST(IniFile, WritesThroughASymbolicLink) {
   EXPECT_EQ(ReadText(real), "[S]\na=1\n");
 }
 
+// A rewritten file keeps its own mode, and a new one gets what the umask
+// allows, unless the file is the owner's alone: then it is 0600 either way.
+TEST(IniFile, AccessDecidesTheModeOfNewAndRewrittenFiles) {
+  const mode_t previousMask = umask(022);
+  const struct {
+    TIniAccess access;
+    std::optional<mode_t> before; // none: the file is new
+    mode_t after;
+  } cases[] = {{TIniAccess::Shared, std::nullopt, 0644},  {TIniAccess::Shared, 0640, 0640},
+               {TIniAccess::OwnerOnly, std::nullopt, 0600}, {TIniAccess::OwnerOnly, 0644, 0600},
+               {TIniAccess::OwnerOnly, 0666, 0600}};
+  for (const auto& test : cases) {
+    TTempDir dir;
+    const std::string path = dir / "a.ini";
+    if (test.before) {
+      WriteFileBytes(path, "[S]\nkept=1\n");
+      chmod(path.c_str(), *test.before);
+    }
+    EXPECT_TRUE(IniWriteString(path, "S", "a", "2", test.access));
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, test.after) << "from " << (test.before ? *test.before : 0);
+    EXPECT_EQ(ReadText(path), test.before ? "[S]\nkept=1\na=2\n" : "[S]\na=2\n");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u) << "no temporary file is left";
+  }
+  umask(previousMask);
+}
+
 TEST(IniFile, BinaryBytesAndLongValuesReadBack) {
   TTempDir dir;
   std::string path = dir / "bin.ini";

@@ -4,7 +4,7 @@
 // temporary folder (where a running viewer's socket lives) of the test's
 // own, so that neither the settings, the Trash nor the viewer of whoever runs
 // the tests is ever used. There is no display: the program runs on its own
-// choice of platform, as on a server.
+// choice of platform, as on a server, unless a test names a screen.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -30,9 +30,11 @@ public:
   }
 
   // The shell command line "PROGRAM ARGUMENTS" run with this user's
-  // folders; arguments may carry redirections.
-  std::string Command(const std::string& arguments) const {
-    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) +
+  // folders; arguments may carry redirections. screen names one, as an
+  // environment setting: "QT_QPA_PLATFORM=offscreen" (a viewer that runs
+  // unseen) or "DISPLAY=:5".
+  std::string Command(const std::string& arguments, const std::string& screen = "") const {
+    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) + " " + screen +
            " ZERBALIN_HOME=" + Quoted(m_home / "config") +
            " XDG_DATA_HOME=" + Quoted(m_home / "data") + " TMPDIR=" + Quoted(m_home / "tmp") + " " +
            Quoted(m_program) + " " + arguments;
@@ -42,14 +44,16 @@ public:
   std::string Output(const std::string& arguments) const {
     return testsupport::RunOutput(Command(arguments) + " 2>&1");
   }
-  // The exit status and the output together.
+  // The exit status and the output together. With a limit, a run still
+  // going after limitSeconds is stopped and has the status 124.
   struct TRun {
     int status = -1;
     std::string output;
   };
-  TRun Invoke(const std::string& arguments) const {
+  TRun Invoke(const std::string& arguments, int limitSeconds = 0, const std::string& screen = "") const {
     TRun run;
-    FILE* pipe = popen((Command(arguments) + " 2>&1").c_str(), "r");
+    const std::string limit = limitSeconds > 0 ? "timeout -k 5 " + std::to_string(limitSeconds) + " " : "";
+    FILE* pipe = popen((limit + Command(arguments, screen) + " 2>&1").c_str(), "r");
     if (!pipe) return run;
     char buffer[4096];
     while (size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) run.output.append(buffer, n);
@@ -65,6 +69,9 @@ public:
     testsupport::WriteFileBytes(ConfigFile(), "[Zerbalin]\n" + lines);
   }
   std::string TrashFile(const std::string& name) const { return m_home / ("data/Trash/files/" + name); }
+  // The folder $TMPDIR names: a running viewer's socket and the temporary
+  // copies of sounds and movies.
+  std::string TemporaryFolder() const { return m_home / "tmp"; }
 
 private:
   std::string m_program;
