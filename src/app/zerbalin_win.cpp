@@ -318,7 +318,8 @@ bool TZerbalinWin::Command(int id) {
   case kCmPasteComments:
   case kCmCopyWindow: ClipboardCommand(id); return true;
   case kCmSaveAs:
-    OnSheet([this] { return SavePictureAs(); });
+    // A sheet is always there to save; a picture only when it was read.
+    OnSheet([this] { return (m_onSheet || m_show.MayActOnPicture(kActionSaveGif)) && SavePictureAs(); });
     return true;
   case kCmSaveWallpaper: SaveWallpaper(); return true;
   case kCmCopyImage:
@@ -599,11 +600,22 @@ void TZerbalinWin::TestSaver() {
     m_log.Log("Could not start the screen saver %s", program.c_str());
 }
 
-// The help page lives beside the program, in its help folder.
+// The help page lives beside the program, in its help folder, and the
+// desktop's browser shows it. Help asked for and not shown is said at once,
+// in a message box, and in the log.
 void TZerbalinWin::OpenHelp() {
   std::string page = ProgramPath();
   page = page.substr(0, page.find_last_of('/') + 1) + "help/zerbalin.html";
-  if (!FileExists(page) || !m_system.OpenDocument(page)) m_log.Log("Help is not available: %s", page.c_str());
+  std::string reason;
+  if (!FileExists(page))
+    reason = page + " is missing";
+  else if (!m_system.OpenDocument(page))
+    reason = "no web browser could be started to show " + page;
+  else
+    return;
+  const std::string text = "Help is not available: " + reason;
+  m_log.Log("%s", text.c_str());
+  m_host.MessageBox(text, "Error", TBoxButtons::Ok, TBoxIcon::Exclamation);
 }
 
 // The program file itself, whatever name started it.
@@ -958,7 +970,7 @@ void TZerbalinWin::OpenLogWindow() {
 
 // Pictures ---------------------------------------------------------------------
 
-std::string TZerbalinWin::LoadPicture(const std::string& name) {
+TShowWindow::TLoaded TZerbalinWin::LoadPicture(const std::string& name) {
   TReadOutcome outcome;
   const std::string format = ReadPicture(name.c_str(), *m_image, m_settings, &outcome);
   PrepareLoadedPicture(*m_image, m_settings.Get(IntKey::SortPalette) ? TPaletteSort::Sort : TPaletteSort::Keep);
@@ -968,7 +980,7 @@ std::string TZerbalinWin::LoadPicture(const std::string& name) {
   if (m_thumbs.Advance()) EraseWindow();
   if (m_settings.Get(IntKey::ShowComments))
     m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
-  return format;
+  return {format, outcome};
 }
 
 // A new page: the window's background, no pictures to click, the first
@@ -1246,14 +1258,19 @@ std::string TZerbalinWin::PictureTitle() const {
   if (image != kNoFile) {
     const std::string& format = m_show.FormatName();
     title = " " + Upper(format) + " File: [" + image + "]";
-    if (format != "???") {
+    // What went wrong with a file not read stands where its size would.
+    const TReadOutcome outcome = m_show.ReadOutcome();
+    const TReadFailure* failure = ReadFailure(outcome);
+    if (failure && outcome != TReadOutcome::Reduced) {
+      title += std::string(" (") + failure->words + ")";
+    } else if (format != "???") {
       const bool colours = m_settings.Get(IntKey::SortPalette) && m_image->BytesPerPixel() == 1;
       const int32_t xDpi = m_image->EffectiveXDpi(), yDpi = m_image->EffectiveYDpi();
       title += " (" + std::to_string(m_image->Width()) + "x" + std::to_string(m_image->Height()) + "x" +
                (colours ? std::to_string(m_image->ColourCount()) + "-colors"
                         : std::to_string(m_image->BytesPerPixel() * 8) + "-bits") +
                ", " + (xDpi == yDpi ? std::to_string(xDpi) : std::to_string(xDpi) + "x" + std::to_string(yDpi)) +
-               " dpi)";
+               " dpi" + (failure ? std::string(", ") + failure->words : std::string()) + ")";
     }
   }
   if (sound != kNoFile) title += " Sound File: [" + sound + "]";

@@ -30,9 +30,10 @@ public:
   }
 
   // The shell command line "PROGRAM ARGUMENTS" run with this user's
-  // folders; arguments may carry redirections.
-  std::string Command(const std::string& arguments) const {
-    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) +
+  // folders; arguments may carry redirections. variables ("NAME=value ...")
+  // are set for the program too.
+  std::string Command(const std::string& arguments, const std::string& variables = "") const {
+    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) + " " + variables +
            " ZERBALIN_HOME=" + Quoted(m_home / "config") +
            " XDG_DATA_HOME=" + Quoted(m_home / "data") + " TMPDIR=" + Quoted(m_home / "tmp") + " " +
            Quoted(m_program) + " " + arguments;
@@ -47,9 +48,9 @@ public:
     int status = -1;
     std::string output;
   };
-  TRun Invoke(const std::string& arguments) const {
+  TRun Invoke(const std::string& arguments, const std::string& variables = "") const {
     TRun run;
-    FILE* pipe = popen((Command(arguments) + " 2>&1").c_str(), "r");
+    FILE* pipe = popen((Command(arguments, variables) + " 2>&1").c_str(), "r");
     if (!pipe) return run;
     char buffer[4096];
     while (size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) run.output.append(buffer, n);
