@@ -11,11 +11,11 @@
 
 #include "core/pixel_memory.h"
 
-// The longest side a stored picture, and an output, may have. A picture is
-// never stored smaller for its size alone below this: today's cameras take
-// pictures of 11648 x 8736 pixels, and the 16-bit size fields of GIF, PCX,
-// TGA and JPEG files reach 65535. Only the memory rule (PixelMemoryFits)
-// stores a picture reduced, or a side beyond this cap.
+// The longest side a stored picture, and an output, may have: today's
+// cameras take pictures of 11648 x 8736 pixels, and the 16-bit size fields
+// of GIF, PCX, TGA and JPEG files reach 65535. A picture is stored reduced
+// only when memory is short (PixelMemoryFits) or a side is beyond this cap,
+// never for its size alone.
 inline constexpr int kMaxImageSide = 65535;
 
 // A picture's pixel block. Its bytes start uninitialised: the image fills
