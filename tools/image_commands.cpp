@@ -17,23 +17,6 @@
 
 namespace {
 
-// The message, with one %s for the name, for a read that left no picture
-// worth saving; nullptr after a complete or partial read.
-const char* ReadFailure(TReadOutcome outcome) {
-  switch (outcome) {
-  case TReadOutcome::Stopped:
-    return "reading %s was stopped";
-  case TReadOutcome::Failed:
-    return "%s: the picture could not be read";
-  case TReadOutcome::NotPicture:
-    return "%s: not a picture this program reads";
-  case TReadOutcome::CannotOpen:
-    return "cannot open %s";
-  default:
-    return nullptr;
-  }
-}
-
 // The picture named by the first of a command's two operands IN and OUT, read
 // with the command's settings. nullptr after a message when the arguments are
 // not right or there is no picture worth saving; format then still receives
@@ -44,8 +27,8 @@ std::unique_ptr<TImage> ReadInput(int argc, char** argv, TCommandStart& start, c
   TReadOutcome outcome;
   const char* name = start.operands[0];
   format = ReadPicture(name, *image, start.settings, &outcome);
-  if (const char* failure = ReadFailure(outcome)) {
-    ToolFail(failure, name);
+  if (const TReadFailure* failure = ReadFailure(outcome)) {
+    ToolFail(failure->message, name);
     return nullptr;
   }
   if (outcome == TReadOutcome::Partial) ToolNote("%s: only part of the picture could be read", name);

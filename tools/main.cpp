@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "core/pixel_memory.h"
 #include "platform/process_start.h"
 
 namespace {
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
   // /dev/null there is not even a way to say so.
   if (!SecureStandardDescriptors()) return 1;
   IgnoreFileSizeSignal();
+  SetPixelMemoryBudgetFromEnvironment();
   if (argc < 2) return Usage();
   for (const TEntry& entry : Commands()) {
     if (entry.name != argv[1]) continue;

@@ -346,10 +346,11 @@ bool TZerbalinWin::Command(int id) {
   case kCmPasteComments:
   case kCmCopyWindow: ClipboardCommand(id); return true;
   case kCmSaveAs: {
-    // A sheet is saved as one picture, under a name of its own.
+    // A sheet is saved as one picture, under a name of its own; a picture
+    // only when it was read.
     const bool sheet = SheetShown();
     std::string path;
-    if (ChooseSaveTarget(sheet, path))
+    if ((sheet || m_show.MayActOnPicture(kActionSaveGif)) && ChooseSaveTarget(sheet, path))
       OnSheet([&] { return SaveTo(path, m_settings.Get(IntKey::SaveAsIndex)); });
     return true;
   }
@@ -640,11 +641,22 @@ void TZerbalinWin::TestSaver() {
   }).detach();
 }
 
-// The help page lives beside the program, in its help folder.
+// The help page lives beside the program, in its help folder, and the
+// desktop's browser shows it. Help asked for and not shown is said at once,
+// in a message box, and in the log.
 void TZerbalinWin::OpenHelp() {
   std::string page = ProgramPath();
   page = page.substr(0, page.find_last_of('/') + 1) + "help/zerbalin.html";
-  if (!FileExists(page) || !m_system.OpenDocument(page)) m_log.Log("Help is not available: %s", page.c_str());
+  std::string reason;
+  if (!FileExists(page))
+    reason = page + " is missing";
+  else if (!m_system.OpenDocument(page))
+    reason = "no web browser could be started to show " + page;
+  else
+    return;
+  const std::string text = "Help is not available: " + reason;
+  m_log.Log("%s", text.c_str());
+  m_host.MessageBox(text, "Error", TBoxButtons::Ok, TBoxIcon::Exclamation);
 }
 
 // The program file itself, whatever name started it.
@@ -1010,7 +1022,7 @@ void TZerbalinWin::OpenLogWindow() {
 
 // Pictures ---------------------------------------------------------------------
 
-std::string TZerbalinWin::LoadPicture(const std::string& name) {
+TShowWindow::TLoaded TZerbalinWin::LoadPicture(const std::string& name) {
   TReadOutcome outcome;
   // Until the picture is there the window shows the one before.
   SuspendRendering();
@@ -1023,7 +1035,7 @@ std::string TZerbalinWin::LoadPicture(const std::string& name) {
   if (m_thumbs.Advance()) EraseWindow();
   if (m_settings.Get(IntKey::ShowComments))
     m_system.RefreshTextWindow(TTextWindow::Comments, TextWindowTitle(TTextWindow::Comments));
-  return format;
+  return {format, outcome};
 }
 
 // A new page: the window's background, no pictures to click, the first
@@ -1330,14 +1342,19 @@ std::string TZerbalinWin::PictureTitle() const {
   if (image != kNoFile) {
     const std::string& format = m_show.FormatName();
     title = " " + Upper(format) + " File: [" + image + "]";
-    if (format != "???") {
+    // What went wrong with a file not read stands where its size would.
+    const TReadOutcome outcome = m_show.ReadOutcome();
+    const TReadFailure* failure = ReadFailure(outcome);
+    if (failure && outcome != TReadOutcome::Reduced) {
+      title += std::string(" (") + failure->words + ")";
+    } else if (format != "???") {
       const bool colours = m_settings.Get(IntKey::SortPalette) && m_image->BytesPerPixel() == 1;
       const int32_t xDpi = m_image->EffectiveXDpi(), yDpi = m_image->EffectiveYDpi();
       title += " (" + std::to_string(m_image->Width()) + "x" + std::to_string(m_image->Height()) + "x" +
                (colours ? std::to_string(m_image->ColourCount()) + "-colors"
                         : std::to_string(m_image->BytesPerPixel() * 8) + "-bits") +
                ", " + (xDpi == yDpi ? std::to_string(xDpi) : std::to_string(xDpi) + "x" + std::to_string(yDpi)) +
-               " dpi)";
+               " dpi" + (failure ? std::string(", ") + failure->words : std::string()) + ")";
     }
   }
   if (sound != kNoFile) title += " Sound File: [" + sound + "]";

@@ -224,7 +224,7 @@ public:
   void PlayMovie(const std::string& name) override { m_media.PlayMovie(name); }
   void StopSound() override { m_media.Stop(TMediaKind::Sound); }
   void StopMovie() override { m_media.Stop(TMediaKind::Movie); }
-  std::string LoadPicture(const std::string& name) override;
+  TLoaded LoadPicture(const std::string& name) override;
   TShown ShowPicture() override;
   void OpenLogWindow() override;
   bool PrintPicture() override;

@@ -6,6 +6,7 @@
 #include <new>
 #include <numeric>
 
+#include "core/log_sink.h"
 #include "core/view_geometry.h"
 
 namespace {
@@ -43,14 +44,14 @@ int32_t DpiFromPelsPerMeter(int32_t pelsPerMeter) {
 // to one are copied as a block: the map never steps back, so first and last
 // entries n - 1 apart mean every step is one column.
 template <int kBpp>
-void GatherColumns(uint8_t* dst, const uint8_t* row, const int16_t* columns, int32_t n,
+void GatherColumns(uint8_t* dst, const uint8_t* row, const int32_t* columns, int32_t n,
                    int32_t step) {
   if (step == 1 && columns[n - 1] - columns[0] == n - 1) {
-    std::memcpy(dst, row + columns[0] * kBpp, static_cast<size_t>(n) * kBpp);
+    std::memcpy(dst, row + static_cast<size_t>(columns[0]) * kBpp, static_cast<size_t>(n) * kBpp);
     return;
   }
   for (int32_t k = 0; k < n; ++k, columns += step) {
-    const uint8_t* pixel = row + *columns * kBpp;
+    const uint8_t* pixel = row + static_cast<size_t>(*columns) * kBpp;
     for (int b = 0; b < kBpp; ++b) *dst++ = pixel[b];
   }
 }
@@ -58,7 +59,7 @@ void GatherColumns(uint8_t* dst, const uint8_t* row, const int16_t* columns, int
 // Gathers n pixels of one stored column (transposed output): the row map
 // picks the row of each output pixel.
 template <int kBpp>
-void GatherRows(uint8_t* dst, uint8_t* const* rowTable, const int16_t* rows, int32_t byteOffset,
+void GatherRows(uint8_t* dst, uint8_t* const* rowTable, const int32_t* rows, size_t byteOffset,
                 int32_t n, int32_t step) {
   for (int32_t k = 0; k < n; ++k, rows += step) {
     const uint8_t* pixel = rowTable[*rows] + byteOffset;
@@ -68,13 +69,15 @@ void GatherRows(uint8_t* dst, uint8_t* const* rowTable, const int16_t* rows, int
 
 // map[k] = start + min(floor(k * extent / outExtent), extent - 1) for every
 // output index k, kept as a quotient and remainder so nothing overflows.
-void FillMap(int16_t* map, int32_t start, int32_t extent, int32_t outExtent) {
+// Entries beyond outExtent repeat the last one, so that every entry of the
+// map lies inside the picture.
+void FillMap(std::vector<int32_t>& map, int32_t start, int32_t extent, int32_t outExtent) {
   const int32_t step = extent / outExtent;
   const int32_t fraction = extent % outExtent;
   int32_t index = 0;
   int32_t remainder = 0;
   for (int32_t k = 0; k < outExtent; ++k) {
-    map[k] = static_cast<int16_t>(start + std::min(index, extent - 1));
+    map[k] = start + std::min(index, extent - 1);
     index += step;
     remainder += fraction;
     if (remainder >= outExtent) {
@@ -82,6 +85,7 @@ void FillMap(int16_t* map, int32_t start, int32_t extent, int32_t outExtent) {
       remainder -= outExtent;
     }
   }
+  std::fill(map.begin() + outExtent, map.end(), map[outExtent - 1]);
 }
 
 // The crop limited to the stored picture, so that maps and edge scans never
@@ -100,18 +104,13 @@ TSpan ClampSpan(int32_t start, int32_t extent, int32_t limit) {
 
 TImage::TImage(const int32_t* zoomMul, const int32_t* zoomDiv, const int32_t* dpiOverride,
                const int32_t* dpiFor1Bit, const int32_t* dpiFor8Bit, const int32_t* dpiFor24Bit)
-    : m_rowTable(kMaxImageSide),
-      m_scratchRow(size_t{kMaxImageSide} * 3),
-      m_bitmap(std::make_unique<TDib>()),
+    : m_bitmap(std::make_unique<TDib>()),
       m_zoomMul(zoomMul),
       m_zoomDiv(zoomDiv),
       m_dpiOverride(dpiOverride),
       m_dpiFor1Bit(dpiFor1Bit),
       m_dpiFor8Bit(dpiFor8Bit),
-      m_dpiFor24Bit(dpiFor24Bit),
-      m_rowMap(kMaxImageSide, 0),
-      m_columnMap(kMaxImageSide, 0),
-      m_rowWritten(kMaxImageSide, 1) {
+      m_dpiFor24Bit(dpiFor24Bit) {
   MakeBlank();
 }
 
@@ -141,12 +140,14 @@ bool TImage::AllocateBitmap(int32_t width, int32_t height, int32_t bitCount) {
 }
 
 // Row i of the picture is at block start + (height - 1 - i) x stride, as the
-// block is stored bottom-up. Rows beyond the picture, and every row when the
-// block could not be had, fall into the scratch row. The picture's rows start
-// unwritten.
+// block is stored bottom-up. Every row falls into the scratch row when the
+// block could not be had, and so do rows beyond the picture (see Row). The
+// picture's rows start unwritten.
 void TImage::PointRowTable() {
-  std::fill(m_rowTable.begin(), m_rowTable.end(), m_scratchRow.data());
-  std::fill(m_rowWritten.begin(), m_rowWritten.end(), 1);
+  const size_t scratchBytes = static_cast<size_t>(m_width) * 3;
+  if (m_scratchRow.size() < scratchBytes) m_scratchRow.resize(scratchBytes);
+  m_rowTable.assign(static_cast<size_t>(m_height), m_scratchRow.data());
+  m_rowWritten.assign(static_cast<size_t>(m_height), 1);
   m_unwrittenRows = 0;
   const TDib& dib = *m_bitmap;
   const size_t stride = static_cast<size_t>(dib.Stride());
@@ -193,7 +194,7 @@ void TImage::ResetView() {
 // next layout reads the new picture and never outside it.
 void TImage::ResetOutput() {
   ResetView();
-  m_usageCounts.fill(m_width * m_height / 256);
+  m_usageCounts.fill(int64_t{m_width} * m_height / 256);
   m_colourCount = m_bytesPerPixel == 1 ? 256 : 768;
   m_directPaletteCount = 0;
   BuildMaps();
@@ -209,9 +210,11 @@ void TImage::Create(int32_t fileType, int32_t width, int32_t height, int32_t xDp
   m_xDpi = std::max(xDpi, 1);
   m_yDpi = std::max(yDpi, 1);
   m_bytesPerPixel = bytesPerPixel == 3 ? 3 : 1;
-  reduction = std::max(reduction, 1);
+  const int32_t asked = std::max(reduction, 1);
+  reduction = asked;
   while (width / reduction > kMaxImageSide) ++reduction;
   while (height / reduction > kMaxImageSide) ++reduction;
+  const int32_t forSide = reduction;
 
   // Release the previous picture before asking for a new one, except when its
   // block fits the new picture without holding more than twice its size:
@@ -241,11 +244,24 @@ void TImage::Create(int32_t fileType, int32_t width, int32_t height, int32_t xDp
   m_reduction = reduction;
   m_width = StoredSide(width, reduction);
   m_height = StoredSide(height, reduction);
+  m_heldReduced = reduction > asked;
+  if (m_heldReduced) LogReduction(StoredSide(width, asked), StoredSide(height, asked), reduction == forSide);
   GreyPalette();
   // The rows are filled with fillIndex only where no reader writes them.
   m_fillIndex = fillIndex;
   PointRowTable();
   ResetOutput();
+}
+
+// Nobody is to lose detail unawares: a picture held smaller than asked says
+// so, with both sizes.
+void TImage::LogReduction(int32_t width, int32_t height, bool sideTooLong) const {
+  if (sideTooLong) {
+    LogMessage("Picture of %dx%d pixels held at %dx%d: a side is longer than %d pixels", width, height, m_width,
+               m_height, kMaxImageSide);
+  } else {
+    LogMessage("Picture of %dx%d pixels held at %dx%d: not enough memory", width, height, m_width, m_height);
+  }
 }
 
 void TImage::PutRow(int32_t x, int32_t y, const uint8_t* pixels, int32_t count) {
@@ -264,7 +280,7 @@ void TImage::PutRow(int32_t x, int32_t y, const uint8_t* pixels, int32_t count) 
   const int32_t n = std::min(count / m_reduction, m_width - storedX);
   if (n <= 0) return;
   PrepareRowForRun(storedY, storedX, n);
-  uint8_t* target = m_rowTable[storedY] + storedX * m_bytesPerPixel;
+  uint8_t* target = m_rowTable[storedY] + static_cast<size_t>(storedX) * m_bytesPerPixel;
   if (target == pixels) return; // decoded in place
   if (m_reduction == 1) {
     std::memmove(target, pixels, static_cast<size_t>(n) * m_bytesPerPixel);
@@ -280,7 +296,7 @@ void TImage::PutRow(int32_t x, int32_t y, const uint8_t* pixels, int32_t count) 
 uint8_t* TImage::RowBuffer(int32_t x, int32_t y, int32_t count) {
   if (m_reduction == 1 && x >= 0 && x < m_width && y >= 0 && y < m_height &&
       count <= m_width - x) {
-    return m_rowTable[y] + x * m_bytesPerPixel;
+    return m_rowTable[y] + static_cast<size_t>(x) * m_bytesPerPixel;
   }
   if (count > kMaxFileRowPixels) return nullptr;
   const size_t bytes = static_cast<size_t>(std::max(count, 0)) * m_bytesPerPixel;
@@ -382,6 +398,7 @@ void TImage::AdoptBitmap(std::unique_ptr<TDib> dib) {
   m_yDpi = DpiFromPelsPerMeter(dib->yPelsPerMeter);
   m_bytesPerPixel = dib->bitCount / 8;
   m_reduction = 1;
+  m_heldReduced = false;
   m_bitmap = std::move(dib);
   PointRowTable();
   // Every row of an adopted bitmap holds its pixels.
@@ -433,8 +450,13 @@ void TImage::BuildMaps() {
   const int32_t outWidth = std::clamp(m_outputPlacement[1], 1, kMaxImageSide);
   const int32_t outHeight = std::clamp(m_outputPlacement[3], 1, kMaxImageSide);
   const bool transposed = (m_orientation & kTranspose) != 0;
-  FillMap(m_columnMap.data(), columns.start, columns.extent, transposed ? outHeight : outWidth);
-  FillMap(m_rowMap.data(), rows.start, rows.extent, transposed ? outWidth : outHeight);
+  // Both maps cover the longer side, so that an index of either output side
+  // stays inside either map whatever the orientation.
+  const size_t entries = static_cast<size_t>(std::max(outWidth, outHeight));
+  m_columnMap.resize(entries);
+  m_rowMap.resize(entries);
+  FillMap(m_columnMap, columns.start, columns.extent, transposed ? outHeight : outWidth);
+  FillMap(m_rowMap, rows.start, rows.extent, transposed ? outWidth : outHeight);
 }
 
 void TImage::OutputRect(int32_t& left, int32_t& top, int32_t& right, int32_t& bottom) const {
@@ -474,7 +496,7 @@ void TImage::OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) con
   uint8_t* dst = buffer + static_cast<size_t>(lead) * bpp;
   if (!(m_orientation & kTranspose)) {
     const uint8_t* row = m_rowTable[m_rowMap[r]];
-    const int16_t* columns = m_columnMap.data() + start;
+    const int32_t* columns = m_columnMap.data() + start;
     if (bpp == 1) {
       GatherColumns<1>(dst, row, columns, n, step);
     } else {
@@ -482,8 +504,8 @@ void TImage::OutputRow(int32_t x, int32_t y, uint8_t* buffer, int32_t count) con
     }
     return;
   }
-  const int32_t byteOffset = m_columnMap[r] * bpp;
-  const int16_t* rows = m_rowMap.data() + start;
+  const size_t byteOffset = static_cast<size_t>(m_columnMap[r]) * bpp;
+  const int32_t* rows = m_rowMap.data() + start;
   if (bpp == 1) {
     GatherRows<1>(dst, m_rowTable.data(), rows, byteOffset, n, step);
   } else {
@@ -505,7 +527,7 @@ const uint8_t* TImage::OutputRowView(int32_t x, int32_t y, uint8_t* buffer, int3
     return buffer;
   }
   const int32_t row = m_orientation & kFlip ? outHeight - 1 - static_cast<int32_t>(r) : static_cast<int32_t>(r);
-  return Row(m_rowMap[row]) + m_columnMap[c] * m_bytesPerPixel;
+  return Row(m_rowMap[row]) + static_cast<size_t>(m_columnMap[c]) * m_bytesPerPixel;
 }
 
 // Each pixel of the crop's outline counts once.
@@ -576,7 +598,7 @@ void TImage::SortPalette() {
     newIndex[index] = static_cast<uint8_t>(target);
     // Merged entries add their pixels too, so the counts describe the
     // rewritten picture.
-    m_usageCounts[target] += static_cast<int32_t>(counts[index]);
+    m_usageCounts[target] += counts[index];
   }
   m_colourCount = static_cast<int16_t>(kept);
   // A palette already in order of use leaves the pixels as they are.

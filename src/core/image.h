@@ -11,7 +11,12 @@
 
 #include "core/pixel_memory.h"
 
-inline constexpr int kMaxImageSide = 8192;
+// The longest side a stored picture, and an output, may have: today's
+// cameras take pictures of 11648 x 8736 pixels, and the 16-bit size fields
+// of GIF, PCX, TGA and JPEG files reach 65535. A picture is stored reduced
+// only when memory is short (PixelMemoryFits) or a side is beyond this cap,
+// never for its size alone.
+inline constexpr int kMaxImageSide = 65535;
 
 // A picture's pixel block. Its bytes start uninitialised: the image fills
 // what no reader writes (see TImage).
@@ -98,7 +103,8 @@ public:
   // Starts a picture; fileType 0 GIF ... 6 WMF (clamped), bytesPerPixel 1 or
   // 3. Never fails: a picture wider or taller than kMaxImageSide, or one whose
   // memory cannot be had or would not fit in the memory the system has left
-  // (PixelMemoryFits), is stored reduced by a larger factor. Every pixel
+  // (PixelMemoryFits), is stored reduced by a larger factor than the one asked
+  // for; the log then gives both sizes and HeldReduced() is true. Every pixel
   // starts as fillIndex (in every byte) and the palette as a grey ramp; the
   // view and the output geometry are reset.
   void Create(int32_t fileType, int32_t width, int32_t height, int32_t xDpi, int32_t yDpi,
@@ -164,6 +170,11 @@ public:
   // frequent first, merging entries of equal colour.
   void SortPalette();
 
+  // True when Create had to store the picture smaller than its reader asked
+  // for (see Create): what is shown is then not the whole picture, and a save
+  // would lose its detail.
+  bool HeldReduced() const { return m_heldReduced; }
+
   int32_t BytesPerPixel() const { return m_bytesPerPixel; }
   int32_t ColourCount() const { return m_colourCount; }
   int32_t Width() const { return m_width; }
@@ -171,7 +182,7 @@ public:
   // Stored row i (0 = top), filled first when no reader has written it; rows
   // outside the picture are the scratch row.
   uint8_t* Row(int32_t i) const {
-    if (i < 0 || i >= kMaxImageSide) return const_cast<uint8_t*>(m_scratchRow.data());
+    if (i < 0 || i >= m_height) return const_cast<uint8_t*>(m_scratchRow.data());
     if (!m_rowWritten[i]) FillRow(i);
     return m_rowTable[i];
   }
@@ -185,10 +196,10 @@ public:
 
   // Fields, in the order of the picture record. The view operations act on
   // the crop, centre and zoom terms directly.
-  std::vector<uint8_t*> m_rowTable;      // kMaxImageSide row addresses; see Row for reads
-  std::vector<uint8_t> m_scratchRow;     // kMaxImageSide x 3 bytes
+  std::vector<uint8_t*> m_rowTable;      // one row address per stored row; see Row for reads
+  std::vector<uint8_t> m_scratchRow;     // room for a stored row of 3-byte pixels
   std::unique_ptr<TDib> m_bitmap;
-  std::array<int32_t, 256> m_usageCounts{};
+  std::array<int64_t, 256> m_usageCounts{};
   int16_t m_colourCount = 256;
   const int32_t* m_zoomMul;
   const int32_t* m_zoomDiv;
@@ -207,8 +218,10 @@ public:
   std::array<int32_t, 4> m_cropRect{0, 1, 0, 1};    // left, width, top, height
   std::array<int32_t, 2> m_centre{0, 0};
   std::array<int32_t, 6> m_zoomTerms{1, 1, 1, 1, 1, 1}; // zoom, x aspect, y aspect fractions
-  std::vector<int16_t> m_rowMap;         // kMaxImageSide entries
-  std::vector<int16_t> m_columnMap;      // kMaxImageSide entries
+  // For each output index, the stored row and column it shows; both hold
+  // an entry inside the picture for every index below the longer output side.
+  std::vector<int32_t> m_rowMap;
+  std::vector<int32_t> m_columnMap;
   std::array<int32_t, 4> m_outputPlacement{0, 1, 0, 1}; // x, width, y, height
   int32_t m_orientation = 0;             // 1 transpose, 2 mirror, 4 flip
   int32_t m_directPaletteCount = 0;
@@ -225,6 +238,7 @@ private:
   void ResetView();
   void ResetOutput();
   void MakeBlank();
+  void LogReduction(int32_t width, int32_t height, bool sideTooLong) const;
 
   // Decode buffer for file rows wider than the scratch row (reduced pictures).
   std::vector<uint8_t> m_wideRow;
@@ -234,4 +248,5 @@ private:
   mutable std::vector<uint8_t> m_rowWritten;
   mutable int32_t m_unwrittenRows = 0;
   uint8_t m_fillIndex = 0;
+  bool m_heldReduced = false;
 };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -136,6 +137,13 @@ bool PixelMemoryFits(int64_t bytes) {
 }
 
 void SetPixelMemoryBudget(int64_t bytes) { g_budget.store(std::max<int64_t>(bytes, 0)); }
+
+void SetPixelMemoryBudgetFromEnvironment() {
+  const char* text = std::getenv("ZERBALIN_PICTURE_MEMORY");
+  if (!text) return;
+  const long long bytes = std::strtoll(text, nullptr, 10);
+  if (bytes > 0) SetPixelMemoryBudget(bytes);
+}
 
 // A mapping one huge page longer than needed is trimmed at both ends, so that
 // the block starts on a huge-page boundary and the kernel can back it with

@@ -24,6 +24,10 @@ bool PixelMemoryFits(int64_t bytes);
 // it. The fuzz targets set a small one so that a tiny header declaring a huge
 // picture costs little; tests use it to exercise the reduction rule.
 void SetPixelMemoryBudget(int64_t bytes);
+// Sets the budget from the environment variable ZERBALIN_PICTURE_MEMORY (a
+// number of bytes), when it holds a positive number: the program and the
+// tool start with it, so that a test can run them as if memory were short.
+void SetPixelMemoryBudgetFromEnvironment();
 
 // The memory the machine can still give: MemAvailable, lowered to what the
 // control group (version 2 or 1) leaves below its limit. -1 when the system

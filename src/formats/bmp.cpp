@@ -208,6 +208,8 @@ public:
   // Fills row with the next file row's width pixels. False once the data has
   // ended early; the row is then complete, with zeros where data was missing.
   bool DecodeRow(uint8_t* row);
+  // The end-of-bitmap code was met: every row from here on is zeros.
+  bool EndOfBitmap() const { return m_endOfBitmap; }
 
 private:
   bool Absolute(TByteReader& reader, uint8_t* row, int32_t& x, int count);
@@ -315,7 +317,9 @@ bool ReadPlainRow(TPkgStream* stream, const TBmpInfo& info, const TChannel* chan
 }
 
 // Decodes every row into the picture, in file order. Stops at the first row
-// the data does not complete (Partial), or when the user asks to stop.
+// the data does not complete (Partial), or when the user asks to stop. The
+// rows after an end-of-bitmap code are left to the picture's fill, zeros, as
+// the code says: a few bytes may end a picture of gigabytes.
 TReadOutcome ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
   const bool runLength = info.compression != kCompressionNone && (info.bitCount == 8 || info.bitCount == 4);
   TBmpRunLength decoder(stream, info.width, info.bitCount == 4);
@@ -330,6 +334,7 @@ TReadOutcome ReadRows(TPkgStream* stream, TImage& image, const TBmpInfo& info) {
       const bool complete = decoder.DecodeRow(row);
       image.PutRow(0, y, row, info.width);
       if (!complete) return TReadOutcome::Partial;
+      if (decoder.EndOfBitmap()) break;
     } else {
       if (!ReadPlainRow(stream, info, channels, fileRow, row)) return TReadOutcome::Partial;
       image.PutRow(0, y, row, info.width);
@@ -456,7 +461,9 @@ struct TBmpOutput {
 using TBmpRowSource = std::function<const uint8_t*(int32_t row, uint8_t* buffer)>;
 
 // The file header, the information header, the colour table and the rows,
-// bottom row first, each padded to 4 bytes. Both writers end here.
+// bottom row first, each padded to 4 bytes. Both writers end here. A picture
+// whose file would pass the 4 GiB that the headers' 32-bit sizes can tell
+// is not written.
 int WriteBmpFile(const char* path, const TImage& image, const TBmpOutput& output, const TBmpRowSource& fetchRow) {
   const TSaveSize& area = output.area;
   if (area.width <= 0 || area.height <= 0) return kSaveFailed;
@@ -464,7 +471,9 @@ int WriteBmpFile(const char* path, const TImage& image, const TBmpOutput& output
   const uint32_t entries = output.palette ? output.palette->count : 0;
   const uint32_t stride = (static_cast<uint32_t>(area.width) * bytesPerPixel + kStrideAlign - 1) & ~uint32_t{kStrideAlign - 1};
   const uint32_t dataOffset = kFileHeaderSize + kInfoHeaderSize + 4 * entries;
-  const uint32_t imageSize = stride * static_cast<uint32_t>(area.height);
+  const uint64_t wholeImageSize = uint64_t{stride} * static_cast<uint32_t>(area.height);
+  if (wholeImageSize > UINT32_MAX - dataOffset) return kSaveFailed;
+  const auto imageSize = static_cast<uint32_t>(wholeImageSize);
 
   TCodecOutput out(path);
   if (!out.IsOpen()) return kSaveFailed;

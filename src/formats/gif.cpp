@@ -37,7 +37,6 @@
 
 namespace {
 
-constexpr int32_t kMaxScreenSide = 8192;
 constexpr int32_t kEmptyScreenSide = 16;  // stands in for a declared 0
 constexpr int32_t kNoTransparency = -1;
 
@@ -302,7 +301,7 @@ void ReadImage(TGifReader& reader) {
 }
 
 // The signature, screen descriptor and global table; false when the file
-// ends inside them or declares a screen too large to hold.
+// ends inside them. Every screen the 16-bit fields can declare is read.
 bool ReadHeader(TGifReader& reader) {
   TPkgStream* stream = reader.stream;
   uint8_t signature[6];
@@ -324,7 +323,7 @@ bool ReadHeader(TGifReader& reader) {
   } else {
     GreyTable(tableCount, reader.globalPalette);
   }
-  return reader.screenWidth <= kMaxScreenSide && reader.screenHeight <= kMaxScreenSide;
+  return true;
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 #include "core/dither.h"
 #include "core/image.h"
 #include "core/log_sink.h"
+#include "core/pixel_memory.h"
 #include "core/progress.h"
 #include "formats/comment_sink.h"
 #include "formats/jpeg_source.h"
@@ -39,10 +40,15 @@ constexpr int kLargestScaleDenominator = 8;
 // This build of the library has no temporary files: past the limit a
 // progressive or two-pass-quantised read simply fails ("Backing store not
 // supported"), which at the default of 4 MB would refuse most photographs.
-// The setting is therefore taken as a floor under this limit, which still
-// keeps a few hostile header bytes from claiming gigabytes while leaving
-// room for the largest picture the record stores.
-constexpr long kWorkingMemoryLimit = 512L << 20;
+// The setting is therefore taken as a floor under this one, and a picture
+// whose buffers need more gets them when the memory rule (PixelMemoryFits)
+// allows; so a few hostile header bytes cannot claim gigabytes that are not
+// there.
+constexpr long kWorkingMemoryFloor = 512L << 20;
+// The whole-picture buffers need at most this many bytes a sample: two for
+// a progressive file's coefficients, one for the rows of two-pass
+// quantisation.
+constexpr int64_t kWorkingBytesPerSample = 3;
 // Compressed output is handed to the file in blocks of this size.
 constexpr size_t kOutputBlock = 16384;
 // A marker segment holds at most this many data bytes.
@@ -147,6 +153,15 @@ int32_t ExifOrientation(const jpeg_decompress_struct& info) {
       return ReadExifFacts(marker->data, marker->data_length).orientation;
   }
   return 0;
+}
+
+// The most memory the library may take for its whole-picture buffers.
+long WorkingMemoryLimit(const jpeg_decompress_struct& info, const TProfile& options) {
+  const long floor = std::max(static_cast<long>(options.Get(IntKey::JPEGKBytesMemory)) * 1024, kWorkingMemoryFloor);
+  // Sample rows and columns are kept in whole blocks of up to 16 pixels.
+  const int64_t samples = (int64_t{info.image_width} + 15) * (int64_t{info.image_height} + 15) * info.num_components;
+  const int64_t needed = samples * kWorkingBytesPerSample;
+  return needed > floor && PixelMemoryFits(needed) ? static_cast<long>(needed) : floor;
 }
 
 // QuickLook: the reduction the other readers would use, rounded down to one
@@ -271,8 +286,7 @@ void DecodePicture(TJpegReader& reader, TImage& image, const TProfile& options) 
   reader.source.Attach(&info);
   jpeg_read_header(&info, TRUE);
   reader.orientation = ExifOrientation(info);
-  info.mem->max_memory_to_use =
-      std::max(static_cast<long>(options.Get(IntKey::JPEGKBytesMemory)) * 1024, kWorkingMemoryLimit);
+  info.mem->max_memory_to_use = WorkingMemoryLimit(info, options);
   reader.scaleDenominator = QuickLookDenominator(info, options);
   info.scale_num = 1;
   info.scale_denom = static_cast<unsigned>(reader.scaleDenominator);

@@ -30,6 +30,10 @@ constexpr size_t kPaletteTrailerSize = 769;
 constexpr uint8_t kPaletteMarker = 0x0C;
 constexpr int32_t kFileTypePcx = 2;
 constexpr int kMaxIndexPlanes = 8;
+// A run codes at most 63 bytes in two; a header declaring more lines than
+// its data could hold that way is refused, since missing data would be made
+// up as zeros.
+constexpr uint64_t kMaxRunExpansion = 32;
 
 // The 16 colours of a PCX file that brings no usable palette of its own.
 constexpr uint8_t kDefaultPalette[16][3] = {
@@ -74,6 +78,14 @@ bool ReadHeader(TPkgStream* stream, TPcxHeader& header) {
   header.bytesPerLine = Le16(bytes + 66);
   return header.width >= 1 && header.width <= kMaxImageSide && header.height >= 1 &&
          header.height <= kMaxImageSide && header.bytesPerLine >= 1 && KnownLayout(header);
+}
+
+// The bytes of one plane's line as the reader holds it: the header's line
+// length, or what the width needs when that is more (a line shorter than
+// the width needs leaves the rest of the row zero).
+uint32_t LineBytes(const TPcxHeader& header) {
+  const uint32_t needed = (static_cast<uint32_t>(header.width) * header.bitsPerPlane + 7) / 8;
+  return std::max(static_cast<uint32_t>(header.bytesPerLine), needed);
 }
 
 // The run-length decoder, one state for the whole picture. Data missing at
@@ -150,9 +162,7 @@ TReadOutcome ReadRows(TPkgStream* stream, TImage& image, const TPcxHeader& heade
   TPcxDecoder decoder(stream);
   const int32_t width = header.width;
   const size_t lineBytes = static_cast<size_t>(header.bytesPerLine);
-  // A line shorter than the width needs leaves the rest of the row zero.
-  const size_t neededBytes = (static_cast<size_t>(width) * header.bitsPerPlane + 7) / 8;
-  std::vector<uint8_t> plane(std::max(lineBytes, neededBytes), 0);
+  std::vector<uint8_t> plane(LineBytes(header), 0);
   for (int32_t y = 0; y < header.height; ++y) {
     uint8_t* row = image.RowBuffer(0, y, width);
     if (!row) return TReadOutcome::Partial;
@@ -240,6 +250,9 @@ constexpr uint8_t kEncodingRunLength = 1;
 TReadOutcome ReadPcx(TPkgStream* stream, TImage& image, const TProfile& options) {
   TPcxHeader header;
   if (!ReadHeader(stream, header)) return TReadOutcome::Failed;
+  if (!StreamCanHold(stream, uint64_t{LineBytes(header)} * header.planes * static_cast<uint32_t>(header.height),
+                     kMaxRunExpansion))
+    return TReadOutcome::Failed;
   const int32_t bytesPerPixel = header.bitsPerPlane * header.planes > 23 ? 3 : 1;
   image.Create(kFileTypePcx, header.width, header.height, header.xDpi, header.yDpi, bytesPerPixel,
                ReaderReduction(options, header.width, header.height), 0);

@@ -259,6 +259,7 @@ const char* ReadPicture(const char* path, TImage& image, const TProfile& options
     PkgClose(stream, kPkgKeep);
   }
   if (g_stopSeen && reading.outcome != TReadOutcome::Complete) reading.outcome = TReadOutcome::Stopped;
+  if (PictureWasRead(reading.outcome) && image.HeldReduced()) reading.outcome = TReadOutcome::Reduced;
   if (outcome) *outcome = reading.outcome;
   PkgSetPtr("AbortProc", nullptr);
   ProgressEnd();

@@ -32,7 +32,7 @@ std::unique_ptr<TImage> NewImageFor(const TProfile& options);
 
 // The 1 x 1 white picture every read starts from and the one an unreadable
 // file leaves: an 8-bit BMP-type picture with a black and a white palette
-// entry, every pixel white. Width and height are clamped to 1..8192.
+// entry, every pixel white. Width and height are clamped to 1..kMaxImageSide.
 void BlankPicture(TImage& image, int32_t width, int32_t height);
 
 // Reads the picture named by path (any package name) into image and returns
@@ -44,11 +44,13 @@ void BlankPicture(TImage& image, int32_t width, int32_t height);
 // ProgressEnd with the package's AbortProc bound to the progress hook, so slow
 // package layers can be interrupted too. outcome, when given, receives how
 // much was read: CannotOpen and NotPicture go with "???"; an "art" picture,
-// a metafile without a player and a file whose reader refused its header are
-// Failed; a stop, whether a reader or a package layer saw it, makes an
-// unfinished read Stopped. Icon and cursor files, whose first bytes look
-// like a TGA header, are refused with a log line as NotPicture. Not
-// re-entrant.
+// a metafile that no player drew and a file whose reader refused its header
+// are Failed; a stop, whether a reader or a package layer saw it, makes an
+// unfinished read Stopped; a picture the image had to hold smaller than the
+// file's (not enough memory, or a side beyond kMaxImageSide) is Reduced,
+// while the user's own QuickLook reduction is not. Icon and cursor files,
+// whose first bytes look like a TGA header, are refused with a log line as
+// NotPicture. Not re-entrant.
 const char* ReadPicture(const char* path, TImage& image, const TProfile& options,
                         TReadOutcome* outcome = nullptr);
 

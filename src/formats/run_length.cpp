@@ -65,6 +65,12 @@ bool ReadExact(TPkgStream* stream, uint8_t* buffer, size_t count) {
   return PkgRead(buffer, 1, count, stream) == count;
 }
 
+bool StreamCanHold(TPkgStream* stream, uint64_t pictureBytes, uint64_t maxExpansion) {
+  PkgFill(stream, INT64_MAX);
+  const auto left = static_cast<uint64_t>(std::max<int64_t>(stream->size - PkgTell(stream), 0));
+  return pictureBytes / maxExpansion <= left;
+}
+
 void UnpackBits(const uint8_t* in, uint8_t* out, int32_t width, int bitCount) {
   const int perByte = 8 / bitCount;
   const int mask = (1 << bitCount) - 1;

@@ -74,6 +74,13 @@ private:
 // Reads exactly count bytes; false when the data ends first.
 bool ReadExact(TPkgStream* stream, uint8_t* buffer, size_t count);
 
+// A few forged header bytes can declare a picture of gigabytes, which a
+// reader that decodes missing data as a fixed value would then make up row
+// by row. True when the data from the stream's position on, expanded as far
+// as the format's best compression goes (maxExpansion bytes of rows from one
+// byte of data), could hold pictureBytes.
+bool StreamCanHold(TPkgStream* stream, uint64_t pictureBytes, uint64_t maxExpansion);
+
 // Widens width pixels of 1, 2 or 4 bits, most significant bits first, to one
 // byte each.
 void UnpackBits(const uint8_t* in, uint8_t* out, int32_t width, int bitCount);

@@ -33,6 +33,10 @@ constexpr int32_t kFileTypeTga = 3;
 constexpr int32_t kMaxColourMapEntries = 8192;
 constexpr int kMissingByte = 0xFF;
 constexpr size_t kMaxPixelBytes = 4;
+// A run packet codes at most 128 pixels in one byte and a pixel; a header
+// declaring more pixels than its data could hold that way is refused, since
+// missing data would be made up as bytes FF hex.
+constexpr uint64_t kMaxRunExpansion = 128;
 
 struct TTgaHeader {
   int idLength = 0;
@@ -271,6 +275,9 @@ TReadOutcome ReadTga(TPkgStream* stream, TImage& image, const TProfile& options)
   }
   auto tables = std::make_unique<TColourTables>();
   if (header.colourMapType == 1) ReadColourMap(stream, header, *tables);
+  const uint64_t pictureBytes = uint64_t{static_cast<uint32_t>(header.width)} *
+                                static_cast<uint32_t>(header.height) * header.PixelBytes();
+  if (!StreamCanHold(stream, pictureBytes, kMaxRunExpansion)) return TReadOutcome::Failed;
 
   const bool indexed = header.depth == 8;
   image.Create(kFileTypeTga, header.width, header.height, 1, 1, indexed ? 1 : 3,

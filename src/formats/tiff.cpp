@@ -39,7 +39,6 @@
 namespace {
 
 constexpr int32_t kFileTypeTiff = 5;
-constexpr uint32_t kMaxTiffWidth = 8192;
 constexpr uint16_t kMaxBitsPerSample = 16;
 // Compressed data never expands more than this many times: an all-white
 // CCITT Group 4 row of 8192 pixels (1024 bytes) takes one bit. A file that
@@ -262,7 +261,8 @@ bool ReadLayout(TIFF* tif, TLayout& layout) {
   }
   layout.highestIndex = layout.maxValue > 255 || layout.bits > 8 ? 255 : static_cast<int32_t>(fullRange);
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &layout.photometric)) return false;
-  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) || layout.width == 0 || layout.width > kMaxTiffWidth)
+  if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &layout.width) || layout.width == 0 ||
+      layout.width > static_cast<uint32_t>(kMaxImageSide))
     return false;
   if (!TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &layout.height) || layout.height == 0) return false;
   ReadResolution(tif, layout);

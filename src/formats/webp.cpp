@@ -18,6 +18,7 @@
 #include "settings/profile.h"
 #include "core/image.h"
 #include "core/log_sink.h"
+#include "core/pixel_memory.h"
 #include "core/progress.h"
 #include "formats/colour_rows.h"
 #include "formats/comment_sink.h"
@@ -36,9 +37,11 @@ constexpr size_t kMaxFileBytes = size_t{512} << 20;
 // The incremental decoder is given this much more of the file each time.
 constexpr size_t kFeedBlock = 64 * 1024;
 // The animation decoder composes frames on a canvas of four bytes a pixel
-// that it clears as a whole; larger canvases (the format allows 16384
-// squared) are refused rather than let a few header bytes claim a gigabyte.
-constexpr uint64_t kMaxCanvasPixels = uint64_t{1} << 26;
+// that it clears as a whole, and keeps a second one of the previous frame.
+// A canvas (the format allows 16384 squared) whose two copies would not fit
+// in the memory left (PixelMemoryFits) is refused rather than let a few
+// header bytes claim gigabytes.
+constexpr int64_t kCanvasBytesPerPixel = 8;
 
 const char* StatusText(VP8StatusCode status) {
   switch (status) {
@@ -200,7 +203,8 @@ TReadOutcome ReadWebp(TPkgStream* stream, TImage& image, const TProfile& options
   }
   const WebPData data = {reader->file.data(), reader->file.size()};
   SendDescription(data);
-  if (features.has_animation && uint64_t(features.width) * uint64_t(features.height) > kMaxCanvasPixels)
+  if (features.has_animation &&
+      !PixelMemoryFits(int64_t{features.width} * features.height * kCanvasBytesPerPixel))
     LogMessage("WebP Error: an animation of %d x %d pixels is not read", features.width, features.height);
   else if (features.has_animation)
     ReadFirstFrame(*reader, data);

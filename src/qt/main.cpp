@@ -10,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "app/password.h"
+#include "core/pixel_memory.h"
 #include "platform/headless_host.h"
 #include "platform/process_start.h"
 #include "qt/main_window.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
   if (!SecureStandardDescriptors()) return 1;
   IgnoreFileSizeSignal();
   KeepFreedMemoryForReuse();
+  SetPixelMemoryBudgetFromEnvironment();
   const std::string programPath = argv[0];
   const std::string programName = programPath.substr(programPath.find_last_of('/') + 1);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {

@@ -113,6 +113,7 @@ bool TSlideShow::Command(int id) {
 void TSlideShow::PictureTakenIn(const std::string& name) {
   m_imageName = name;
   m_formatName = "bmp";
+  m_readOutcome = TReadOutcome::Complete;
   m_displayTime = m_host.TickCount();
   m_imageShown = true;
 }
@@ -203,6 +204,7 @@ void TSlideShow::LoadAndShow() {
   if (m_list.IsEmpty()) {
     m_imageName = m_soundName = m_movieName = kNoFile;
     m_formatName = "???";
+    m_readOutcome = TReadOutcome::CannotOpen;
     return;
   }
   const std::string name = m_list.CurrentName(true);
@@ -213,9 +215,11 @@ void TSlideShow::LoadAndShow() {
     m_imageName = name;
     const uint32_t started = m_host.TickCount();
     m_displayTime = started;
-    m_formatName = m_window.LoadPicture(name);
+    const TShowWindow::TLoaded loaded = m_window.LoadPicture(name);
+    m_formatName = loaded.format;
+    m_readOutcome = loaded.outcome;
     m_host.SetTitle(title);
-    LogMessage("Loaded image %s in %ld milliseconds", name.c_str(), static_cast<long>(m_host.TickCount() - started));
+    LogLoading(name, m_host.TickCount() - started);
     if (m_formatName == "art" && m_settings.Get(IntKey::EnableARTAdvisory)) AdviseOnArt();
     const TShowWindow::TShown shown = m_window.ShowPicture();
     if (m_settings.Get(IntKey::AutoComments) && shown.hasComments != (m_settings.Get(IntKey::ShowComments) != 0))
@@ -242,6 +246,16 @@ void TSlideShow::LoadAndShow() {
       m_movieStarted = true;
     }
   }
+}
+
+// A picture that was shown, whole, in part or reduced, was loaded; of any
+// other the log says what went wrong, as the title does.
+void TSlideShow::LogLoading(const std::string& name, uint32_t milliseconds) const {
+  const TReadFailure* failure = ReadFailure(m_readOutcome);
+  if (!failure || m_readOutcome == TReadOutcome::Reduced)
+    LogMessage("Loaded image %s in %ld milliseconds", name.c_str(), static_cast<long>(milliseconds));
+  else
+    LogMessage("Could not load image %s: %s", name.c_str(), failure->words);
 }
 
 // AOL's pictures cannot be read; the log tells how to get them in a common
@@ -295,16 +309,21 @@ void TSlideShow::CarryOut(int32_t action) {
   }
 }
 
-// Print, wallpaper and save as act on the current picture, but never on the
-// blank one a file that could not be read leaves: nothing is written then,
-// and the log says so.
+// Print, wallpaper and save as act on the picture as its file holds it,
+// never on the blank or partial one a file that could not be read leaves
+// (a stop, a metafile no player drew), nor on one held reduced for want of
+// memory: nothing is written then, and the log says so.
+bool TSlideShow::MayActOnPicture(int32_t action) {
+  if (PictureWasRead(m_readOutcome)) return true;
+  m_metUnreadFile = true;
+  const char* what = action == kActionPrint ? "printed" : action == kActionWallpaper ? "set as wallpaper" : "saved";
+  const char* why = m_readOutcome == TReadOutcome::Reduced ? "could be held only reduced" : "could not be read";
+  LogMessage("Not %s: %s %s", what, m_imageName.c_str(), why);
+  return false;
+}
+
 void TSlideShow::PictureAction(int32_t action) {
-  if (m_formatName == "???") {
-    m_metUnreadFile = true;
-    const char* what = action == kActionPrint ? "printed" : action == kActionWallpaper ? "set as wallpaper" : "saved";
-    LogMessage("Not %s: %s could not be read", what, m_imageName.c_str());
-    return;
-  }
+  if (!MayActOnPicture(action)) return;
   if (action == kActionPrint) {
     m_window.PrintPicture();
   } else if (action == kActionWallpaper) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/command_ids.h"
+#include "formats/codec_results.h"
 #include "platform/host.h"
 
 #include "view/slide_list.h"
@@ -53,11 +54,16 @@ public:
   virtual void StopSound() = 0;
   virtual void StopMovie() = 0;
 
+  // What LoadPicture read: the format's extension, "???" when none was
+  // recognised (the picture is then the blank one), and how much of the
+  // picture was read.
+  struct TLoaded {
+    std::string format;
+    TReadOutcome outcome;
+  };
   // Reads the named picture into the current image and prepares it (palette
-  // sort, display palette, uniform borders cropped as the settings ask);
-  // returns the format's extension, "???" when it could not be read (the
-  // picture is then the blank one).
-  virtual std::string LoadPicture(const std::string& name) = 0;
+  // sort, display palette, uniform borders cropped as the settings ask).
+  virtual TLoaded LoadPicture(const std::string& name) = 0;
   struct TShown {
     TPlacementRect placement; // where the picture was drawn in the window
     bool hasComments = false;
@@ -136,13 +142,20 @@ public:
   const std::string& ImageName() const { return m_imageName; }
   const std::string& SoundName() const { return m_soundName; }
   const std::string& MovieName() const { return m_movieName; }
+  // How much of the current picture its reader read.
+  TReadOutcome ReadOutcome() const { return m_readOutcome; }
   // A picture action met a file that could not be read since the start; a
   // batch run then ends with a failure status.
   bool MetUnreadFile() const { return m_metUnreadFile; }
+  // Whether a picture action (print, wallpaper, a save as) may act on the
+  // current picture: only when its file was read, at full size. Otherwise
+  // the log says why nothing is done, and the file counts as not read.
+  bool MayActOnPicture(int32_t action);
 
 private:
   void Move(int id);
   void LoadAndShow();
+  void LogLoading(const std::string& name, uint32_t milliseconds) const;
   void AdviseOnArt();
   void StartOrStop(bool run);
   void RunningChanged(bool run);
@@ -173,6 +186,7 @@ private:
   std::string m_soundName;
   std::string m_movieName;
   std::string m_formatName = "???";
+  TReadOutcome m_readOutcome = TReadOutcome::CannotOpen;
   // Where movement is measured from; taken while the show is stopped.
   bool m_hasReference = false;
   int32_t m_referenceX = 0;

@@ -12,6 +12,7 @@
 #include <numeric>
 #include <vector>
 
+#include "core/log_sink.h"
 #include "core/pixel_memory.h"
 #include "core/view_geometry.h"
 #include "support/image_fixture.h"
@@ -56,26 +57,31 @@ TEST_F(ImageTest, ConstructedImageIsOneBlankPixel) {
   EXPECT_EQ(image.Row(0)[0], 0);
 }
 
-TEST_F(ImageTest, CreateStoresLargePicturesReduced) {
+// Pictures are stored at their own size up to the side cap, however large;
+// only a side beyond it makes the picture held reduced.
+TEST_F(ImageTest, CreateStoresLargePicturesWhole) {
   struct Case {
     int32_t width, height, reduction;
     int32_t storedWidth, storedHeight, storedReduction;
+    bool heldReduced;
   };
   const Case cases[] = {
-      {10000, 300, 1, 5000, 150, 2},
-      {20000, 20000, 1, 6666, 6666, 3},
-      {0, -5, 1, 1, 1, 1},
-      {8192, 8192, 1, 8192, 8192, 1},
-      {300, 8193, 1, 150, 4096, 2},
-      {100, 60, 4, 25, 15, 4},   // a reader's own reduction is kept
-      {5, 5, 10, 1, 1, 10},      // never below 1 x 1
-      {40, 30, 0, 40, 30, 1},    // factors below 1 mean full size
+      {10000, 300, 1, 10000, 300, 1, false},
+      {300, 11648, 1, 300, 11648, 1, false},
+      {65535, 2, 1, 65535, 2, 1, false},
+      {70000, 300, 1, 35000, 150, 2, true},
+      {300, 65536, 1, 150, 32768, 2, true},
+      {0, -5, 1, 1, 1, 1, false},
+      {100, 60, 4, 25, 15, 4, false},   // a reader's own reduction is kept
+      {5, 5, 10, 1, 1, 10, false},      // never below 1 x 1
+      {40, 30, 0, 40, 30, 1, false},    // factors below 1 mean full size
   };
   for (const Case& c : cases) {
     image.Create(0, c.width, c.height, 72, 72, 1, c.reduction, 7);
     EXPECT_EQ(image.Width(), c.storedWidth) << c.width << " x " << c.height;
     EXPECT_EQ(image.Height(), c.storedHeight) << c.width << " x " << c.height;
     EXPECT_EQ(image.m_reduction, c.storedReduction) << c.width << " x " << c.height;
+    EXPECT_EQ(image.HeldReduced(), c.heldReduced) << c.width << " x " << c.height;
     EXPECT_EQ(image.Row(image.Height() - 1)[image.Width() - 1], 7);
   }
 }
@@ -192,7 +198,7 @@ TEST_F(ImageTest, RowBufferIsTheStoredRowWhenTheRunFits) {
 }
 
 TEST_F(ImageTest, RowBufferHoldsWideFileRowsOfReducedPictures) {
-  image.Create(4, 30000, 4, 1, 1, 3, 1, 0);
+  image.Create(4, 30000, 4, 1, 1, 3, 4, 0);
   ASSERT_EQ(image.m_reduction, 4);
   uint8_t* buffer = image.RowBuffer(0, 0, 30000);
   ASSERT_NE(buffer, nullptr);
@@ -498,7 +504,7 @@ TEST_F(ImageTest, AdoptBitmapHandsOtherBitmapsToTheDecoder) {
   TImage::SetDibDecoder(FakeDecoder);
   const struct {
     int32_t width, bitCount, compression;
-  } cases[] = {{4, 4, 0}, {4, 8, 1}, {4, 32, 3}, {9000, 8, 0}};
+  } cases[] = {{4, 4, 0}, {4, 8, 1}, {4, 32, 3}, {kMaxImageSide + 1, 8, 0}};
   for (const auto& c : cases) {
     g_decoderCalled = false;
     image.AdoptBitmap(makeDib(c.width, c.bitCount, c.compression));
@@ -605,12 +611,10 @@ TEST_F(ImageTest, OutputRowViewHandsOutTheStoredRowOnlyWhenNothingChanges) {
 }
 
 // Under a budget a picture is stored at the largest size whose memory, with
-// the room the codecs need beside it, stays within the budget.
+// the room the codecs need beside it, stays within the budget; the log gives
+// both sizes.
 TEST_F(ImageTest, CreateReducesPicturesBeyondTheMemoryBudget) {
-  struct TBudget {
-    explicit TBudget(int64_t bytes) { SetPixelMemoryBudget(bytes); }
-    ~TBudget() { SetPixelMemoryBudget(0); }
-  } budget(1 << 20);
+  const testsupport::TPictureBudget budget(1 << 20);
   const struct {
     int32_t width, height, bytesPerPixel, reduction;
   } cases[] = {
@@ -620,11 +624,15 @@ TEST_F(ImageTest, CreateReducesPicturesBeyondTheMemoryBudget) {
       {8192, 8192, 3, 16},
   };
   for (const auto& c : cases) {
+    ClearLoggedMessages();
     image.Create(4, c.width, c.height, 1, 1, c.bytesPerPixel, 1, 5);
     EXPECT_EQ(image.m_reduction, c.reduction) << c.width << " x " << c.height << " x " << c.bytesPerPixel;
     EXPECT_EQ(image.Width(), c.width / c.reduction);
     EXPECT_EQ(image.Row(image.Height() - 1)[0], 5);
+    EXPECT_EQ(image.HeldReduced(), c.reduction > 1);
+    EXPECT_EQ(LoggedMessages().size(), c.reduction > 1 ? 1u : 0u);
   }
+  EXPECT_EQ(LoggedMessages().back(), "Picture of 8192x8192 pixels held at 512x512: not enough memory");
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

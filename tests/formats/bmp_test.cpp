@@ -206,11 +206,18 @@ TEST(BmpReader, HeaderKindsAndSizes) {
   EXPECT_EQ(refused->image.Width(), 1);
   EXPECT_EQ(refused->outcome, TReadOutcome::Failed);
 
-  // Sizes 0 and 65535 and a bit count of 2 leave the blank picture.
-  for (auto [width, height, bits] : {std::tuple{0, 1, 8}, {1, 0, 8}, {65535, 1, 8}, {1, 65535, 8}, {1, 1, 2}}) {
+  // Sizes 0 and 65536 and a bit count of 2 leave the blank picture.
+  for (auto [width, height, bits] : {std::tuple{0, 1, 8}, {1, 0, 8}, {65536, 1, 8}, {1, 65536, 8}, {1, 1, 2}}) {
     auto blank = ReadBytes(ReadBmp, BmpFile(width, height, bits, 0, kFourColours, {0, 0, 0, 0}).bytes);
     EXPECT_EQ(blank->image.Width(), 1);
     EXPECT_EQ(blank->image.Height(), 1);
+  }
+  // 65535 a side is a picture of that size, read as far as the data goes.
+  for (auto [width, height] : {std::pair{65535, 1}, {1, 65535}}) {
+    auto read = ReadBytes(ReadBmp, BmpFile(width, height, 8, 0, kFourColours, {0, 0, 0, 0}).bytes);
+    EXPECT_EQ(read->image.Width(), width);
+    EXPECT_EQ(read->image.Height(), height);
+    EXPECT_EQ(read->outcome, TReadOutcome::Partial);
   }
 }
 

@@ -285,15 +285,19 @@ TEST_F(JpegFiles, TruncatedFilesKeepTheRowsThatArrived) {
   }
 }
 
-// Small files whose frame header declares 65500 x 65500 pixels: decoding
-// stops where the data ends instead of inventing four billion pixels, and a
-// progressive one, which would need gigabytes of coefficients, is refused.
+// Small files whose frame header declares 65500 x 65500 pixels, read with
+// 64 MB to spare: the picture is held reduced and decoding stops where the
+// data ends instead of inventing four billion pixels; a progressive one,
+// which would need gigabytes of coefficients, is refused.
 TEST_F(JpegFiles, HugeDeclaredSizesCostOnlyTheirData) {
+  const TPictureBudget budget(int64_t{64} << 20);
   const std::string dir = std::string(ZER_TEST_DATA) + "/jpeg/";
   const auto baseline = Read(dir + "huge-declared-baseline.jpg");
-  ASSERT_EQ(baseline->Width(), 8187); // stored at reduction 8
-  EXPECT_EQ(baseline->Row(8186)[0], 0);
+  ASSERT_EQ(baseline->Width(), 65500 / baseline->m_reduction);
+  EXPECT_TRUE(baseline->HeldReduced());
+  EXPECT_EQ(baseline->Row(baseline->Height() - 1)[0], 0);
   EXPECT_TRUE(LogHas("JPEG Message: Corrupt JPEG data: premature end of data segment"));
+  EXPECT_TRUE(LogHas("Picture of 65500x65500 pixels held at " + std::to_string(baseline->Width()) + "x"));
   ClearLoggedMessages();
   EXPECT_EQ(Read(dir + "huge-declared-progressive.jpg")->Width(), 1);
   EXPECT_TRUE(LogHas("JPEG Message: Backing store not supported"));
@@ -345,13 +349,17 @@ TEST_F(JpegFiles, ReadsFromTheStreamPositionItIsGiven) {
   EXPECT_EQ(CompareRgb(Djpeg(*s_dir / "behind.jpg"), ImageToRgb(*image)), "");
 }
 
-TEST_F(JpegFiles, PicturesWiderThanTheRecordAreStoredReduced) {
+// Wide pictures are read whole; only when memory is short is a picture
+// held reduced, every second pixel of every second row.
+TEST_F(JpegFiles, WidePicturesAreStoredWholeOrReducedWhenMemoryIsShort) {
   const std::string path = Make("wide.jpg", "convert -size 9000x40 gradient:yellow-navy -quality 90 OUT");
+  const TRgbPicture whole = Djpeg(path);
+  EXPECT_EQ(CompareRgb(whole, ImageToRgb(*Read(path))), "");
+
+  const TPictureBudget budget(1 << 20); // 1 350 000 bytes would be needed
   const auto image = Read(path);
   ASSERT_EQ(image->Width(), 4500);
   ASSERT_EQ(image->Height(), 20);
-  // Every second pixel of every second row.
-  const TRgbPicture whole = Djpeg(path);
   TRgbPicture sampled{4500, 20, {}};
   for (int y = 0; y < 40; y += 2)
     for (int x = 0; x < 9000; x += 2)

@@ -112,18 +112,33 @@ TEST(PcxReader, PlanesOfOneBitMakeTheIndex) {
   EXPECT_EQ(IndexRow(ours->image, 0), (std::vector<uint8_t>{3, 2, 5, 4}));
 }
 
+// Besides layouts the reader does not know, headers declaring more lines
+// than three bytes of runs could hold are refused: the missing data would
+// otherwise be made up as zeros, for up to 65536 x 65536 pixels.
 TEST(PcxReader, RejectedHeadersLeaveTheBlankPicture) {
   const struct {
     int bits, planes, width, height, bytesPerLine;
   } cases[] = {
       {8, 1, 8193, 1, 8193}, {8, 1, 1, 8193, 1}, {8, 1, 0, 1, 1}, {8, 1, 1, 0, 1},
       {8, 1, 65535, 1, 1},   {8, 2, 4, 1, 4},    {4, 2, 4, 1, 4}, {1, 9, 4, 1, 4},
-      {3, 1, 4, 1, 4},       {8, 1, 4, 1, 0},
+      {3, 1, 4, 1, 4},       {8, 1, 4, 1, 0},    {8, 3, 65535, 65535, 65535},
   };
   for (const auto& c : cases) {
     auto ours = ReadBytes(ReadPcx, PcxFile(5, c.bits, c.planes, c.width, c.height, c.bytesPerLine, {1, 2, 3}).bytes);
     EXPECT_EQ(ours->image.Width(), 1);
     EXPECT_EQ(ours->image.Height(), 1);
+  }
+}
+
+TEST(PcxReader, WidePicturesAreReadWhole) {
+  // Two lines of 8193 and of 65535 pixels, in runs of 63 of the value 7.
+  for (int width : {8193, 65535}) {
+    std::vector<uint8_t> runs;
+    for (int done = 0; done < 2 * width; done += 63) runs.insert(runs.end(), {0xFF, 7});
+    auto ours = ReadBytes(ReadPcx, PcxFile(5, 8, 1, width, 2, width, runs).bytes);
+    EXPECT_EQ(ours->image.Width(), width);
+    EXPECT_EQ(ours->image.Height(), 2);
+    EXPECT_EQ(IndexRow(ours->image, 0), std::vector<uint8_t>(static_cast<size_t>(width), 7));
   }
 }
 

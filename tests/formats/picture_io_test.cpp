@@ -191,7 +191,7 @@ TEST_F(PictureIoTest, OutcomeSaysHowMuchWasRead) {
   art[12] = art[14] = 8;
   const TOutcomeCase more[] = {
       {"BMP of 2 bits a pixel", Write(badBmp), "bmp", TReadOutcome::Failed},
-      {"GIF screen wider than 8192", Write(bigGif), "gif", TReadOutcome::Failed},
+      {"GIF screen 8449 wide without a frame", Write(bigGif), "gif", TReadOutcome::Failed},
       {"GIF without a frame", Write({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}), "gif", TReadOutcome::Failed},
       {"JPEG start and nothing more", Write(Padded({0xFF, 0xD8, 0xFF})), "jpg", TReadOutcome::Failed},
       {"TIFF without a directory", Write(Padded({'I', 'I', 0x2A, 0x00})), "tif", TReadOutcome::Failed},
@@ -275,11 +275,11 @@ TEST_F(PictureIoTest, ArtHeaderGivesAWhitePictureOfItsSize) {
   EXPECT_EQ(Read(Write(art)), "art");
   ExpectWhite(320, 32);
 
-  // Sizes are clamped into 1..8192.
+  // Sizes are clamped into 1..65535.
   art[12] = art[13] = 0x00;
   art[14] = art[15] = 0xFF;
   EXPECT_EQ(Read(Write(art)), "art");
-  EXPECT_EQ(m_image->Width(), 8192);
+  EXPECT_EQ(m_image->Width(), 65535);
   EXPECT_EQ(m_image->Height(), 1);
 }
 

@@ -138,6 +138,10 @@ TEST(TgaReader, PacketsCrossRowsAndMissingDataIsFF) {
   }
 }
 
+// Besides kinds and depths the reader does not know, headers declaring more
+// pixels than three bytes of packets could hold are refused: the missing
+// data would otherwise be made up as bytes FF hex, for up to 65535 x 65535
+// pixels.
 TEST(TgaReader, RejectedHeadersLeaveTheBlankPicture) {
   const struct {
     int mapType, imageType, mapFirst, mapLength, mapBits, width, height, depth;
@@ -152,6 +156,19 @@ TEST(TgaReader, RejectedHeadersLeaveTheBlankPicture) {
                                        .bytes);
     EXPECT_EQ(ours->image.Width(), 1);
     EXPECT_EQ(ours->image.Height(), 1);
+  }
+}
+
+TEST(TgaReader, WidePicturesAreReadWhole) {
+  // Type 10, 24 bits: runs of 128 pixels of one colour.
+  for (int width : {8193, 65535}) {
+    std::vector<uint8_t> packets;
+    for (int done = 0; done < width; done += 128) packets.insert(packets.end(), {0xFF, 1, 2, 3});
+    auto ours = ReadBytes(ReadTga, TgaFile(0, 10, 0, 0, 0, width, 1, 24, 0x20, packets).bytes);
+    EXPECT_EQ(ours->image.Width(), width);
+    EXPECT_EQ(ours->outcome, TReadOutcome::Complete);
+    const std::vector<uint8_t> row = IndexRow(ours->image, 0);
+    EXPECT_EQ(std::vector<uint8_t>(row.end() - 3, row.end()), (std::vector<uint8_t>{1, 2, 3}));
   }
 }
 

@@ -424,7 +424,7 @@ TEST_F(TiffTest, PageOfName) {
 
 TEST_F(TiffTest, UnusableTagsMakeNoPicture) {
   const TPage cases[] = {
-      {.width = 8193, .rows = TBytes(8193)},
+      {.width = kMaxImageSide + 1, .rows = TBytes(kMaxImageSide + 1)},
       {.width = 2, .samples = 2, .photometric = PHOTOMETRIC_RGB, .rows = {1, 2, 3, 4}},
       {.width = 3, .bits = 32, .rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
   };

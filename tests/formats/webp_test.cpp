@@ -160,8 +160,9 @@ TEST(WebpReader, ForgedLargestSizeEndsWithTheData) {
 
   // An animation on a canvas of 16384 x 16384 pixels: VP8X with the
   // animation flag (02 hex), canvas width - 1 and height - 1 in 24 bits each,
-  // then ANIM (background colour, loop count). Refused before any canvas is
-  // composed.
+  // then ANIM (background colour, loop count). With less memory to spare
+  // than its canvases need, it is refused before any canvas is composed.
+  const TPictureBudget budget(int64_t{1} << 30);
   TBytes animation;
   animation.U8({'R', 'I', 'F', 'F'}).U32(4 + 18 + 14).U8({'W', 'E', 'B', 'P', 'V', 'P', '8', 'X'}).U32(10);
   animation.U8({0x02, 0, 0, 0, 0xFF, 0x3F, 0, 0xFF, 0x3F, 0});

@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "core/image.h"
+#include "core/pixel_memory.h"
 
 namespace testsupport {
 
@@ -23,6 +24,16 @@ struct TImageSettings {
 struct TTestImage : TImageSettings {
   TImage image{&zoomMul, &zoomDiv, dpiOverride.data(), dpiFor1Bit.data(), dpiFor8Bit.data(),
                dpiFor24Bit.data()};
+};
+
+// Caps the memory one picture may claim while it lives, as on a machine
+// short of memory; tests of forged huge sizes use it so that what they cost
+// does not depend on the machine.
+struct TPictureBudget {
+  explicit TPictureBudget(int64_t bytes) { SetPixelMemoryBudget(bytes); }
+  ~TPictureBudget() { SetPixelMemoryBudget(0); }
+  TPictureBudget(const TPictureBudget&) = delete;
+  TPictureBudget& operator=(const TPictureBudget&) = delete;
 };
 
 // A palette of the given entries, in order.

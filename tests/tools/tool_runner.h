@@ -30,11 +30,11 @@ public:
   }
 
   // The shell command line "PROGRAM ARGUMENTS" run with this user's
-  // folders; arguments may carry redirections. screen names one, as an
-  // environment setting: "QT_QPA_PLATFORM=offscreen" (a viewer that runs
-  // unseen) or "DISPLAY=:5".
-  std::string Command(const std::string& arguments, const std::string& screen = "") const {
-    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) + " " + screen +
+  // folders; arguments may carry redirections. variables ("NAME=value ...")
+  // are set for the program too: a screen as "QT_QPA_PLATFORM=offscreen" (a
+  // viewer that runs unseen) or "DISPLAY=:5", a memory budget.
+  std::string Command(const std::string& arguments, const std::string& variables = "") const {
+    return "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(kNoDesktop) + " " + variables +
            " ZERBALIN_HOME=" + Quoted(m_home / "config") +
            " XDG_DATA_HOME=" + Quoted(m_home / "data") + " TMPDIR=" + Quoted(m_home / "tmp") + " " +
            Quoted(m_program) + " " + arguments;
@@ -50,10 +50,10 @@ public:
     int status = -1;
     std::string output;
   };
-  TRun Invoke(const std::string& arguments, int limitSeconds = 0, const std::string& screen = "") const {
+  TRun Invoke(const std::string& arguments, int limitSeconds = 0, const std::string& variables = "") const {
     TRun run;
     const std::string limit = limitSeconds > 0 ? "timeout -k 5 " + std::to_string(limitSeconds) + " " : "";
-    FILE* pipe = popen((limit + Command(arguments, screen) + " 2>&1").c_str(), "r");
+    FILE* pipe = popen((limit + Command(arguments, variables) + " 2>&1").c_str(), "r");
     if (!pipe) return run;
     char buffer[4096];
     while (size_t n = std::fread(buffer, 1, sizeof(buffer), pipe)) run.output.append(buffer, n);

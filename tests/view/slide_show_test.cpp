@@ -33,9 +33,9 @@ public:
   void PlayMovie(const std::string& name) override { played.push_back(name); }
   void StopSound() override { soundPlaying = false; }
   void StopMovie() override {}
-  std::string LoadPicture(const std::string& name) override {
+  TLoaded LoadPicture(const std::string& name) override {
     loaded.push_back(name);
-    return format;
+    return {format, outcome};
   }
   TShown ShowPicture() override { return {{10, 20, 110, 220}, false}; }
   void OpenLogWindow() override { ++logWindowOpened; }
@@ -59,6 +59,7 @@ public:
   int portionsLeft = 0;
   bool soundPlaying = false;
   std::string format = "gif";
+  TReadOutcome outcome = TReadOutcome::Complete;
   std::vector<std::string> loaded;
   std::vector<std::string> played;
   std::vector<std::string> actions;
@@ -191,6 +192,7 @@ TEST_F(SlideShow, ASoundWithoutLoopIsNotLeftUntilItEndedAndItsDelayPassed) {
 
 TEST_F(SlideShow, PictureActionsSkipAFileThatCouldNotBeRead) {
   m_window.format = "???";
+  m_window.outcome = TReadOutcome::NotPicture;
   m_show.Command(kCmReload);
   for (int32_t action : {kActionPrint, kActionWallpaper, kActionSaveTif}) m_show.CarryOut(action);
   EXPECT_TRUE(m_window.actions.empty()) << "no blank picture is written";
