@@ -48,9 +48,6 @@ int BusyAbortProc(const void* abortData);
 // was (none, outside other scopes). A picture loaded while the file list
 // expands opens a scope inside the expansion's, and the expansion stays
 // stoppable after the load.
-// A busy operation for the life of a scope, begun unless one runs already
-// (a command of the slide show may run inside the show's) and ended only by
-// the scope that began it; slow package work stays stoppable meanwhile.
 class TBusyAbortScope {
 public:
   TBusyAbortScope();

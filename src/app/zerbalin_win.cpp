@@ -312,9 +312,11 @@ bool TZerbalinWin::Command(int id) {
     ShowPage();
     return true;
   }
-  // A picture being written is never stopped: a command meanwhile waits for
-  // the end of the writing and runs then.
-  if (BusyIsActive() && !BusyIsStoppable()) {
+  // A picture being written is never stopped, and a dialog's answer is
+  // never overtaken (a command posted before it opened would otherwise run
+  // in its loop and change the picture under it): a command meanwhile waits
+  // and runs afterwards.
+  if ((BusyIsActive() && !BusyIsStoppable()) || m_host.ModalDialogOpen()) {
     m_heldCommands.push_back(id);
     return true;
   }
@@ -788,7 +790,7 @@ void TZerbalinWin::PasteComments() {
 
 void TZerbalinWin::ClipboardChanged() {
   const int32_t action = m_settings.Get(IntKey::ClipboardEvent);
-  if (action == 0 || BusyIsActive() || !m_system.ClipboardHasImage()) return;
+  if (action == 0 || BusyIsActive() || m_host.ModalDialogOpen() || !m_system.ClipboardHasImage()) return;
   if (!PasteImage()) return;
   m_system.EmptyClipboard();
   // A save action takes the proposed name without asking, as in a show: the
@@ -831,7 +833,16 @@ void TZerbalinWin::ViewCommand(int id) {
   if (effect & kEffectShowAgain) ShowPicture();
 }
 
-bool TZerbalinWin::Idle() { return m_show.Idle(); }
+bool TZerbalinWin::Idle() { return ReleaseHeldCommands() || m_show.Idle(); }
+
+// Posts again, in their order, the commands that waited for a writer or a
+// dialog, once neither is there; true when there were some.
+bool TZerbalinWin::ReleaseHeldCommands() {
+  if (m_heldCommands.empty() || BusyIsActive() || m_host.ModalDialogOpen()) return false;
+  for (const int id : m_heldCommands) m_host.PostCommand(id);
+  m_heldCommands.clear();
+  return true;
+}
 
 bool TZerbalinWin::IsBatchRun() const { return HasBatchKeyword(m_arguments); }
 
@@ -1456,8 +1467,7 @@ bool TZerbalinWin::SaveWith(const std::string& path, const std::function<int()>&
   }
   m_host.SetTitle(title);
   ShowPicture();
-  for (const int id : m_heldCommands) m_host.PostCommand(id);
-  m_heldCommands.clear();
+  ReleaseHeldCommands();
   const char* name = m_show.ImageName().c_str();
   if (result == kSaveWritten) {
     m_log.Log("Saved %s as %s", name, path.c_str());

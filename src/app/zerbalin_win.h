@@ -289,6 +289,7 @@ private:
   void PlaceTextWindow(TTextWindow which);
   bool SaveTo(const std::string& path, int32_t fileType);
   bool SaveWith(const std::string& path, const std::function<int()>& write);
+  bool ReleaseHeldCommands();
   void SuspendRendering();
   void ResumeRendering();
   void ResetView();

@@ -239,10 +239,12 @@ void TQtMainWindow::HandOver(const std::string& name) {
     activateWindow();
   }
   // A running operation is stopped first; the name waits for the loop to be
-  // free, so the second start that already ended loses nothing.
-  if (BusyIsActive()) {
+  // free, and for an open dialog to be answered, so the second start that
+  // already ended loses nothing and nothing changes under the dialog.
+  if (BusyIsActive() || ModalDialogOpen()) {
     BusyCancel();
-    QTimer::singleShot(0, this, [this, name] { HandOver(name); });
+    // A dialog may stay open long: it is looked at again a little later.
+    QTimer::singleShot(BusyIsActive() ? 0 : 100, this, [this, name] { HandOver(name); });
     return;
   }
   m_window->DropFiles({name});
@@ -251,7 +253,8 @@ void TQtMainWindow::HandOver(const std::string& name) {
 void TQtMainWindow::RunIdle() {
   if (m_inIdle || m_closing || m_pendingCommands > 0 || BusyIsActive()) return;
   m_inIdle = true;
-  if (m_clipboardChanged) {
+  // A picture another program copies waits until no dialog is open.
+  if (m_clipboardChanged && !ModalDialogOpen()) {
     m_clipboardChanged = false;
     m_window->ClipboardChanged();
   }

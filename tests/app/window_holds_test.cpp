@@ -159,4 +159,22 @@ TEST_F(WindowHoldsTest, PromptsAndMessageBoxesPauseTheShow) {
   EXPECT_EQ(m_host.commands, std::deque<int>{kCmNext});
 }
 
+// A command that comes while a dialog waits for its answer (one posted
+// before it opened, which the dialog's own loop would run) waits too: the
+// picture does not change under the dialog, and the command runs once it is
+// answered.
+TEST_F(WindowHoldsTest, ACommandDuringADialogWaitsForTheAnswer) {
+  auto window = Start({m_dir / "a.gif", m_dir / "b.gif"});
+  Run(*window, 5);
+  m_host.whileDialogOpen = [&] {
+    window->Command(kCmNext);
+    Run(*window, 10);
+  };
+  window->Command(kCmGoTo);
+  m_host.whileDialogOpen = nullptr;
+  EXPECT_NE(m_host.Title().find("a.gif"), std::string::npos) << m_host.Title();
+  Run(*window, 10);
+  EXPECT_NE(m_host.Title().find("b.gif"), std::string::npos) << m_host.Title();
+}
+
 } // namespace
