@@ -78,7 +78,8 @@ class Timing:
     def __init__(self, sanitized):
         scale = 3 if sanitized else 1
         self.start = 30 * scale
-        self.dialog = 4 * scale
+        # A dialog that comes later is answered with Escape then.
+        self.dialog = 2.5 * scale
         self.quiet_run = 60 * scale
         self.end = 45 * scale
         self.exit = 15 * scale
@@ -591,6 +592,7 @@ class Restless:
         self.clipboard_owner = None
         self.verbose = False
         self.busy = False
+        self.last_convert = time.monotonic()
 
     def note(self, text):
         line = f"{time.monotonic() - self.started:6.1f}s  {text}"
@@ -993,6 +995,7 @@ class Restless:
             return
         self.answer(dialog, names)
         self.converts += 1
+        self.last_convert = time.monotonic()
 
     def dialogs(self):
         """A command that asks something, and an answer that changes no
@@ -1275,14 +1278,16 @@ class Run:
         user.started = time.monotonic()
         self.started_wall = time.time()
         user.convert()
-        last_convert = time.monotonic()
         end = user.started + self.options.seconds
+        # A conversion every 8 to 14 s, so that files are written all along.
+        pause = self.rng.uniform(8, 14)
         while time.monotonic() < end:
             if program.poll() is not None:
                 return [f"the program ended by itself (status {program.returncode}) during the restless input"]
-            if time.monotonic() - last_convert > self.rng.uniform(8, 14):
+            if time.monotonic() - user.last_convert > pause:
                 user.convert()
-                last_convert = time.monotonic()
+                user.last_convert = time.monotonic()
+                pause = self.rng.uniform(8, 14)
             else:
                 user.step()
         if user.converts == 0:
