@@ -39,6 +39,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/utf8.h"
+
 namespace {
 
 constexpr uint32_t kLocalSignature = 0x04034b50;
@@ -103,19 +105,7 @@ constexpr std::array<uint16_t, 128> kCp437 = {
 
 std::string Cp437ToUtf8(std::string_view bytes) {
   std::string text;
-  for (unsigned char c : bytes) {
-    uint32_t code = c < 0x80 ? c : kCp437[c - 0x80];
-    if (code < 0x80) {
-      text += static_cast<char>(code);
-    } else if (code < 0x800) {
-      text += static_cast<char>(0xC0 | code >> 6);
-      text += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      text += static_cast<char>(0xE0 | code >> 12);
-      text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      text += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
+  for (unsigned char c : bytes) AppendUtf8(text, c < 0x80 ? c : kCp437[c - 0x80]);
   return text;
 }
 
